@@ -1,0 +1,103 @@
+// Kernel services: named objects, waits, the thread pool, timer queues, files, clocks and
+// process facts, with Win32 meaning, argument order and results. Failures set the calling
+// thread's last error (GetLastError), as on Windows.
+//
+//   HANDLE m = plat.Kernel().CreateMutexW(nullptr, FALSE, L"Veridane Classic5.x Agent");
+//   if (plat.Kernel().GetLastError() == ERROR_ALREADY_EXISTS) { ...second instance... }
+//
+// Names without a prefix (or with "Local\") live in the session's own namespace; "Global\"
+// names are machine-wide.
+//
+// Time: every clock here is the platform's. GetTickCount, GetLocalTime, Sleep, waits with
+// time-outs, thread-pool wait time-outs and timer-queue timers all run on it, so on the
+// simulated machine they follow its virtual clock.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+class IKernel {
+ public:
+  virtual ~IKernel() = default;
+
+  // ---- Errors ----
+  virtual DWORD GetLastError() = 0;
+  virtual void SetLastError(DWORD dwErrCode) = 0;
+
+  // ---- Named objects and waits ----
+  virtual HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                              LPCWSTR lpName) = 0;
+  virtual BOOL ReleaseMutex(HANDLE hMutex) = 0;
+  virtual HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                              BOOL bInitialState, LPCWSTR lpName) = 0;
+  // dwDesiredAccess is accepted for its Win32 meaning (EVENT_MODIFY_STATE, SYNCHRONIZE).
+  virtual HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) = 0;
+  virtual BOOL SetEvent(HANDLE hEvent) = 0;
+  virtual BOOL ResetEvent(HANDLE hEvent) = 0;
+  virtual DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) = 0;
+  virtual BOOL CloseHandle(HANDLE hObject) = 0;
+
+  // ---- Thread pool ----
+  // The callback runs on a pool thread when the object is signalled (TimerOrWaitFired
+  // FALSE) or when the time-out passes (TRUE). WT_EXECUTEONLYONCE: at most once.
+  virtual BOOL RegisterWaitForSingleObject(PHANDLE phNewWaitObject, HANDLE hObject,
+                                           WAITORTIMERCALLBACK Callback, PVOID Context,
+                                           ULONG dwMilliseconds, ULONG dwFlags) = 0;
+  // CompletionEvent INVALID_HANDLE_VALUE: wait for a running callback to finish.
+  virtual BOOL UnregisterWaitEx(HANDLE WaitHandle, HANDLE CompletionEvent) = 0;
+
+  // Timer-queue timers on the default queue (TimerQueue null). Period 0: fires once.
+  virtual BOOL CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue,
+                                     WAITORTIMERCALLBACK Callback, PVOID Parameter,
+                                     DWORD DueTime, DWORD Period, ULONG Flags) = 0;
+  virtual BOOL ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, ULONG DueTime,
+                                     ULONG Period) = 0;
+  // CompletionEvent INVALID_HANDLE_VALUE: wait for a running callback to finish.
+  virtual BOOL DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent) = 0;
+
+  // ---- Clocks ----
+  virtual DWORD GetTickCount() = 0;
+  virtual ULONGLONG GetTickCount64() = 0;
+  virtual void GetSystemTime(SYSTEMTIME* lpSystemTime) = 0;
+  virtual void GetLocalTime(SYSTEMTIME* lpSystemTime) = 0;
+  virtual void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) = 0;
+  virtual void Sleep(DWORD dwMilliseconds) = 0;
+
+  // ---- Process and thread facts ----
+  virtual DWORD GetCurrentProcessId() = 0;
+  virtual DWORD GetCurrentThreadId() = 0;
+  // Names the calling thread for diagnostics (SetThreadDescription on the current thread).
+  virtual HRESULT SetCurrentThreadDescription(LPCWSTR lpThreadDescription) = 0;
+  // hModule null: the executable. Returns the length copied, nSize when truncated.
+  virtual DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) = 0;
+  virtual UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) = 0;
+  virtual BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) = 0;
+  // The real version (RtlGetVersion), never the compatibility-shimmed one.
+  virtual BOOL GetVersionExW(OSVERSIONINFOEXW* lpVersionInformation) = 0;
+  // The four parts of the file version in a file's version resource (through Version.dll).
+  virtual BOOL GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) = 0;
+  virtual DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) = 0;
+
+  // ---- Files and folders ----
+  virtual HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                             LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                             DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                             HANDLE hTemplateFile) = 0;
+  virtual BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                        LPDWORD lpNumberOfBytesRead, void* lpOverlapped) = 0;
+  virtual BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                         LPDWORD lpNumberOfBytesWritten, void* lpOverlapped) = 0;
+  virtual BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                                LARGE_INTEGER* lpNewFilePointer, DWORD dwMoveMethod) = 0;
+  virtual BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize) = 0;
+  virtual BOOL DeleteFileW(LPCWSTR lpFileName) = 0;
+  virtual DWORD GetFileAttributesW(LPCWSTR lpFileName) = 0;
+  virtual BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) = 0;
+  virtual DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) = 0;
+  virtual BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+// The platform of one process: everything the logic needs from Windows, grouped by area.
+//
+// The entry point creates one per process (the real Win32 one on Windows, a simulated
+// process elsewhere) and hands it down; logic never reaches Windows any other way.
+#pragma once
+
+#include "platform/com.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "platform/sessions.h"
+#include "platform/ui.h"
+
+namespace platform {
+
+class IPlatform {
+ public:
+  virtual ~IPlatform() = default;
+
+  virtual IRegistry& Registry() = 0;
+  virtual IKernel& Kernel() = 0;
+  virtual IUi& Ui() = 0;
+  virtual ISessions& Sessions() = 0;
+  virtual ICom& Com() = 0;
+};
+
+}  // namespace platform

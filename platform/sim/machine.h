@@ -1,0 +1,120 @@
+// A simulated Windows machine: registry, kernel objects, thread pool, files, windows,
+// sessions and an observable desktop, all on one virtual clock.
+//
+//   sim::Machine m;                                  // default description
+//   auto agent = m.CreateProcess({.sessionId = 1, .exePath = L"C:\\Program Files\\Veridane\\VdAgent.exe"});
+//   platform::IPlatform& plat = *agent;              // what the logic gets
+//   ... m.AdvanceBy(30000); m.RunUntilIdle(); m.GetDesktop() ...
+//
+// Several processes (in the same or in other sessions) can live on one machine; each is a
+// `sim::Process`. Threads are real threads: a simulated thread is whatever real thread calls
+// in, identified by a machine-wide thread id.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/sim/clock.h"
+#include "platform/win_types.h"
+
+namespace sim {
+
+class RegistryStore;
+class ObjectManager;
+class ThreadPool;
+class FileSystem;
+class WindowManager;
+class SessionManager;
+class Desktop;
+class Process;
+
+struct MachineDescription {
+  bool is64BitWindows = true;
+  DWORD osMajor = 10;
+  DWORD osMinor = 0;
+  DWORD osBuild = 19045;
+  BYTE productType = VER_NT_WORKSTATION;
+  std::wstring servicePack;  // szCSDVersion, empty on current systems
+  std::wstring computerName = L"VDSIM-PC";
+  // GetSystemMetrics(SM_CLEANBOOT): 0 normal boot, 1 safe mode, 2 safe mode with network.
+  int cleanBoot = 0;
+  // Wall clock at tick 0 (UTC) and the local time-zone bias (UTC = local + bias minutes).
+  SYSTEMTIME bootUtc{2026, 3, 0, 2, 8, 0, 0, 0};
+  LONG localBiasMinutes = 0;
+  // Folder on the host that holds the machine's drives ("C:\x" is <diskRoot>/c/x). Empty:
+  // a fresh temporary folder, removed with the machine.
+  std::filesystem::path diskRoot;
+};
+
+struct ProcessOptions {
+  DWORD sessionId = 1;
+  std::wstring exePath = L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe";
+  // A 32-bit process on 64-bit Windows runs under WOW64 (registry redirection applies).
+  bool is32Bit = true;
+};
+
+class Machine {
+ public:
+  explicit Machine(MachineDescription desc = {});
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  const MachineDescription& Description() const { return m_desc; }
+
+  Clock& GetClock() { return *m_clock; }
+  RegistryStore& Registry() { return *m_registry; }
+  ObjectManager& Objects() { return *m_objects; }
+  ThreadPool& Pool() { return *m_pool; }
+  FileSystem& Files() { return *m_files; }
+  WindowManager& Windows() { return *m_windows; }
+  SessionManager& Sessions() { return *m_sessions; }
+  Desktop& GetDesktop() { return *m_desktop; }
+
+  // ---- Processes ----
+  std::unique_ptr<Process> CreateProcess(const ProcessOptions& opts);
+  Process* FindProcess(DWORD pid);
+
+  // ---- Threads: machine-wide ids and per-thread last error ----
+  DWORD CurrentThreadId();
+  DWORD& LastError();
+
+  // ---- Test and simulator helpers ----
+  // Moves the virtual clock forward, firing what falls due in time order; after each step
+  // waits for pool callbacks it started and pumps the calling thread's windows until idle.
+  void AdvanceBy(ULONGLONG ms);
+  // Waits for pool callbacks in flight and pumps the calling thread's windows until nothing
+  // is left to do at the current time.
+  void RunUntilIdle();
+
+ private:
+  friend class Process;
+  void Unregister(DWORD pid);
+
+  MachineDescription m_desc;
+  std::filesystem::path m_tempRoot;  // removed at destruction when we made it
+  std::unique_ptr<Clock> m_clock;
+  std::unique_ptr<RegistryStore> m_registry;
+  std::unique_ptr<ObjectManager> m_objects;
+  std::unique_ptr<ThreadPool> m_pool;
+  std::unique_ptr<FileSystem> m_files;
+  std::unique_ptr<SessionManager> m_sessions;
+  std::unique_ptr<Desktop> m_desktop;
+  std::unique_ptr<WindowManager> m_windows;
+
+  std::mutex m_mu;
+  DWORD m_nextPid = 4000;
+  std::map<DWORD, Process*> m_processes;
+  DWORD m_nextTid = 100;
+  struct ThreadState {
+    DWORD id;
+    DWORD lastError;
+  };
+  std::map<std::thread::id, ThreadState> m_threads;
+};
+
+}  // namespace sim

@@ -1,0 +1,60 @@
+#include "platform/sim/process.h"
+
+#include "platform/sim/process_com.h"
+#include "platform/sim/process_kernel.h"
+#include "platform/sim/process_registry.h"
+#include "platform/sim/process_sessions.h"
+#include "platform/sim/process_ui.h"
+
+namespace sim {
+
+namespace {
+std::wstring FolderOf(const std::wstring& path) {
+  const auto slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring(L"C:\\") : path.substr(0, slash);
+}
+}  // namespace
+
+Process::Process(Machine& machine, DWORD pid, const ProcessOptions& opts)
+    : m_machine(machine),
+      m_pid(pid),
+      m_sessionId(opts.sessionId),
+      m_exePath(opts.exePath),
+      m_is32Bit(opts.is32Bit),
+      m_currentDirectory(FolderOf(opts.exePath)) {
+  m_registry = std::make_unique<ProcessRegistry>(*this);
+  m_kernel = std::make_unique<ProcessKernel>(*this);
+  m_ui = std::make_unique<ProcessUi>(*this);
+  m_sessions = std::make_unique<ProcessSessions>(*this);
+  m_com = std::make_unique<ProcessCom>(*this);
+}
+
+Process::~Process() {
+  // Windows go first (they may still send messages), kernel handles and waits last.
+  m_com.reset();
+  m_sessions.reset();
+  m_ui.reset();
+  m_kernel.reset();
+  m_registry.reset();
+  m_machine.Unregister(m_pid);
+}
+
+platform::IRegistry& Process::Registry() { return *m_registry; }
+platform::IKernel& Process::Kernel() { return *m_kernel; }
+platform::IUi& Process::Ui() { return *m_ui; }
+platform::ISessions& Process::Sessions() { return *m_sessions; }
+platform::ICom& Process::Com() { return *m_com; }
+
+bool Process::IsWow64() const { return m_is32Bit && m_machine.Description().is64BitWindows; }
+
+std::wstring Process::CurrentDirectory() const {
+  std::lock_guard lk(m_mu);
+  return m_currentDirectory;
+}
+
+void Process::SetCurrentDirectory(std::wstring dir) {
+  std::lock_guard lk(m_mu);
+  m_currentDirectory = std::move(dir);
+}
+
+}  // namespace sim

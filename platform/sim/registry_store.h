@@ -1,0 +1,16 @@
+// Placeholder until the simulated component lands.
+#pragma once
+
+namespace sim {
+
+class Machine;
+
+class RegistryStore {
+ public:
+  explicit RegistryStore(Machine& m) : m_machine(m) {}
+
+ private:
+  [[maybe_unused]] Machine& m_machine;
+};
+
+}  // namespace sim

@@ -1,0 +1,79 @@
+// Windows user interface (USER32): window classes, windows, the message queue, registered
+// messages, window timers and the workstation lock, with Win32 meaning and results.
+//
+//   WNDCLASSEXW wc{sizeof(wc)}; wc.lpfnWndProc = &Proc; wc.lpszClassName = L"...";
+//   ui.RegisterClassExW(&wc);
+//   HWND h = ui.CreateWindowExW(WS_EX_TOOLWINDOW, L"...", L"title", WS_POPUP, CW_USEDEFAULT,
+//                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+//                               hInstance, this);
+//   MSG msg; while (ui.GetMessageW(&msg, nullptr, 0, 0) > 0) { ui.TranslateMessage(&msg);
+//                                                              ui.DispatchMessageW(&msg); }
+//
+// A window belongs to the thread that created it; posted messages and WM_TIMER reach it
+// through that thread's GetMessageW/PeekMessageW, sent messages run its window procedure
+// on that thread. Messages sent to a window of another thread are delivered while that
+// thread waits in GetMessageW or PeekMessageW, as on Windows.
+#pragma once
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+class IUi {
+ public:
+  virtual ~IUi() = default;
+
+  // ---- Classes and windows ----
+  virtual ATOM RegisterClassExW(const WNDCLASSEXW* lpwcx) = 0;
+  virtual BOOL UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance) = 0;
+  // Sends WM_NCCREATE and WM_CREATE (lParam: the CREATESTRUCTW) before it returns; a
+  // WM_CREATE answer of -1 (or FALSE to WM_NCCREATE) destroys the window and returns null.
+  virtual HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
+                               DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                               HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                               LPVOID lpParam) = 0;
+  // Sends WM_DESTROY then WM_NCDESTROY.
+  virtual BOOL DestroyWindow(HWND hWnd) = 0;
+  virtual BOOL IsWindow(HWND hWnd) = 0;
+  virtual LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) = 0;
+  virtual LONG_PTR GetWindowLongPtrW(HWND hWnd, int nIndex) = 0;
+  virtual LONG_PTR SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) = 0;
+  virtual BOOL ShowWindow(HWND hWnd, int nCmdShow) = 0;
+  virtual HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) = 0;
+  virtual BOOL SetForegroundWindow(HWND hWnd) = 0;
+  virtual HWND GetForegroundWindow() = 0;
+  virtual HWND SetFocus(HWND hWnd) = 0;
+  virtual DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) = 0;
+  virtual HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) = 0;
+
+  // ---- Messages ----
+  // hWnd HWND_BROADCAST: every top-level window of the caller's session (message-only
+  // windows excluded).
+  virtual BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) = 0;
+  virtual BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) = 0;
+  virtual LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) = 0;
+  virtual LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
+                                      UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult) = 0;
+  // > 0 a message, 0 WM_QUIT, -1 an error.
+  virtual BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) = 0;
+  virtual BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                            UINT wRemoveMsg) = 0;
+  virtual BOOL TranslateMessage(const MSG* lpMsg) = 0;
+  virtual LRESULT DispatchMessageW(const MSG* lpMsg) = 0;
+  virtual void PostQuitMessage(int nExitCode) = 0;
+  // The same name (case-insensitive) gives the same value machine-wide, 0xC000..0xFFFF.
+  virtual UINT RegisterWindowMessageW(LPCWSTR lpString) = 0;
+  // Lets a message through the privilege-isolation filter (looked up at run time; absent
+  // on old systems, then FALSE with no effect).
+  virtual BOOL ChangeWindowMessageFilter(UINT message, DWORD dwFlag) = 0;
+
+  // ---- Window timers ----
+  virtual UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) = 0;
+  virtual BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) = 0;
+
+  // ---- System ----
+  virtual int GetSystemMetrics(int nIndex) = 0;
+  virtual BOOL LockWorkStation() = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,397 @@
+// The Win32 names and values the logic uses.
+//
+// On Windows this is <windows.h>; elsewhere it declares the same names with the same
+// values, so the logic reads the same on both and message numbers, result codes and
+// registry constants are the real ones. Only what the logic needs is declared here: add a
+// name when a caller needs it, with its real value.
+#pragma once
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <wtsapi32.h>
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Basic types ------------------------------------------------------------------------
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using INT = int;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+using DWORD64 = std::uint64_t;
+using BOOL = int;
+using BOOLEAN = BYTE;
+using CHAR = char;
+using WCHAR = wchar_t;
+using ATOM = WORD;
+using LONG_PTR = std::intptr_t;
+using ULONG_PTR = std::uintptr_t;
+using UINT_PTR = std::uintptr_t;
+using INT_PTR = std::intptr_t;
+using DWORD_PTR = std::uintptr_t;
+using SIZE_T = std::size_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
+using HRESULT = std::int32_t;
+using LSTATUS = LONG;
+using REGSAM = DWORD;
+using LPVOID = void*;
+using PVOID = void*;
+using LPCVOID = const void*;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using PDWORD_PTR = DWORD_PTR*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPWSTR = wchar_t*;
+using LPCWSTR = const wchar_t*;
+using HANDLE = void*;
+using PHANDLE = HANDLE*;
+
+#define VD_DECLARE_HANDLE(name) \
+  struct name##__ {             \
+    int unused;                 \
+  };                            \
+  using name = name##__*
+VD_DECLARE_HANDLE(HWND);
+VD_DECLARE_HANDLE(HKEY);
+VD_DECLARE_HANDLE(HINSTANCE);
+VD_DECLARE_HANDLE(HMENU);
+VD_DECLARE_HANDLE(HICON);
+VD_DECLARE_HANDLE(HBRUSH);
+VD_DECLARE_HANDLE(HDC);
+#undef VD_DECLARE_HANDLE
+using HMODULE = HINSTANCE;
+using HCURSOR = HICON;
+using PHKEY = HKEY*;
+
+#define TRUE 1
+#define FALSE 0
+#define CALLBACK
+#define WINAPI
+#define APIENTRY
+
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
+using WAITORTIMERCALLBACK = void (*)(PVOID, BOOLEAN);
+using FARPROC = LONG_PTR (*)();
+
+struct POINT {
+  LONG x;
+  LONG y;
+};
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+using LPMSG = MSG*;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+struct WNDCLASSEXW {
+  UINT cbSize;
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCWSTR lpszMenuName;
+  LPCWSTR lpszClassName;
+  HICON hIconSm;
+};
+
+struct CREATESTRUCTW {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
+  DWORD dwExStyle;
+};
+
+struct OSVERSIONINFOEXW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+};
+
+// ---- Macros -----------------------------------------------------------------------------
+#define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
+#define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))
+#define MAKELONG(a, b) \
+  (static_cast<LONG>(static_cast<WORD>(a) | (static_cast<DWORD>(static_cast<WORD>(b)) << 16)))
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+#define MAKEINTRESOURCEW(i) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+#define IS_INTRESOURCE(r) ((reinterpret_cast<ULONG_PTR>(r) >> 16) == 0)
+#define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
+#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+
+inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
+  return static_cast<HRESULT>(x) <= 0
+             ? static_cast<HRESULT>(x)
+             : static_cast<HRESULT>((x & 0x0000FFFF) | (7u << 16) | 0x80000000u);
+}
+
+// ---- Result codes -----------------------------------------------------------------------
+#define S_OK (static_cast<HRESULT>(0L))
+#define S_FALSE (static_cast<HRESULT>(1L))
+#define E_NOTIMPL (static_cast<HRESULT>(0x80004001L))
+#define E_NOINTERFACE (static_cast<HRESULT>(0x80004002L))
+#define E_POINTER (static_cast<HRESULT>(0x80004003L))
+#define E_ABORT (static_cast<HRESULT>(0x80004004L))
+#define E_FAIL (static_cast<HRESULT>(0x80004005L))
+#define E_UNEXPECTED (static_cast<HRESULT>(0x8000FFFFL))
+#define E_ACCESSDENIED (static_cast<HRESULT>(0x80070005L))
+#define E_HANDLE (static_cast<HRESULT>(0x80070006L))
+#define E_OUTOFMEMORY (static_cast<HRESULT>(0x8007000EL))
+#define E_INVALIDARG (static_cast<HRESULT>(0x80070057L))
+#define RPC_E_CHANGED_MODE (static_cast<HRESULT>(0x80010106L))
+#define CO_E_NOTINITIALIZED (static_cast<HRESULT>(0x800401F0L))
+
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_SEM_TIMEOUT 121L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_IO_PENDING 997L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_CLASS_HAS_WINDOWS 1412L
+#define ERROR_TIMEOUT 1460L
+#define ERROR_IO_INCOMPLETE 996L
+
+// ---- Registry -----------------------------------------------------------------------------
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000u)))
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000001u)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u)))
+#define HKEY_USERS (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000003u)))
+
+#define REG_NONE 0ul
+#define REG_SZ 1ul
+#define REG_EXPAND_SZ 2ul
+#define REG_BINARY 3ul
+#define REG_DWORD 4ul
+#define REG_MULTI_SZ 7ul
+#define REG_QWORD 11ul
+
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_NOTIFY 0x0010u
+#define KEY_CREATE_LINK 0x0020u
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define KEY_READ 0x20019u
+#define KEY_WRITE 0x20006u
+#define KEY_ALL_ACCESS 0xF003Fu
+#define DELETE 0x00010000u
+
+#define REG_OPTION_NON_VOLATILE 0x0u
+#define REG_OPTION_VOLATILE 0x1u
+#define REG_CREATED_NEW_KEY 1ul
+#define REG_OPENED_EXISTING_KEY 2ul
+
+#define REG_NOTIFY_CHANGE_NAME 0x1ul
+#define REG_NOTIFY_CHANGE_ATTRIBUTES 0x2ul
+#define REG_NOTIFY_CHANGE_LAST_SET 0x4ul
+#define REG_NOTIFY_CHANGE_SECURITY 0x8ul
+
+// ---- Kernel objects, waits, thread pool ---------------------------------------------------
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
+#define WT_EXECUTEDEFAULT 0x00000000u
+#define WT_EXECUTEINWAITTHREAD 0x00000004u
+#define WT_EXECUTEONLYONCE 0x00000008u
+#define WT_EXECUTELONGFUNCTION 0x00000010u
+
+// ---- Files --------------------------------------------------------------------------------
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+#define MAX_PATH 260
+
+// ---- Windows and messages -----------------------------------------------------------------
+#define WM_NULL 0x0000u
+#define WM_CREATE 0x0001u
+#define WM_DESTROY 0x0002u
+#define WM_PAINT 0x000Fu
+#define WM_CLOSE 0x0010u
+#define WM_QUERYENDSESSION 0x0011u
+#define WM_QUIT 0x0012u
+#define WM_SYSCOLORCHANGE 0x0015u
+#define WM_ENDSESSION 0x0016u
+#define WM_SETTINGCHANGE 0x001Au
+#define WM_NCCREATE 0x0081u
+#define WM_NCDESTROY 0x0082u
+#define WM_NCMOUSEMOVE 0x00A0u
+#define WM_COMMAND 0x0111u
+#define WM_TIMER 0x0113u
+#define WM_MOUSEMOVE 0x0200u
+#define WM_WTSSESSION_CHANGE 0x02B1u
+#define WM_HOTKEY 0x0312u
+#define WM_THEMECHANGED 0x031Au
+#define WM_USER 0x0400u
+#define WM_APP 0x8000u
+
+#define WS_POPUP 0x80000000u
+#define WS_VISIBLE 0x10000000u
+#define WS_DISABLED 0x08000000u
+#define WS_CHILD 0x40000000u
+#define WS_EX_TOOLWINDOW 0x00000080u
+#define CW_USEDEFAULT (static_cast<int>(0x80000000u))
+#define CS_VREDRAW 0x0001u
+#define CS_HREDRAW 0x0002u
+#define CS_DBLCLKS 0x0008u
+#define COLOR_WINDOW 5
+#define GWLP_WNDPROC (-4)
+#define GWLP_USERDATA (-21)
+#define HWND_BROADCAST (reinterpret_cast<HWND>(static_cast<LONG_PTR>(0xffff)))
+#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define IDC_ARROW MAKEINTRESOURCEW(32512)
+#define MSGFLT_ADD 1
+#define MSGFLT_REMOVE 2
+#define SMTO_NORMAL 0x0000u
+#define SMTO_ABORTIFHUNG 0x0002u
+
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CLEANBOOT 67
+#define SM_REMOTESESSION 0x1000
+
+// ---- Terminal services ----------------------------------------------------------------------
+#define WTS_CONSOLE_CONNECT 0x1
+#define WTS_CONSOLE_DISCONNECT 0x2
+#define WTS_REMOTE_CONNECT 0x3
+#define WTS_REMOTE_DISCONNECT 0x4
+#define WTS_SESSION_LOGON 0x5
+#define WTS_SESSION_LOGOFF 0x6
+#define WTS_SESSION_LOCK 0x7
+#define WTS_SESSION_UNLOCK 0x8
+#define WTS_SESSION_REMOTE_CONTROL 0x9
+#define NOTIFY_FOR_THIS_SESSION 0
+#define NOTIFY_FOR_ALL_SESSIONS 1
+
+// ---- COM ------------------------------------------------------------------------------------
+#define COINIT_MULTITHREADED 0x0
+#define COINIT_APARTMENTTHREADED 0x2
+
+// ---- Operating system versions ------------------------------------------------------------
+#define VER_NT_WORKSTATION 0x1
+#define VER_NT_DOMAIN_CONTROLLER 0x2
+#define VER_NT_SERVER 0x3
+
+#endif  // _WIN32
