@@ -67,7 +67,7 @@ void Clock::SetSettle(Settle s) {
   m_settle = std::move(s);
 }
 
-void Clock::AdvanceTo(ULONGLONG target) {
+void Clock::AdvanceTo(ULONGLONG target, bool pump) {
   std::lock_guard advancing(m_advance);
   for (;;) {
     Callback cb;
@@ -88,14 +88,14 @@ void Clock::AdvanceTo(ULONGLONG target) {
     }
     m_cv.notify_all();
     if (!cb) {
-      if (settle) settle();
+      if (settle) settle(pump);
       // Settling may have scheduled work that is already due.
       std::lock_guard lk(m_mu);
       if (m_items.empty() || m_items.begin()->first.first > target) return;
       continue;
     }
     cb();
-    if (settle) settle();
+    if (settle) settle(pump);
   }
 }
 

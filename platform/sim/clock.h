@@ -24,8 +24,10 @@ class Clock {
  public:
   using Callback = std::function<void()>;
   // Called after each due item has run (and once more at the end of an advance); the
-  // machine uses it to wait for pool callbacks and pump the advancing thread's queue.
-  using Settle = std::function<void()>;
+  // machine uses it to wait for pool callbacks and, when `pump` is set, to pump the
+  // advancing thread's windows. A Sleep or a wait advances without pumping: those do not
+  // dispatch messages on Windows either.
+  using Settle = std::function<void(bool pump)>;
 
   // bootUtc: wall-clock time at tick 0, as a FILETIME count (100 ns since 1601).
   // localBiasMinutes: UTC = local + bias (Windows' sign convention; UTC+1 is -60).
@@ -44,8 +46,8 @@ class Clock {
 
   // Moves time forward to `target` (never backwards), running due items in order.
   // Re-entrant on the advancing thread (a callback may Sleep); other threads wait their turn.
-  void AdvanceTo(ULONGLONG target);
-  void AdvanceBy(ULONGLONG ms) { AdvanceTo(NowMs() + ms); }
+  void AdvanceTo(ULONGLONG target, bool pump = false);
+  void AdvanceBy(ULONGLONG ms, bool pump = false) { AdvanceTo(NowMs() + ms, pump); }
   void SetSettle(Settle s);
 
   // Blocks the calling (real) thread until `pred()` holds, re-checked whenever time moves

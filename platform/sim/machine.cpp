@@ -39,9 +39,9 @@ Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
   m_sessions = std::make_unique<SessionManager>(*this);
   m_desktop = std::make_unique<Desktop>(*this);
   m_windows = std::make_unique<WindowManager>(*this);
-  m_clock->SetSettle([this] {
+  m_clock->SetSettle([this](bool pump) {
     m_pool->WaitIdle();
-    m_windows->PumpCurrentThread();
+    if (pump) m_windows->PumpCurrentThread();
   });
 }
 
@@ -105,7 +105,7 @@ DWORD& Machine::LastError() {
   return it->second.lastError;
 }
 
-void Machine::AdvanceBy(ULONGLONG ms) { m_clock->AdvanceBy(ms); }
+void Machine::AdvanceBy(ULONGLONG ms) { m_clock->AdvanceBy(ms, /*pump=*/true); }
 
 void Machine::RunUntilIdle() {
   // Pumping may start pool work and pool work may post messages: repeat until both rest.
