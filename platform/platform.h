@@ -6,6 +6,7 @@
 
 #include "platform/com.h"
 #include "platform/kernel.h"
+#include "platform/modules.h"
 #include "platform/registry.h"
 #include "platform/sessions.h"
 #include "platform/ui.h"
@@ -21,6 +22,7 @@ class IPlatform {
   virtual IUi& Ui() = 0;
   virtual ISessions& Sessions() = 0;
   virtual ICom& Com() = 0;
+  virtual IModules& Modules() = 0;
 };
 
 }  // namespace platform

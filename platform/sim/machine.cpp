@@ -5,6 +5,7 @@
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
+#include "platform/sim/module_table.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
@@ -39,6 +40,7 @@ Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
   m_sessions = std::make_unique<SessionManager>(*this);
   m_desktop = std::make_unique<Desktop>(*this);
   m_windows = std::make_unique<WindowManager>(*this);
+  m_modules = std::make_unique<ModuleTable>();
   m_clock->SetSettle([this](bool pump) {
     m_pool->WaitIdle();
     if (pump) m_windows->PumpCurrentThread();

@@ -30,6 +30,7 @@ class FileSystem;
 class WindowManager;
 class SessionManager;
 class Desktop;
+class ModuleTable;
 class Process;
 
 struct MachineDescription {
@@ -74,6 +75,7 @@ class Machine {
   WindowManager& Windows() { return *m_windows; }
   SessionManager& Sessions() { return *m_sessions; }
   Desktop& GetDesktop() { return *m_desktop; }
+  ModuleTable& Modules() { return *m_modules; }
 
   // ---- Processes ----
   std::unique_ptr<Process> CreateProcess(const ProcessOptions& opts);
@@ -105,6 +107,7 @@ class Machine {
   std::unique_ptr<SessionManager> m_sessions;
   std::unique_ptr<Desktop> m_desktop;
   std::unique_ptr<WindowManager> m_windows;
+  std::unique_ptr<ModuleTable> m_modules;
 
   std::mutex m_mu;
   DWORD m_nextPid = 4000;

@@ -2,6 +2,7 @@
 
 #include "platform/sim/process_com.h"
 #include "platform/sim/process_kernel.h"
+#include "platform/sim/process_modules.h"
 #include "platform/sim/process_registry.h"
 #include "platform/sim/process_sessions.h"
 #include "platform/sim/process_ui.h"
@@ -9,6 +10,8 @@
 namespace sim {
 
 namespace {
+thread_local Process* t_current = nullptr;
+
 std::wstring FolderOf(const std::wstring& path) {
   const auto slash = path.find_last_of(L'\\');
   return slash == std::wstring::npos ? std::wstring(L"C:\\") : path.substr(0, slash);
@@ -27,10 +30,12 @@ Process::Process(Machine& machine, DWORD pid, const ProcessOptions& opts)
   m_ui = std::make_unique<ProcessUi>(*this);
   m_sessions = std::make_unique<ProcessSessions>(*this);
   m_com = std::make_unique<ProcessCom>(*this);
+  m_modules = std::make_unique<ProcessModules>(*this);
 }
 
 Process::~Process() {
   // Windows go first (they may still send messages), kernel handles and waits last.
+  m_modules.reset();
   m_com.reset();
   m_sessions.reset();
   m_ui.reset();
@@ -44,6 +49,7 @@ platform::IKernel& Process::Kernel() { return *m_kernel; }
 platform::IUi& Process::Ui() { return *m_ui; }
 platform::ISessions& Process::Sessions() { return *m_sessions; }
 platform::ICom& Process::Com() { return *m_com; }
+platform::IModules& Process::Modules() { return *m_modules; }
 
 bool Process::IsWow64() const { return m_is32Bit && m_machine.Description().is64BitWindows; }
 
@@ -56,5 +62,10 @@ void Process::SetCurrentDirectory(std::wstring dir) {
   std::lock_guard lk(m_mu);
   m_currentDirectory = std::move(dir);
 }
+
+Process* CurrentProcess() { return t_current; }
+
+CurrentProcessScope::CurrentProcessScope(Process* p) : m_previous(t_current) { t_current = p; }
+CurrentProcessScope::~CurrentProcessScope() { t_current = m_previous; }
 
 }  // namespace sim

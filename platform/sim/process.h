@@ -17,6 +17,7 @@ class ProcessKernel;
 class ProcessUi;
 class ProcessSessions;
 class ProcessCom;
+class ProcessModules;
 
 class Process : public platform::IPlatform {
  public:
@@ -28,6 +29,7 @@ class Process : public platform::IPlatform {
   platform::IUi& Ui() override;
   platform::ISessions& Sessions() override;
   platform::ICom& Com() override;
+  platform::IModules& Modules() override;
 
   Machine& GetMachine() { return m_machine; }
   DWORD Pid() const { return m_pid; }
@@ -54,6 +56,24 @@ class Process : public platform::IPlatform {
   std::unique_ptr<ProcessUi> m_ui;
   std::unique_ptr<ProcessSessions> m_sessions;
   std::unique_ptr<ProcessCom> m_com;
+  std::unique_ptr<ProcessModules> m_modules;
+};
+
+// The simulated process whose code runs on this thread right now. The machine sets it
+// while a window procedure, a pool callback or a timer callback of a process runs, and an
+// entry point sets it for its own thread. Stand-ins of the suite's closed libraries find
+// their per-process state through it, as a real library would through its own globals.
+Process* CurrentProcess();
+
+class CurrentProcessScope {
+ public:
+  explicit CurrentProcessScope(Process* p);
+  ~CurrentProcessScope();
+  CurrentProcessScope(const CurrentProcessScope&) = delete;
+  CurrentProcessScope& operator=(const CurrentProcessScope&) = delete;
+
+ private:
+  Process* m_previous;
 };
 
 }  // namespace sim

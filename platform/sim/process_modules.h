@@ -1,0 +1,36 @@
+// The libraries one simulated process has loaded. A module handle stays valid until its
+// last FreeLibrary; the entry points are those installed when it was first loaded.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/modules.h"
+#include "platform/sim/module_table.h"
+
+namespace sim {
+
+class Process;
+
+class ProcessModules : public platform::IModules {
+ public:
+  explicit ProcessModules(Process& p) : m_process(p) {}
+
+  HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) override;
+  FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) override;
+  BOOL FreeLibrary(HMODULE hLibModule) override;
+
+ private:
+  struct Loaded {
+    std::wstring path;
+    ModuleTable::Exports exports;
+    int refs = 0;
+  };
+  Process& m_process;
+  std::mutex m_mu;
+  std::map<std::wstring, std::unique_ptr<Loaded>> m_loaded;  // by lower-case path
+};
+
+}  // namespace sim
