@@ -16,6 +16,9 @@ class IModules {
   // Null with ERROR_PROC_NOT_FOUND when the library has no such export.
   virtual FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) = 0;
   virtual BOOL FreeLibrary(HMODULE hLibModule) = 0;
+  // A string resource of a loaded module (a resource-only module is loaded with
+  // LOAD_LIBRARY_AS_DATAFILE). Returns the length copied, 0 when there is no such string.
+  virtual int LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) = 0;
 };
 
 }  // namespace platform

@@ -333,6 +333,9 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define FILE_END 2u
 #define MAX_PATH 260
 
+// ---- Libraries ------------------------------------------------------------------------
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002u
+
 // ---- Windows and messages -----------------------------------------------------------------
 #define WM_NULL 0x0000u
 #define WM_CREATE 0x0001u

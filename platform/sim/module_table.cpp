@@ -11,9 +11,9 @@ std::wstring ModuleTable::Key(const std::wstring& path) {
   return k;
 }
 
-void ModuleTable::Install(const std::wstring& path, Exports exports) {
+void ModuleTable::Install(const std::wstring& path, Exports exports, Strings strings) {
   std::lock_guard lk(m_mu);
-  m_modules[Key(path)] = std::move(exports);
+  m_modules[Key(path)] = Image{std::move(exports), std::move(strings)};
 }
 
 void ModuleTable::Uninstall(const std::wstring& path) {
@@ -24,10 +24,10 @@ void ModuleTable::Uninstall(const std::wstring& path) {
 void ModuleTable::RemoveExport(const std::wstring& path, const std::string& name) {
   std::lock_guard lk(m_mu);
   auto it = m_modules.find(Key(path));
-  if (it != m_modules.end()) it->second.erase(name);
+  if (it != m_modules.end()) it->second.exports.erase(name);
 }
 
-std::optional<ModuleTable::Exports> ModuleTable::Find(const std::wstring& path) const {
+std::optional<ModuleTable::Image> ModuleTable::Find(const std::wstring& path) const {
   std::lock_guard lk(m_mu);
   auto it = m_modules.find(Key(path));
   if (it == m_modules.end()) return std::nullopt;

@@ -18,18 +18,23 @@ namespace sim {
 class ModuleTable {
  public:
   using Exports = std::map<std::string, FARPROC>;
+  using Strings = std::map<UINT, std::wstring>;
+  struct Image {
+    Exports exports;
+    Strings strings;  // string resources by number
+  };
 
-  void Install(const std::wstring& path, Exports exports);
+  void Install(const std::wstring& path, Exports exports, Strings strings = {});
   void Uninstall(const std::wstring& path);
   // Removes one entry point from an installed library.
   void RemoveExport(const std::wstring& path, const std::string& name);
   // The exports of the library at `path` (compared without regard to case).
-  std::optional<Exports> Find(const std::wstring& path) const;
+  std::optional<Image> Find(const std::wstring& path) const;
 
  private:
   static std::wstring Key(const std::wstring& path);
   mutable std::mutex m_mu;
-  std::map<std::wstring, Exports> m_modules;
+  std::map<std::wstring, Image> m_modules;
 };
 
 }  // namespace sim

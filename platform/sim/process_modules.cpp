@@ -1,5 +1,6 @@
 #include "platform/sim/process_modules.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -35,11 +36,11 @@ HMODULE ProcessModules::LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE, DWORD) {
     std::lock_guard lk(m_mu);
     auto it = m_loaded.find(key);
     if (it == m_loaded.end()) {
-      auto exports = m.Modules().Find(candidate);
-      if (!exports) continue;
+      auto image = m.Modules().Find(candidate);
+      if (!image) continue;
       auto loaded = std::make_unique<Loaded>();
       loaded->path = candidate;
-      loaded->exports = std::move(*exports);
+      loaded->image = std::move(*image);
       it = m_loaded.emplace(key, std::move(loaded)).first;
     }
     ++it->second->refs;
@@ -55,8 +56,9 @@ FARPROC ProcessModules::GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   std::lock_guard lk(m_mu);
   for (auto& [key, loaded] : m_loaded) {
     if (reinterpret_cast<HMODULE>(loaded.get()) != hModule) continue;
-    auto it = lpProcName ? loaded->exports.find(lpProcName) : loaded->exports.end();
-    if (it == loaded->exports.end()) {
+    auto& exports = loaded->image.exports;
+    auto it = lpProcName ? exports.find(lpProcName) : exports.end();
+    if (it == exports.end()) {
       m.LastError() = ERROR_PROC_NOT_FOUND;
       return nullptr;
     }
@@ -76,6 +78,26 @@ BOOL ProcessModules::FreeLibrary(HMODULE hLibModule) {
   }
   m.LastError() = ERROR_INVALID_HANDLE;
   return FALSE;
+}
+
+int ProcessModules::LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer,
+                                int cchBufferMax) {
+  Machine& m = m_process.GetMachine();
+  std::lock_guard lk(m_mu);
+  for (auto& [key, loaded] : m_loaded) {
+    if (reinterpret_cast<HINSTANCE>(loaded.get()) != hInstance) continue;
+    auto it = loaded->image.strings.find(uID);
+    if (it == loaded->image.strings.end() || !lpBuffer || cchBufferMax <= 0) {
+      m.LastError() = ERROR_NOT_FOUND;
+      return 0;
+    }
+    const int n = std::min<int>(static_cast<int>(it->second.size()), cchBufferMax - 1);
+    it->second.copy(lpBuffer, static_cast<size_t>(n));
+    lpBuffer[n] = L'\0';
+    return n;
+  }
+  m.LastError() = ERROR_INVALID_HANDLE;
+  return 0;
 }
 
 }  // namespace sim

@@ -21,11 +21,12 @@ class ProcessModules : public platform::IModules {
   HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) override;
   FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) override;
   BOOL FreeLibrary(HMODULE hLibModule) override;
+  int LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) override;
 
  private:
   struct Loaded {
     std::wstring path;
-    ModuleTable::Exports exports;
+    ModuleTable::Image image;
     int refs = 0;
   };
   Process& m_process;
