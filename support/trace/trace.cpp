@@ -1,8 +1,8 @@
 #include "support/trace/trace.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,7 +55,8 @@ struct Tracer {
     const bool all = sink != nullptr && sinkMode == SinkMode::kRecordAll;
     const DWORD w = settings.word;
     word.store(w, std::memory_order_relaxed);
-    verbosity.store(all ? LONG_MAX : settings.verbosity, std::memory_order_relaxed);
+    verbosity.store(all ? std::numeric_limits<LONG>::max() : settings.verbosity,
+                    std::memory_order_relaxed);
     messagesOn.store(all || (w & kSwitchDoProfiling) == 0, std::memory_order_relaxed);
     const bool open = all || ((w & kSwitchDoTrace) != 0 && settings.componentEnabled);
     detail::g_gate.open.store(open ? 1 : 0, std::memory_order_relaxed);
