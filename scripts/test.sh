@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the plain native build, the sanitizer build
+# (AddressSanitizer + UndefinedBehaviorSanitizer) and the fuzzer smoke runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=2
+
+echo "== Native build and tests"
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/native -j"$jobs"
+ctest --test-dir build/native --output-on-failure -j"$jobs"
+
+echo "== Sanitizer build and tests (ASan + UBSan)"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVD_SANITIZE=ON -DVD_BENCH=OFF
+cmake --build build/asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j"$jobs"
+
+echo "== Fuzz targets (clang, libFuzzer), bounded runs"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DVD_FUZZ=ON -DVD_BENCH=OFF
+cmake --build build/fuzz -j"$jobs"
+ctest --test-dir build/fuzz --output-on-failure -L fuzz
+
+echo "== All tests passed"
