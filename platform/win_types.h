@@ -411,4 +411,18 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define VER_NT_DOMAIN_CONTROLLER 0x2
 #define VER_NT_SERVER 0x3
 
+// ---- Simulated windows and sessions: errors and flags their callers see ------------------
+#define ERROR_TLW_WITH_WSCHILD 1406L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_INVALID_INDEX 1413L
+#define ERROR_INVALID_THREAD_ID 1444L
+#define GWLP_HINSTANCE (-6)
+#define GWLP_ID (-12)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define USER_TIMER_MINIMUM 0x0000000Au
+#define USER_TIMER_MAXIMUM 0x7FFFFFFFu
+#define SMTO_BLOCK 0x0001u
+#define ENDSESSION_LOGOFF 0x80000000u
+
 #endif  // _WIN32

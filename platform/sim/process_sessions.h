@@ -1,6 +1,5 @@
-// Placeholder until the simulated ISessions lands: every operation fails.
+// Terminal-services operations of one simulated process, on the machine's sessions.
 #pragma once
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 
 #include "platform/sessions.h"
 #include "platform/sim/process.h"
@@ -10,13 +9,15 @@ namespace sim {
 class ProcessSessions : public platform::ISessions {
  public:
   explicit ProcessSessions(Process& p) : m_process(p) {}
-  BOOL WTSRegisterSessionNotification(HWND hWnd, DWORD dwFlags) override { return {}; }
-  BOOL WTSUnRegisterSessionNotification(HWND hWnd) override { return {}; }
-  BOOL ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) override { return {}; }
-  DWORD WTSGetActiveConsoleSessionId() override { return {}; }
+
+  // The window must be a live window of the caller's session.
+  BOOL WTSRegisterSessionNotification(HWND hWnd, DWORD dwFlags) override;
+  BOOL WTSUnRegisterSessionNotification(HWND hWnd) override;
+  BOOL ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) override;
+  DWORD WTSGetActiveConsoleSessionId() override;
 
  private:
-  [[maybe_unused]] Process& m_process;
+  Process& m_process;
 };
 
 }  // namespace sim

@@ -1,18 +1,249 @@
-// Placeholder until the simulated window manager lands.
+// The simulated machine's windows: classes, windows, per-thread message queues, window
+// timers on the virtual clock and registered messages, with Win32 semantics.
+//
+//   sim::WindowManager& wm = machine.Windows();
+//   wm.Post(hwnd, WM_USER + 1, 0, 0);          // inject as the system would
+//   machine.RunUntilIdle();                    // the test thread's windows process it
+//   wm.WindowsOfClass(1, L"Shell_TrayWnd");    // look around the session
+//
+// Threads are real threads, identified by Machine::CurrentThreadId(). A window belongs to
+// the thread that created it: posted messages and WM_TIMER wait in that thread's queue
+// until it calls GetMessageW/PeekMessageW (or the machine pumps it), and a message sent
+// from another thread runs on the owner thread while the sender blocks.
+//
+// Windows owned by the simulation itself (the shell's tray window) have no thread: what is
+// posted or sent to them runs at once on the caller's thread, outside every lock.
+//
+// Lock discipline: one mutex guards all state; it is never held while a window procedure,
+// hook, idle driver or another component (sessions, desktop, clock advance) runs.
 #pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win_types.h"
 
 namespace sim {
 
 class Machine;
 
+// Who calls a process-level operation: its process and session (the sim itself is pid 0).
+struct UiCaller {
+  DWORD processId = 0;
+  DWORD sessionId = 0;
+};
+
+// What a test can see of one window.
+struct WindowInfo {
+  HWND hwnd = nullptr;
+  DWORD processId = 0;
+  DWORD threadId = 0;
+  DWORD sessionId = 0;
+  std::wstring className;
+  std::wstring title;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  HWND parent = nullptr;  // parent or owner; HWND_MESSAGE for message-only windows
+  bool visible = false;
+  bool messageOnly = false;
+  bool simOwned = false;
+};
+
+// One message handed to a window procedure (or to a timer's TIMERPROC).
+struct Delivery {
+  enum class Via { Sent, Posted, Timer };
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD threadId;  // the thread the procedure ran on
+  Via via;
+};
+
 class WindowManager {
  public:
-  explicit WindowManager(Machine& m) : m_machine(m) {}
-  // Runs the calling thread's due messages; true when anything ran.
-  bool PumpCurrentThread() { return false; }
+  // Called by GetMessageW when it finds nothing to return. True: it did something (moved
+  // the clock, injected an event) and GetMessageW looks again; false: nothing more to do,
+  // GetMessageW blocks until a message arrives.
+  using IdleDriver = std::function<bool()>;
+  using DeliveryHook = std::function<void(const Delivery&)>;
+  using SimWndProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+
+  // The thread and process reported for windows the simulation owns. Never a machine id:
+  // those are multiples of four.
+  static constexpr DWORD kSimThreadId = 1;
+  static constexpr DWORD kSimProcessId = 1;
+
+  explicit WindowManager(Machine& m);
+  ~WindowManager();
+  WindowManager(const WindowManager&) = delete;
+  WindowManager& operator=(const WindowManager&) = delete;
+
+  // ---- Process operations (sim::ProcessUi forwards here) ----
+  ATOM RegisterClassExW(const UiCaller& c, const WNDCLASSEXW* wc);
+  BOOL UnregisterClassW(const UiCaller& c, LPCWSTR name);
+  HWND CreateWindowExW(const UiCaller& c, DWORD exStyle, LPCWSTR className, LPCWSTR title,
+                       DWORD style, int x, int y, int cx, int cy, HWND parent, HMENU menu,
+                       HINSTANCE inst, LPVOID param);
+  BOOL DestroyWindow(const UiCaller& c, HWND h);
+  BOOL IsWindow(const UiCaller& c, HWND h);
+  LRESULT DefWindowProcW(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  LONG_PTR GetWindowLongPtrW(const UiCaller& c, HWND h, int index);
+  LONG_PTR SetWindowLongPtrW(const UiCaller& c, HWND h, int index, LONG_PTR value);
+  BOOL ShowWindow(const UiCaller& c, HWND h, int cmd);
+  HWND FindWindowW(const UiCaller& c, LPCWSTR className, LPCWSTR title);
+  BOOL SetForegroundWindow(const UiCaller& c, HWND h);
+  HWND GetForegroundWindow(const UiCaller& c);
+  HWND SetFocus(const UiCaller& c, HWND h);
+  DWORD GetWindowThreadProcessId(const UiCaller& c, HWND h, LPDWORD pid);
+  BOOL PostMessageW(const UiCaller& c, HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  BOOL PostThreadMessageW(DWORD tid, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT SendMessageW(const UiCaller& c, HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT SendMessageTimeoutW(const UiCaller& c, HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT flags,
+                              UINT timeoutMs, PDWORD_PTR result);
+  BOOL GetMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max);
+  BOOL PeekMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max, UINT remove);
+  LRESULT DispatchMessageW(const MSG* msg);
+  void PostQuitMessage(int exitCode);
+  UINT RegisterWindowMessageW(LPCWSTR name);
+  BOOL ChangeWindowMessageFilter(const UiCaller& c, UINT msg, DWORD flag);
+  UINT_PTR SetTimer(const UiCaller& c, HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc);
+  BOOL KillTimer(const UiCaller& c, HWND h, UINT_PTR id);
+
+  // ---- Machine pump (Machine::RunUntilIdle and AdvanceBy) ----
+  // Runs the calling thread's sent, posted and due-timer messages until none is left,
+  // without blocking; true when anything ran. WM_QUIT is not dispatched: it is recorded
+  // (QuitPosted). Inside the thread's own GetMessageW (from its idle driver) it does
+  // nothing: that loop takes the messages itself.
+  bool PumpCurrentThread();
+
+  // ---- Simulation-side messaging (sessions, shell, tests injecting events) ----
+  // As the system would: no caller session applies. Windows of the simulation handle
+  // them inline. Send blocks until the owner thread has run the message.
+  BOOL Post(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Send(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  // Posts to every top-level window of the session (never to message-only windows).
+  void Broadcast(DWORD sessionId, UINT msg, WPARAM wp, LPARAM lp);
+  // A top-level window owned by the simulation, whose messages `proc` handles inline.
+  HWND CreateSimWindow(DWORD sessionId, const std::wstring& className, const std::wstring& title,
+                       SimWndProc proc);
+  // Destroys any window (WM_DESTROY, WM_NCDESTROY delivered as usual).
+  void DestroyAnyWindow(HWND h);
+  // The session's taskbar window ("Shell_TrayWnd"), recorded on the desktop. The session
+  // manager starts and restarts shells; this only makes the window.
+  HWND CreateShellWindow(DWORD sessionId);
+
+  // ---- Idle drivers ----
+  // Per thread (takes precedence) or machine-wide; an empty function removes it.
+  void SetIdleDriver(DWORD threadId, IdleDriver d);
+  void SetMachineIdleDriver(IdleDriver d);
+  // A step for idle drivers: moves the virtual clock to its next due item, but not past
+  // `limitMs` (to `limitMs` when nothing is due before), without pumping, so the looping
+  // thread receives what fell due through its own GetMessageW. False when the clock is
+  // already at `limitMs` with nothing due.
+  bool StepClock(ULONGLONG limitMs);
+
+  // ---- Observation ----
+  // Every message delivered to a window procedure, on the delivering thread, before the
+  // procedure runs. The hook must be thread-safe. Returns a token for RemoveDeliveryHook.
+  int AddDeliveryHook(DeliveryHook hook);
+  void RemoveDeliveryHook(int token);
+  std::optional<WindowInfo> Info(HWND h) const;
+  std::vector<HWND> TopLevelWindows(DWORD sessionId) const;
+  std::vector<HWND> WindowsOfClass(DWORD sessionId, const std::wstring& className) const;
+  std::vector<HWND> WindowsOfProcess(DWORD pid) const;
+  std::vector<UINT_PTR> TimerIds(HWND h) const;
+  // The exit code of a WM_QUIT the machine pump met on the thread (cleared by ClearQuit).
+  std::optional<int> QuitPosted(DWORD threadId) const;
+  void ClearQuit(DWORD threadId);
+  // The thread is blocked in GetMessageW (or waiting for a sent message's answer).
+  bool IsThreadWaiting(DWORD threadId) const;
+  // Messages waiting for the thread: sent plus posted (timers not counted).
+  size_t QueuedMessages(DWORD threadId) const;
+  std::set<UINT> AllowedMessages(DWORD pid) const;
+  // The session's shell tray window ("Shell_TrayWnd"), null when the shell is not running.
+  HWND ShellWindow(DWORD sessionId) const;
+
+  // ---- Process lifetime ----
+  // A process ended: its windows, classes and timers go without any message.
+  void ProcessExited(DWORD pid);
 
  private:
-  [[maybe_unused]] Machine& m_machine;
+  struct Window;
+  struct Class;
+  struct ThreadQueue;
+  struct SentMessage;
+  struct Timer;
+  struct TimerKey {
+    HWND hwnd;
+    DWORD tid;  // thread timers (no window) only
+    UINT_PTR id;
+    auto operator<=>(const TimerKey&) const = default;
+  };
+  enum class Fetched { None, Posted, Quit, Timer };
+
+  using Lock = std::unique_lock<std::mutex>;
+
+  DWORD Tid() const;
+  void SetError(DWORD e) const;
+  std::shared_ptr<ThreadQueue> QueueLocked(DWORD tid);
+  std::shared_ptr<Window> FindLocked(HWND h) const;
+  std::shared_ptr<Window> FindInSessionLocked(HWND h, DWORD session) const;
+  bool IsTopLevelLocked(const Window& w) const;
+  std::vector<HWND> TopLevelLocked(DWORD session) const;
+  bool MatchesFilterLocked(HWND msgHwnd, HWND filter) const;
+  ATOM AddAtomLocked(const std::wstring& name);
+
+  LRESULT Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp, Delivery::Via via);
+  void CallHooks(const Delivery& d);
+  bool PostOne(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+  // Sends to one window from the calling thread; false when the window is gone or the
+  // virtual-clock time-out passed (error set).
+  bool SendOne(HWND h, UINT msg, WPARAM wp, LPARAM lp, std::optional<UINT> timeoutMs,
+               bool processIncoming, LRESULT* result);
+  void RunSent(const std::shared_ptr<SentMessage>& s);
+  // Takes the next message for the queue under the filter. Sent messages are not taken
+  // here: the caller runs those first. Lock held.
+  Fetched FetchLocked(ThreadQueue& q, HWND filter, UINT min, UINT max, bool remove, MSG* out);
+  // Runs sent messages until none is left; true when any ran. Re-locks.
+  bool RunSentLocked(ThreadQueue& q, Lock& lk);
+  // Dispatch of a fetched posted or timer message (no lock held).
+  void DispatchFetched(const MSG& m);
+
+  void DestroyTree(HWND h);
+  // Removes the window and everything attached to it; no message. Lock held; returns
+  // clock items to cancel once the lock is released.
+  void RemoveWindowLocked(HWND h, std::vector<uint64_t>& cancel);
+  void AfterRemoval(const std::vector<HWND>& gone, const std::vector<uint64_t>& cancel);
+
+  void ArmTimerLocked(Timer& t);
+  void OnTimerDue(TimerKey key, uint64_t serial);
+
+  Machine& m_machine;
+  mutable std::mutex m_mu;
+  uintptr_t m_nextHwnd = 0x20020;
+  uint64_t m_nextSerial = 1;
+  std::map<uintptr_t, std::shared_ptr<Window>> m_windows;  // by handle value: creation order
+  std::map<DWORD, std::map<std::wstring, std::shared_ptr<Class>>> m_classes;  // pid, key
+  std::map<std::wstring, ATOM> m_atoms;  // shared by classes and registered messages
+  ATOM m_nextAtom = 0xC000;
+  std::map<DWORD, std::shared_ptr<ThreadQueue>> m_queues;
+  std::map<TimerKey, std::shared_ptr<Timer>> m_timers;
+  UINT_PTR m_nextThreadTimerId = 1;
+  uint64_t m_pendingSeq = 0;
+  std::map<DWORD, std::set<UINT>> m_messageFilter;
+  std::vector<std::pair<int, std::shared_ptr<DeliveryHook>>> m_hooks;
+  int m_nextHookToken = 1;
+  IdleDriver m_machineDriver;
 };
 
 }  // namespace sim

@@ -1,0 +1,148 @@
+#include "platform/sim/process_ui.h"
+
+#include "platform/sim/desktop.h"
+#include "platform/sim/session_manager.h"
+
+namespace sim {
+
+ProcessUi::ProcessUi(Process& p) : m_process(p), m_wm(p.GetMachine().Windows()) {}
+
+ProcessUi::~ProcessUi() { m_wm.ProcessExited(m_process.Pid()); }
+
+ATOM ProcessUi::RegisterClassExW(const WNDCLASSEXW* lpwcx) {
+  return m_wm.RegisterClassExW(Caller(), lpwcx);
+}
+
+// Classes are told apart by name within the process; the instance handle is not part of
+// the key here.
+BOOL ProcessUi::UnregisterClassW(LPCWSTR lpClassName, HINSTANCE) {
+  return m_wm.UnregisterClassW(Caller(), lpClassName);
+}
+
+HWND ProcessUi::CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
+                                DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                                HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
+  return m_wm.CreateWindowExW(Caller(), dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth,
+                              nHeight, hWndParent, hMenu, hInstance, lpParam);
+}
+
+BOOL ProcessUi::DestroyWindow(HWND hWnd) { return m_wm.DestroyWindow(Caller(), hWnd); }
+BOOL ProcessUi::IsWindow(HWND hWnd) { return m_wm.IsWindow(Caller(), hWnd); }
+
+LRESULT ProcessUi::DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return m_wm.DefWindowProcW(hWnd, Msg, wParam, lParam);
+}
+
+LONG_PTR ProcessUi::GetWindowLongPtrW(HWND hWnd, int nIndex) {
+  return m_wm.GetWindowLongPtrW(Caller(), hWnd, nIndex);
+}
+
+LONG_PTR ProcessUi::SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
+  return m_wm.SetWindowLongPtrW(Caller(), hWnd, nIndex, dwNewLong);
+}
+
+BOOL ProcessUi::ShowWindow(HWND hWnd, int nCmdShow) {
+  return m_wm.ShowWindow(Caller(), hWnd, nCmdShow);
+}
+
+HWND ProcessUi::FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
+  return m_wm.FindWindowW(Caller(), lpClassName, lpWindowName);
+}
+
+BOOL ProcessUi::SetForegroundWindow(HWND hWnd) { return m_wm.SetForegroundWindow(Caller(), hWnd); }
+HWND ProcessUi::GetForegroundWindow() { return m_wm.GetForegroundWindow(Caller()); }
+HWND ProcessUi::SetFocus(HWND hWnd) { return m_wm.SetFocus(Caller(), hWnd); }
+
+DWORD ProcessUi::GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+  return m_wm.GetWindowThreadProcessId(Caller(), hWnd, lpdwProcessId);
+}
+
+// There are no cursors to draw: any cursor is a distinct non-null token.
+HCURSOR ProcessUi::LoadCursorW(HINSTANCE, LPCWSTR lpCursorName) {
+  const ULONG_PTR id =
+      IS_INTRESOURCE(lpCursorName) ? reinterpret_cast<ULONG_PTR>(lpCursorName) : 0xFFFF;
+  return reinterpret_cast<HCURSOR>(0x10000 + id);
+}
+
+BOOL ProcessUi::PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return m_wm.PostMessageW(Caller(), hWnd, Msg, wParam, lParam);
+}
+
+BOOL ProcessUi::PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return m_wm.PostThreadMessageW(idThread, Msg, wParam, lParam);
+}
+
+LRESULT ProcessUi::SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return m_wm.SendMessageW(Caller(), hWnd, Msg, wParam, lParam);
+}
+
+LRESULT ProcessUi::SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
+                                       UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult) {
+  return m_wm.SendMessageTimeoutW(Caller(), hWnd, Msg, wParam, lParam, fuFlags, uTimeout,
+                                  lpdwResult);
+}
+
+BOOL ProcessUi::GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+  return m_wm.GetMessageW(Caller(), lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
+}
+
+BOOL ProcessUi::PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                             UINT wRemoveMsg) {
+  return m_wm.PeekMessageW(Caller(), lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg);
+}
+
+// No keyboard input is simulated, so there is never a character message to make.
+BOOL ProcessUi::TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT ProcessUi::DispatchMessageW(const MSG* lpMsg) { return m_wm.DispatchMessageW(lpMsg); }
+void ProcessUi::PostQuitMessage(int nExitCode) { m_wm.PostQuitMessage(nExitCode); }
+
+UINT ProcessUi::RegisterWindowMessageW(LPCWSTR lpString) {
+  return m_wm.RegisterWindowMessageW(lpString);
+}
+
+BOOL ProcessUi::ChangeWindowMessageFilter(UINT message, DWORD dwFlag) {
+  return m_wm.ChangeWindowMessageFilter(Caller(), message, dwFlag);
+}
+
+UINT_PTR ProcessUi::SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+  return m_wm.SetTimer(Caller(), hWnd, nIDEvent, uElapse, lpTimerFunc);
+}
+
+BOOL ProcessUi::KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+  return m_wm.KillTimer(Caller(), hWnd, uIDEvent);
+}
+
+int ProcessUi::GetSystemMetrics(int nIndex) {
+  Machine& m = m_process.GetMachine();
+  switch (nIndex) {
+    case SM_CXSCREEN:
+      return 1920;
+    case SM_CYSCREEN:
+      return 1080;
+    case SM_CLEANBOOT:
+      return m.Description().cleanBoot;
+    case SM_REMOTESESSION: {
+      auto s = m.Sessions().Find(m_process.SessionId());
+      return s && s->remote ? 1 : 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+BOOL ProcessUi::LockWorkStation() {
+  Machine& m = m_process.GetMachine();
+  const DWORD session = m_process.SessionId();
+  auto s = m.Sessions().Find(session);
+  if (!s || !s->loggedOn) {
+    m.LastError() = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  m.GetDesktop().NoteLockRequest(session);
+  // Already locked: nothing changes, and Windows still reports success.
+  m.Sessions().Lock(session);
+  return TRUE;
+}
+
+}  // namespace sim
