@@ -29,9 +29,9 @@ enum class SessionState { Active, Locked, Disconnected, LoggedOff };
 const wchar_t* ToString(SessionState s);
 
 struct SessionOptions {
-  std::optional<DWORD> id;  // default: the next free id
+  std::optional<DWORD> id{};  // default: the next free id
   std::wstring userName = L"alice";
-  std::wstring userSid;  // default: the user's SID on this machine (one per user name)
+  std::wstring userSid{};  // default: the user's SID on this machine (one per user name)
   bool remote = false;
   // A console session takes the console only when it is free; otherwise it starts
   // disconnected, as a session put aside by fast user switching.

@@ -693,7 +693,15 @@ bool WindowManager::PostOne(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 BOOL WindowManager::PostMessageW(const UiCaller& c, HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  if (!h) return PostThreadMessageW(Tid(), msg, wp, lp);
+  if (!h) {
+    // The caller is using the window system, so it has a queue from now on.
+    const DWORD tid = Tid();
+    {
+      std::lock_guard lk(m_mu);
+      QueueLocked(tid);
+    }
+    return PostThreadMessageW(tid, msg, wp, lp);
+  }
   if (h == HWND_BROADCAST) {
     Broadcast(c.sessionId, msg, wp, lp);
     return TRUE;

@@ -28,8 +28,12 @@
 
 #include "platform/platform.h"
 
-#if defined(__GNUC__) || defined(__clang__)
+// The formatter follows the C99/glibc conversions on every target, so GCC checks call sites
+// against gnu_printf even where its "printf" means Microsoft's (mingw).
+#if defined(__clang__)
 #define VD_TRACE_PRINTF(fmtIndex, argIndex) __attribute__((format(printf, fmtIndex, argIndex)))
+#elif defined(__GNUC__)
+#define VD_TRACE_PRINTF(fmtIndex, argIndex) __attribute__((format(gnu_printf, fmtIndex, argIndex)))
 #else
 #define VD_TRACE_PRINTF(fmtIndex, argIndex)
 #endif

@@ -163,7 +163,9 @@ void CTraceTextFormatter::OnRecord(std::uint64_t, std::uint32_t threadId, char t
   if (type == kContinued) m_depth.clear();
   int& depth = m_depth[threadId];
   if (type == kScopeExit && depth > 0) --depth;
-  const int indent = depth < kMaxIndent ? depth : kMaxIndent;
+  // Date, time and continuation records belong to the stream, not to a scope: never indented.
+  const bool stamp = type == kDate || type == kTime || type == kContinued;
+  const int indent = stamp ? 0 : depth < kMaxIndent ? depth : kMaxIndent;
   if (type == kScopeEnter) ++depth;
 
   char head[48];

@@ -74,7 +74,8 @@ bool IsKnownRecordType(char type);
 //   header lines as they are, then per record
 //   "<date> <time> <thread id> <type> <indent><text>"
 // with the date and time of the last 't' and 'T' records, two spaces of indentation per
-// open scope of that thread, and control characters shown as \xNN.
+// open scope of that thread (none for the 't', 'T' and 'N' records themselves), and control
+// characters shown as \xNN.
 class CTraceTextFormatter final : public ITraceFileHandler {
  public:
   using LineSink = std::function<void(std::string_view line)>;

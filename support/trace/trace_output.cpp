@@ -1,6 +1,8 @@
 #include "support/trace/trace_output.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <vector>
 
