@@ -411,6 +411,31 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define VER_NT_DOMAIN_CONTROLLER 0x2
 #define VER_NT_SERVER 0x3
 
+// ---- Simulated kernel: errors, access rights and flags its callers see --------------------
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_DIRECTORY 267L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_NOACCESS 998L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define SYNCHRONIZE 0x00100000u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define GENERIC_ALL 0x10000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define EVENT_MODIFY_STATE 0x0002u
+#define EVENT_ALL_ACCESS 0x1F0003u
+#define MUTEX_ALL_ACCESS 0x1F0001u
+#define KEY_EXECUTE 0x20019u
+#define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000ul
+#define FILE_READ_DATA 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_ATTRIBUTE_READONLY 0x01u
+#define FILE_ATTRIBUTE_ARCHIVE 0x20u
+#define VER_PLATFORM_WIN32_NT 2
+#define VER_SUITE_SINGLEUSERTS 0x0100u
+
 // ---- Simulated windows and sessions: errors and flags their callers see ------------------
 #define ERROR_TLW_WITH_WSCHILD 1406L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L

@@ -1,6 +1,8 @@
-// Placeholder until the simulated ICom lands: every operation fails.
+// ICom of one simulated process: the COM apartment of each calling thread.
 #pragma once
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+
+#include <map>
+#include <mutex>
 
 #include "platform/com.h"
 #include "platform/sim/process.h"
@@ -9,12 +11,22 @@ namespace sim {
 
 class ProcessCom : public platform::ICom {
  public:
-  explicit ProcessCom(Process& p) : m_process(p) {}
-  HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) override { return {}; }
-  void CoUninitialize() override {}
+  explicit ProcessCom(Process& p);
+
+  HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) override;
+  void CoUninitialize() override;
+
+  // The calling thread's initialisation count in this process (0: not initialised).
+  int InitCount() const;
 
  private:
-  [[maybe_unused]] Process& m_process;
+  struct Apartment {
+    bool singleThreaded;
+    int count;  // successful CoInitializeEx calls not yet balanced
+  };
+  Process& m_process;
+  mutable std::mutex m_mu;
+  std::map<DWORD, Apartment> m_apartments;  // by thread id
 };
 
 }  // namespace sim

@@ -1,58 +1,113 @@
-// Placeholder until the simulated IKernel lands: every operation fails.
+// IKernel of one simulated process: handles, waits, the thread pool, files, clocks and
+// process facts, answered by the machine's parts.
+//
+// Waits and Sleep run on the virtual clock:
+//   - a time-out of 0 never blocks;
+//   - INFINITE blocks the real thread until another thread (or a pool callback) signals;
+//   - a finite time-out on an ordinary thread moves the clock itself, one due item at a
+//     time, and returns WAIT_OBJECT_0 as soon as the object is signalled on the way,
+//     WAIT_TIMEOUT at the deadline (Sleep just moves it by the given time);
+//   - on a pool worker a finite time-out does not move the clock (the thread driving the
+//     clock is waiting for that very callback): the callback waits until whoever drives
+//     the clock reaches its deadline, counting as idle meanwhile.
+//
+// The environment (ExpandEnvironmentStringsW) is taken when the process starts, as on
+// Windows: the machine variables under RegistryStore::kMachineEnvironmentPath, the user's
+// under HKU\<sid>\Environment, and the per-process ones (ProgramFiles for its bitness,
+// USERPROFILE, USERNAME, COMPUTERNAME, ...).
 #pragma once
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+
+#include <map>
+#include <string>
 
 #include "platform/kernel.h"
 #include "platform/sim/process.h"
 
 namespace sim {
 
+class KernelObject;
+
 class ProcessKernel : public platform::IKernel {
  public:
-  explicit ProcessKernel(Process& p) : m_process(p) {}
-  DWORD GetLastError() override { return {}; }
-  void SetLastError(DWORD dwErrCode) override {}
-  HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) override { return {}; }
-  BOOL ReleaseMutex(HANDLE hMutex) override { return {}; }
-  HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) override { return {}; }
-  HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) override { return {}; }
-  BOOL SetEvent(HANDLE hEvent) override { return {}; }
-  BOOL ResetEvent(HANDLE hEvent) override { return {}; }
-  DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) override { return {}; }
-  BOOL CloseHandle(HANDLE hObject) override { return {}; }
-  BOOL RegisterWaitForSingleObject(PHANDLE phNewWaitObject, HANDLE hObject, WAITORTIMERCALLBACK Callback, PVOID Context, ULONG dwMilliseconds, ULONG dwFlags) override { return {}; }
-  BOOL UnregisterWaitEx(HANDLE WaitHandle, HANDLE CompletionEvent) override { return {}; }
-  BOOL CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue, WAITORTIMERCALLBACK Callback, PVOID Parameter, DWORD DueTime, DWORD Period, ULONG Flags) override { return {}; }
-  BOOL ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, ULONG DueTime, ULONG Period) override { return {}; }
-  BOOL DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent) override { return {}; }
-  DWORD GetTickCount() override { return {}; }
-  ULONGLONG GetTickCount64() override { return {}; }
-  void GetSystemTime(SYSTEMTIME* lpSystemTime) override {}
-  void GetLocalTime(SYSTEMTIME* lpSystemTime) override {}
-  void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) override {}
-  void Sleep(DWORD dwMilliseconds) override {}
-  DWORD GetCurrentProcessId() override { return {}; }
-  DWORD GetCurrentThreadId() override { return {}; }
-  HRESULT SetCurrentThreadDescription(LPCWSTR lpThreadDescription) override { return {}; }
-  DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) override { return {}; }
-  UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) override { return {}; }
-  BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) override { return {}; }
-  BOOL GetVersionExW(OSVERSIONINFOEXW* lpVersionInformation) override { return {}; }
-  BOOL GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) override { return {}; }
-  DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) override { return {}; }
-  HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) override { return {}; }
-  BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, void* lpOverlapped) override { return {}; }
-  BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten, void* lpOverlapped) override { return {}; }
-  BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, LARGE_INTEGER* lpNewFilePointer, DWORD dwMoveMethod) override { return {}; }
-  BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize) override { return {}; }
-  BOOL DeleteFileW(LPCWSTR lpFileName) override { return {}; }
-  DWORD GetFileAttributesW(LPCWSTR lpFileName) override { return {}; }
-  BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) override { return {}; }
-  DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) override { return {}; }
-  BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) override { return {}; }
+  explicit ProcessKernel(Process& p);
+  ~ProcessKernel() override;
+
+  DWORD GetLastError() override;
+  void SetLastError(DWORD dwErrCode) override;
+
+  HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                      LPCWSTR lpName) override;
+  BOOL ReleaseMutex(HANDLE hMutex) override;
+  HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                      BOOL bInitialState, LPCWSTR lpName) override;
+  HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) override;
+  BOOL SetEvent(HANDLE hEvent) override;
+  BOOL ResetEvent(HANDLE hEvent) override;
+  DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) override;
+  BOOL CloseHandle(HANDLE hObject) override;
+
+  BOOL RegisterWaitForSingleObject(PHANDLE phNewWaitObject, HANDLE hObject,
+                                   WAITORTIMERCALLBACK Callback, PVOID Context,
+                                   ULONG dwMilliseconds, ULONG dwFlags) override;
+  BOOL UnregisterWaitEx(HANDLE WaitHandle, HANDLE CompletionEvent) override;
+  BOOL CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue, WAITORTIMERCALLBACK Callback,
+                             PVOID Parameter, DWORD DueTime, DWORD Period, ULONG Flags) override;
+  BOOL ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, ULONG DueTime, ULONG Period) override;
+  BOOL DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent) override;
+
+  DWORD GetTickCount() override;
+  ULONGLONG GetTickCount64() override;
+  void GetSystemTime(SYSTEMTIME* lpSystemTime) override;
+  void GetLocalTime(SYSTEMTIME* lpSystemTime) override;
+  void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) override;
+  void Sleep(DWORD dwMilliseconds) override;
+
+  DWORD GetCurrentProcessId() override;
+  DWORD GetCurrentThreadId() override;
+  HRESULT SetCurrentThreadDescription(LPCWSTR lpThreadDescription) override;
+  DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) override;
+  UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) override;
+  BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) override;
+  BOOL GetVersionExW(OSVERSIONINFOEXW* lpVersionInformation) override;
+  BOOL GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) override;
+  DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) override;
+
+  HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                     LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                     DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) override;
+  BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                LPDWORD lpNumberOfBytesRead, void* lpOverlapped) override;
+  BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                 LPDWORD lpNumberOfBytesWritten, void* lpOverlapped) override;
+  BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                        LARGE_INTEGER* lpNewFilePointer, DWORD dwMoveMethod) override;
+  BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize) override;
+  BOOL DeleteFileW(LPCWSTR lpFileName) override;
+  DWORD GetFileAttributesW(LPCWSTR lpFileName) override;
+  BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) override;
+  DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) override;
+  BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) override;
+
+  // The process's environment variable, if set (names compare without regard to case).
+  std::optional<std::wstring> Environment(const std::wstring& name) const;
 
  private:
-  [[maybe_unused]] Process& m_process;
+  template <typename T>
+  T Fail(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+  }
+  std::shared_ptr<KernelObject> Object(HANDLE h);
+  // Resolves a path against the current folder; nothing for paths not on a drive.
+  std::optional<std::wstring> Full(LPCWSTR path);
+  DWORD Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
+  DWORD BlockingWait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
+  void BuildEnvironment();
+  std::wstring Expand(const std::wstring& s) const;
+
+  Process& m_process;
+  Machine& m_machine;
+  std::map<std::wstring, std::pair<std::wstring, std::wstring>> m_env;  // folded -> name, value
 };
 
 }  // namespace sim
