@@ -229,9 +229,13 @@ void AppendFormatV(std::string& out, std::size_t maxBytes, const char* fmt, va_l
     }
     ++p;
     const bool left = flags.find('-') != std::string::npos;
-    std::string spec = "%" + flags;
+    std::string spec(1, '%');
+    spec += flags;
     if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
+    if (precision >= 0) {
+      spec += '.';
+      spec += std::to_string(precision);
+    }
 
     switch (conv) {
       case 'd':
