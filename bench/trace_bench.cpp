@@ -18,6 +18,14 @@ struct Agent {
   ~Agent() { VDTraceNS::Bind(nullptr); }
 };
 
+// For scale: what the scope's one platform call costs on its own on the simulated machine.
+void BM_SimGetTickCount(benchmark::State& state) {
+  Agent agent;
+  platform::IKernel& kernel = agent.process->Kernel();
+  for (auto _ : state) benchmark::DoNotOptimize(kernel.GetTickCount());
+}
+BENCHMARK(BM_SimGetTickCount);
+
 void BM_ScopeTracingOff(benchmark::State& state) {
   Agent agent;
   for (auto _ : state) {
