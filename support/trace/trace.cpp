@@ -209,6 +209,9 @@ void SetSink(ISink* sink, SinkMode mode) {
   std::lock_guard lk(t.lock);
   t.sink = sink;
   t.sinkMode = mode;
+  // The date and time went to the sink: the next stream starts with its own 't' and 'T'.
+  t.haveDate = false;
+  t.lastTime.clear();
   t.Apply();
 }
 

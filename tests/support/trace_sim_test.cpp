@@ -437,6 +437,21 @@ TEST_F(TraceSimTest, LogFileGetsMessagesAndResultsAsUtf16LinesAfterOneByteOrderM
             u"08:00:01.500 again\r\n");
 }
 
+TEST_F(TraceSimTest, FileStreamAfterASinkStartsWithItsOwnDateAndTime) {
+  Reg().SetDword(kTracing, L"DoTrace", 1);
+  StartAgent();
+  {
+    VDTraceNS::CRecordingSink sink;
+    Work("to the sink");
+    EXPECT_EQ(sink.Texts('t').size(), 1u);
+  }
+  Work("to the file");  // same date, same millisecond
+  const TraceFileContents t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.Types(), "tT>U<");
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"to the file"}));
+}
+
 // ---- Threads ----
 
 TEST_F(TraceSimTest, RecordsCarryTheWritingThreadsId) {
