@@ -1,0 +1,126 @@
+#include "app/cli.h"
+
+#include <cwctype>
+
+#include "auth/vdfp_api.h"
+#include "core/launch_app.h"
+#include "core/messages.h"
+#include "platform/handles.h"
+#include "support/result_error.h"
+#include "support/trace/trace.h"
+
+namespace CLI {
+
+namespace {
+
+bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  return i == a.size() && !b[i];
+}
+
+HRESULT LaunchConsole(core::CAgentProcess& process, const std::wstring& args) {
+  FocusTaskbar(process);
+  return SUCCEEDED(LAUNCHAPPID::LaunchApp(process, LAUNCHAPPID::Console, args)) ? S_OK : E_FAIL;
+}
+
+}  // namespace
+
+void FocusTaskbar(core::CAgentProcess& process) {
+  auto& ui = process.Platform().Ui();
+  if (HWND taskbar = ui.FindWindowW(core::kTaskbarClass, nullptr)) ui.SetFocus(taskbar);
+}
+
+std::wstring EnrollmentPage(DWORD low, DWORD high) {
+  if (high != 0) return L"";
+  switch (low) {
+    case 0x1: return L"{92BF868E-7C95-4dba-810F-158A10350477}";
+    case 0x2: return L"{FF45399C-4E0E-4D88-A3D4-7CBB2B09681F}";
+    case 0x4:
+    case 0x20:
+    case 0x100: return L"{997948C3-DC26-46A5-AE18-83CB201C097F}";
+    case 0x8: return L"{C3D91C3D-AD9A-4CFD-BFD0-7BCBE70B87E0}";
+    case 0x80: return L"{9F5C6C1F-1E53-44B0-ADB1-CB6E346A4837}";
+    case 0x200: return L"{3FF58389-4A53-48C0-AFED-CA31A432DEF8}";
+    case 0x800: return L"{DC721D64-CBB2-4C73-AA43-3C99D11152EA}";
+    default: return L"";
+  }
+}
+
+HRESULT ShowAbout(core::CAgentProcess& process) {
+  VDTraceNS::CScope ts("CLI::ShowAbout");
+  FocusTaskbar(process);
+  ThrowIfFailed(process.AuthLibrary().VDFPInit());
+  auto& ui = process.Platform().Ui();
+  // An invisible owner keeps the About box out of the taskbar and in front.
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = [](HWND, UINT m, WPARAM, LPARAM) -> LRESULT { return m == WM_NCCREATE; };
+  wc.hInstance = process.Instance();
+  wc.lpszClassName = L"VDInvisibleParent";
+  ui.RegisterClassExW(&wc);
+  HWND owner = ui.CreateWindowExW(0, L"VDInvisibleParent", L"", WS_POPUP | WS_DISABLED, 0, 0, 1,
+                                  1, nullptr, nullptr, process.Instance(), nullptr);
+  ts.Msg("About box owner: %p", static_cast<void*>(owner));
+  if (owner) ui.DestroyWindow(owner);
+  ui.UnregisterClassW(L"VDInvisibleParent", process.Instance());
+  process.AuthLibrary().VDFPTerm();
+  return S_OK;
+}
+
+HRESULT OpenConsole(core::CAgentProcess& process) { return LaunchConsole(process, L""); }
+
+HRESULT EnrollCredentials(core::CAgentProcess& process, DWORD low, DWORD high) {
+  return LaunchConsole(process, EnrollmentPage(low, high));
+}
+
+HRESULT ManageCredentials(core::CAgentProcess& process) {
+  return LaunchConsole(process, L"-tile:72AF293F-9D47-4B71-9C71-97232B991A83");
+}
+
+HRESULT ResetCredentials(core::CAgentProcess& process) {
+  return LaunchConsole(process, L"-mode:UserReset");
+}
+
+HRESULT StartRecovery(core::CAgentProcess& process) {
+  return LaunchConsole(process, L"{77CEA7E9-B930-4DBD-953F-BCFE32667182}");
+}
+
+bool Handle(core::CAgentProcess& process, const std::wstring& text) {
+  VDTraceNS::CScope ts("CLI::Handle");
+  ts.Msg("Command: %ls", text.empty() ? L"<empty>" : text.c_str());
+  auto& k = process.Platform().Kernel();
+  platform::UniqueHandle mutex(k, k.CreateMutexW(nullptr, FALSE, core::kCommandMutex));
+  if (k.GetLastError() == ERROR_ALREADY_EXISTS) {
+    ts.Msg("This is a second instance, ignoring.");
+    return false;
+  }
+  struct Command {
+    const wchar_t* name;
+    HRESULT (*run)(core::CAgentProcess&);
+  };
+  static const Command kCommands[] = {
+      {L"ShowAbout", &ShowAbout},
+      {L"RunSetupWizard", &OpenConsole},
+      {L"OpenConsole", &OpenConsole},
+      {L"EnrollCredentials", [](core::CAgentProcess& p) { return EnrollCredentials(p, 0, 0); }},
+      {L"ManageCredentials", &ManageCredentials},
+      {L"ResetCredentials", &ResetCredentials},
+      {L"StartRecovery", &StartRecovery},
+  };
+  for (const auto& c : kCommands) {
+    if (!EqualsNoCase(text, c.name)) continue;
+    // Handled whatever the command gave: the launcher logged its failures. A library that
+    // cannot start (About box) is logged here rather than ending the process abruptly.
+    try {
+      c.run(process);
+    } catch (const CResultError& e) {
+      ts.Result("Command failed", e.Result());
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace CLI

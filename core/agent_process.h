@@ -1,0 +1,57 @@
+// What one agent process owns: its platform, the process-wide flags set at entry, the
+// registered message numbers and the caches that live as long as the process. Created by
+// the entry point and reached through the main window; tests create several to model
+// several processes on one simulated machine.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+class CVDFPApi;
+
+namespace core {
+
+struct RegisteredMessages {
+  UINT vdnxBroadcast = 0;      // "VDNX_BROADCAST_NOTIFICATION"
+  UINT vdSettingsChanged = 0;  // "VdSettingsChanged"
+  UINT taskbarCreated = 0;     // "TaskbarCreated"
+};
+
+class CAgentProcess {
+ public:
+  CAgentProcess(platform::IPlatform& plat, HINSTANCE hInstance);
+  ~CAgentProcess();
+  CAgentProcess(const CAgentProcess&) = delete;
+  CAgentProcess& operator=(const CAgentProcess&) = delete;
+
+  platform::IPlatform& Platform() const { return m_plat; }
+  HINSTANCE Instance() const { return m_hInstance; }
+  const RegisteredMessages& Messages() const { return m_messages; }
+
+  // Set by the NoWizard switch, by low-profile mode and by kiosk logon: no start-up wizard.
+  bool NoWizardMode = false;
+  // The reader-only product or the lite edition is installed.
+  bool LowProfileMode = false;
+  // "KioskLogon" as first read; the answer holds for the life of the process.
+  std::optional<bool> KioskLogonCache;
+  // Task identifiers of the window's task queue: one counter for the life of the process,
+  // so the first scheduled task is 10000 and the counter wraps back to 9999.
+  UINT TaskIdCounter = 9999;
+  // "Edition is the installed product", by edition key, once asked.
+  std::map<std::wstring, bool> EditionCache;
+
+  // The authentication client library, loaded on first use.
+  CVDFPApi& AuthLibrary();
+
+ private:
+  platform::IPlatform& m_plat;
+  HINSTANCE m_hInstance;
+  RegisteredMessages m_messages;
+  std::unique_ptr<CVDFPApi> m_authLibrary;
+};
+
+}  // namespace core

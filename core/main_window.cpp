@@ -1,0 +1,163 @@
+#include "core/main_window.h"
+
+#include "core/own_dir.h"
+
+CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
+    : core::CWindowImpl<CVdAgentMain>(process.Platform().Ui()), m_process(process) {
+  // Let the plug-in framework's broadcast through the privilege-isolation filter; absent
+  // on old systems, which is fine.
+  Ui().ChangeWindowMessageFilter(process.Messages().vdnxBroadcast, MSGFLT_ADD);
+}
+
+CVdAgentMain::~CVdAgentMain() {
+  if (m_hWnd) DestroyWindow();
+}
+
+HWND CVdAgentMain::CreateMainWindow() {
+  auto& proc = m_process;
+  RegisterClassOnce(proc.Instance(), core::kAgentWindowClass, CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
+                    reinterpret_cast<HBRUSH>(static_cast<ULONG_PTR>(COLOR_WINDOW + 1)));
+  // Never shown and never in the taskbar or the task switcher.
+  return Create(proc.Instance(), core::kAgentWindowClass, core::kAgentWindowTitle, WS_POPUP,
+                WS_EX_TOOLWINDOW);
+}
+
+BOOL CVdAgentMain::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
+                                        LRESULT& result) {
+  return HandlerChain::Route(*this, hWnd, uMsg, wParam, lParam, result);
+}
+
+BOOL CVdAgentMain::OwnCreate::Route(CVdAgentMain& w, HWND, UINT m, WPARAM wp, LPARAM lp,
+                                    LRESULT& r) {
+  if (m != WM_CREATE) return FALSE;
+  w.SetMsgHandled(TRUE);
+  r = w.OnCreate(m, wp, lp);
+  return w.IsMsgHandled();
+}
+
+BOOL CVdAgentMain::OwnHandlers::Route(CVdAgentMain& w, HWND, UINT m, WPARAM wp, LPARAM lp,
+                                      LRESULT& r) {
+  using Handler = LRESULT (CVdAgentMain::*)(UINT, WPARAM, LPARAM);
+  Handler h = nullptr;
+  switch (m) {
+    case core::WM_VD_READY: h = &CVdAgentMain::OnReady; break;
+    case WM_QUERYENDSESSION: h = &CVdAgentMain::OnQueryEndSession; break;
+    case WM_ENDSESSION: h = &CVdAgentMain::OnEndSession; break;
+    case WM_DESTROY: h = &CVdAgentMain::OnDestroy; break;
+    case WM_WTSSESSION_CHANGE: h = &CVdAgentMain::OnSessionChange; break;
+    case WM_COMMAND: h = &CVdAgentMain::OnCommand; break;
+    default: return FALSE;
+  }
+  w.SetMsgHandled(TRUE);
+  r = (w.*h)(m, wp, lp);
+  return w.IsMsgHandled();
+}
+
+LRESULT CVdAgentMain::OnCreate(UINT, WPARAM, LPARAM) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnCreate");
+  auto& plat = m_process.Platform();
+  core::SetCurrDirToOwnDir(plat);
+  plat.Kernel().SetCurrentThreadDescription(L"main");
+
+  // Started before the shell: wait for the taskbar, however long it takes.
+  while (!Ui().FindWindowW(core::kTaskbarClass, nullptr)) plat.Kernel().Sleep(1000);
+
+  Ui().SetForegroundWindow(m_hWnd);
+  if (plat.Sessions().WTSRegisterSessionNotification(m_hWnd, NOTIFY_FOR_THIS_SESSION)) {
+    m_sessionNotificationRegistered = true;
+  } else {
+    ts.Result("WTSRegisterSessionNotification",
+              HRESULT_FROM_WIN32(plat.Kernel().GetLastError()));
+  }
+  // The fingerprint handler and the tray icon see WM_CREATE next.
+  SetMsgHandled(FALSE);
+  return 0;
+}
+
+LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnReady");
+  HRESULT hr = S_OK;
+  try {
+    if (wParam && lParam < 0) throw CResultError(static_cast<HRESULT>(lParam));
+    SetMsgHandled(FALSE);
+    // The mailslot inbox, the feedback window, the terminal-services client registration,
+    // the tray plug-ins and the password manager's training tool start here as they arrive.
+  } catch (const CResultError& e) {
+    hr = e.Result();
+  } catch (...) {
+    const DWORD err = m_process.Platform().Kernel().GetLastError();
+    hr = err ? HRESULT_FROM_WIN32(err) : E_UNEXPECTED;
+  }
+  ts.Result("OnReady", hr);
+  if (FAILED(hr)) Ui().PostQuitMessage(0);  // a failed library start ends the agent
+  return 0;
+}
+
+LRESULT CVdAgentMain::OnQueryEndSession(UINT, WPARAM, LPARAM) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnQueryEndSession");
+  ts.Msg("Done");
+  return TRUE;  // never veto a log-off or shutdown
+}
+
+LRESULT CVdAgentMain::OnEndSession(UINT, WPARAM wParam, LPARAM) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnEndSession");
+  if (wParam) Dispose();
+  return 0;
+}
+
+LRESULT CVdAgentMain::OnDestroy(UINT, WPARAM, LPARAM) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnDestroy");
+  Dispose();
+  Ui().PostQuitMessage(0);
+  ts.Msg("Done");
+  SetMsgHandled(FALSE);
+  return 0;
+}
+
+LRESULT CVdAgentMain::OnSessionChange(UINT, WPARAM, LPARAM) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnSessionChange");
+  return 0;
+}
+
+void CVdAgentMain::Dispose() {
+  VDTraceNS::CScope ts("CVdAgentMain::Dispose");
+  if (m_sessionNotificationRegistered) {
+    m_process.Platform().Sessions().WTSUnRegisterSessionNotification(m_hWnd);
+    m_sessionNotificationRegistered = false;
+  }
+  ts.Msg("All done.");
+}
+
+LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
+  const WORD id = LOWORD(wParam);
+  switch (id) {
+    case core::ID_LOCK_WORKSTATION: {
+      VDTraceNS::CScope ts("CVdAgentMain::OnLockWorkstation");
+      Ui().LockWorkStation();
+      return 1;
+    }
+    default:
+      break;
+  }
+  // The plug-in range only exists once the tray menu has been built.
+  if (m_nFirstPluginCommand != 0 && id >= m_nFirstPluginCommand && id <= m_nLastPluginCommand) {
+    VDTraceNS::CScope ts("CVdAgentMain::OnPluginCommand");
+    return 0;
+  }
+  SetMsgHandled(FALSE);
+  return 0;
+}
+
+void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnVDKioskUserIdentified");
+  ts.Msg("lParam = %ld", static_cast<long>(lParam));
+}
+
+void CVdAgentMain::OnInboundMessage(BYTE code) {
+  VDTraceNS::CScope ts("CVdAgentMain::OnInboundMessage");
+  ts.Msg("Bluetooth proximity message = 0x%02X", static_cast<unsigned>(code));
+  if (code == 2) {
+    ts.Msg("Lock workstation...");
+    Ui().LockWorkStation();
+  }
+}

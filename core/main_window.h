@@ -1,0 +1,155 @@
+// The agent's hidden main window: every event of the agent arrives here as a window message
+// and is handed to the handler mixins in one fixed order (the chain below).
+//
+//   core::CAgentProcess proc(platform, hInstance);
+//   CExceptionSafeWindow<CVdAgentMain> window(proc);
+//   window.CreateMainWindow();   // WM_CREATE runs the chain's OnCreate handlers
+#pragma once
+
+#include "auth/card_handler.h"
+#include "auth/fingerprint_handler.h"
+#include "core/agent_process.h"
+#include "core/dashboard_notify_receiver.h"
+#include "core/keyboard_handler.h"
+#include "core/message_map.h"
+#include "core/messages.h"
+#include "core/post_task_handler.h"
+#include "core/window_impl.h"
+#include "ext/kws_handler.h"
+#include "kiosk/kiosk_handler.h"
+#include "policy/policy_handler.h"
+#include "policy/user_session_handler.h"
+#include "policy/ux_handler.h"
+#include "tray/tray_icon_handler.h"
+
+namespace core {
+
+// One stage of the chain: a mixin's message map, or one of the window's own maps.
+template <class Mixin>
+struct Stage {
+  template <class W>
+  static BOOL Route(W& w, HWND h, UINT m, WPARAM wp, LPARAM lp, LRESULT& r) {
+    return static_cast<Mixin&>(w).Mixin::ProcessHandlerMessage(h, m, wp, lp, r);
+  }
+};
+
+// The stages in order; the first that consumes a message ends its trip.
+template <class... Stages>
+struct Chain {
+  template <class W>
+  static BOOL Route(W& w, HWND h, UINT m, WPARAM wp, LPARAM lp, LRESULT& r) {
+    return (... || Stages::Route(w, h, m, wp, lp, r));
+  }
+};
+
+}  // namespace core
+
+class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
+                     public CDashBoardNotifyReceiver<CVdAgentMain>,
+                     public CKeyboardHandler<CVdAgentMain>,
+                     public CFingerprintHandler<CVdAgentMain>,
+                     public CCardHandler<CVdAgentMain>,
+                     public CTrayIconHandler<CVdAgentMain>,
+                     public CKwsHandler<CVdAgentMain>,
+                     public CPolicyHandler<CVdAgentMain>,
+                     public CUserSessionHandler<CVdAgentMain>,
+                     public CKioskHandler<CVdAgentMain>,
+                     public CUXHandler<CVdAgentMain>,
+                     public CPostTaskHandler<CVdAgentMain> {
+ public:
+  explicit CVdAgentMain(core::CAgentProcess& process);
+  ~CVdAgentMain() override;
+
+  // The window's own handlers, split around the mixins: WM_CREATE comes first of all, the
+  // rest after every mixin.
+  struct OwnCreate {
+    static BOOL Route(CVdAgentMain& w, HWND, UINT m, WPARAM wp, LPARAM lp, LRESULT& r);
+  };
+  struct OwnHandlers {
+    static BOOL Route(CVdAgentMain& w, HWND, UINT m, WPARAM wp, LPARAM lp, LRESULT& r);
+  };
+
+  // The order in which every message meets the handlers. It is not the order of the bases:
+  // the hotkey is registered and the readers subscribed before the start-up sequence sees
+  // ready, and the window's own ready runs after every mixin's.
+  using HandlerChain = core::Chain<OwnCreate,                                    // (1)
+                                   core::Stage<CDashBoardNotifyReceiver<CVdAgentMain>>,  // (2)
+                                   core::Stage<CKeyboardHandler<CVdAgentMain>>,     // (3)
+                                   core::Stage<CFingerprintHandler<CVdAgentMain>>,  // (4)
+                                   core::Stage<CCardHandler<CVdAgentMain>>,         // (5)
+                                   core::Stage<CKwsHandler<CVdAgentMain>>,          // (6)
+                                   core::Stage<CUserSessionHandler<CVdAgentMain>>,  // (7)
+                                   core::Stage<CKioskHandler<CVdAgentMain>>,        // (8)
+                                   core::Stage<CTrayIconHandler<CVdAgentMain>>,     // (9)
+                                   core::Stage<CPolicyHandler<CVdAgentMain>>,       // (10)
+                                   core::Stage<CUXHandler<CVdAgentMain>>,           // (11)
+                                   core::Stage<CPostTaskHandler<CVdAgentMain>>,     // (12)
+                                   OwnHandlers>;                                  // (13)
+
+  BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
+                            LRESULT& result) override;
+
+  // Creates the hidden window (class registered on first use). Null on failure.
+  HWND CreateMainWindow();
+
+  // ---- What the mixins reach through the window ----
+  core::CAgentProcess& Process() const { return m_process; }
+  platform::IUi& Ui() const { return m_process.Platform().Ui(); }
+  void SetMsgHandled(BOOL handled) { m_bMsgHandled = handled; }
+  BOOL IsMsgHandled() const { return m_bMsgHandled; }
+
+  // True while a modal piece of the agent's user interface is up: quick actions and
+  // reader-connected prompts wait.
+  bool ModalMode = false;
+
+  // First and last command identifiers of the plug-in menu items (0 until the tray menu is
+  // built).
+  UINT m_nFirstPluginCommand = 0;
+  UINT m_nLastPluginCommand = 0;
+
+  // ---- Events of the window itself ----
+  LRESULT OnCreate(UINT, WPARAM, LPARAM);
+  LRESULT OnReady(UINT, WPARAM, LPARAM);
+  LRESULT OnQueryEndSession(UINT, WPARAM, LPARAM);
+  LRESULT OnEndSession(UINT, WPARAM, LPARAM);
+  LRESULT OnDestroy(UINT, WPARAM, LPARAM);
+  LRESULT OnSessionChange(UINT, WPARAM, LPARAM);
+  LRESULT OnCommand(UINT, WPARAM, LPARAM);
+  void Dispose();
+
+  // From the plug-in framework's broadcast: a kiosk user was identified.
+  void OnVDKioskUserIdentified(LPARAM lParam);
+  // From the mailslot inbox, on the inbox's own thread: only logs and may lock.
+  void OnInboundMessage(BYTE code);
+
+ private:
+  core::CAgentProcess& m_process;
+  BOOL m_bMsgHandled = TRUE;
+  bool m_sessionNotificationRegistered = false;
+};
+
+// The type actually created: the whole message map runs inside an exception guard, so a
+// failure in any handler is logged once and the window lives on.
+template <class TBase>
+class CExceptionSafeWindow : public TBase {
+ public:
+  using TBase::TBase;
+
+  BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
+                            LRESULT& result) override {
+    try {
+      return TBase::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, result);
+    } catch (const CResultError& e) {
+      VDTraceNS::CScope ts("CExceptionSafeWindow::ProcessWindowMessage");
+      ts.Result("vda::wndproc", e.Result());
+    } catch (const std::exception& e) {
+      VDTraceNS::CScope ts("CExceptionSafeWindow::ProcessWindowMessage");
+      ts.Msg("vda::wndproc: %s", e.what());
+    } catch (...) {
+      VDTraceNS::CScope ts("CExceptionSafeWindow::ProcessWindowMessage");
+      ts.Result("vda::wndproc", E_UNEXPECTED);
+    }
+    result = 0;
+    return FALSE;  // not handled: the message goes to DefWindowProc
+  }
+};

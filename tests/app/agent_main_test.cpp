@@ -1,0 +1,163 @@
+// The process entry: commands, registration switches, single instance, safe mode, low
+// profile, and an agent that starts and ends on its own.
+#include "app/agent_main.h"
+
+#include <gtest/gtest.h>
+
+#include "core/messages.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/module_table.h"
+#include "platform/sim/process.h"
+#include "platform/sim/registry_store.h"
+#include "platform/sim/window_manager.h"
+#include "support/trace/trace.h"
+#include "support/trace/trace_sink.h"
+
+namespace {
+
+class EntryTest : public ::testing::Test {
+ protected:
+  explicit EntryTest(sim::MachineDescription desc = {}) : machine(std::move(desc)) {}
+
+  // Runs the entry point as a fresh process of `session`; returns its exit code.
+  int Run(const wchar_t* cmdLine, DWORD session = 1) {
+    auto p = machine.CreateProcess({.sessionId = session});
+    sim::CurrentProcessScope scope(p.get());
+    VDTraceNS::Bind(p.get());
+    const int rc = app::AgentMain(*p, nullptr, cmdLine, SW_SHOWNORMAL);
+    VDTraceNS::Bind(nullptr);
+    return rc;
+  }
+  bool Traced(const char* text) { return sink.Contains('U', text); }
+  size_t AgentWindows(DWORD session = 1) {
+    return machine.Windows().WindowsOfClass(session, core::kAgentWindowClass).size();
+  }
+  // Ends every agent's message loop on this thread: when the loop goes idle, destroy the
+  // agent's window (as closing it would).
+  void EndAgentsWhenIdle() {
+    machine.Windows().SetMachineIdleDriver([this] {
+      for (DWORD s : {1u, 2u}) {
+        for (HWND h : machine.Windows().WindowsOfClass(s, core::kAgentWindowClass)) {
+          machine.Windows().DestroyAnyWindow(h);
+          return true;
+        }
+      }
+      return false;
+    });
+  }
+
+  VDTraceNS::CRecordingSink sink;
+  sim::Machine machine;
+};
+
+TEST_F(EntryTest, EveryCommandWordWithEitherPrefixAndAnyCaseEndsAtOnceWithoutAnAgent) {
+  const wchar_t* commands[] = {L"-ShowAbout",         L"/runsetupwizard",  L"-OPENCONSOLE",
+                               L"/EnrollCredentials", L"-manageCREDENTIALS", L"/ResetCredentials",
+                               L"-StartRecovery"};
+  for (const wchar_t* c : commands) {
+    sink.Clear();
+    EXPECT_EQ(Run(c), 0);
+    EXPECT_FALSE(Traced("OK to run")) << "agent started for a command";
+  }
+  EXPECT_EQ(AgentWindows(), 0u);
+  // The console launches go through the launcher, which cannot resolve the console yet.
+  EXPECT_TRUE(Traced("Invalid process name for ID: 1"));
+}
+
+TEST_F(EntryTest, LastRegisterSwitchDecidesAndNoWizardStays) {
+  auto p = machine.CreateProcess({});
+  sim::CurrentProcessScope scope(p.get());
+  core::CAgentProcess proc(*p, nullptr);
+  struct Case {
+    const wchar_t* line;
+    app::RegisterMode mode;
+    bool noWizard;
+  } cases[] = {
+      {L"-RegServer -NoWizard", app::RegisterMode::None, true},
+      {L"/NoWizard /RegServer", app::RegisterMode::Register, true},
+      {L"-RegServerAndMore", app::RegisterMode::Register, false},
+      {L"-unregserver", app::RegisterMode::Unregister, false},
+      {L"-RegServe", app::RegisterMode::None, false},
+      // A '-' inside a switch starts another: the GUID's dashes reset the mode.
+      {L"-RegServer{77CEA7E9-B930}", app::RegisterMode::None, false},
+  };
+  for (const auto& c : cases) {
+    const auto scan = app::ScanCommandLine(proc, c.line);
+    EXPECT_FALSE(scan.handledCommand);
+    EXPECT_EQ(scan.mode, c.mode);
+    EXPECT_EQ(scan.noWizard, c.noWizard);
+  }
+}
+
+TEST_F(EntryTest, RegisteringCreatesThePasswordResetKeyInThe32BitView) {
+  EXPECT_EQ(Run(L"/RegServer"), 0);
+  EXPECT_TRUE(Traced("RegServer/UnRegServer done."));
+  EXPECT_TRUE(machine.Registry().KeyExists(
+      L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Applications\\Agent\\PasswordResets"));
+  EXPECT_EQ(AgentWindows(), 0u);
+}
+
+TEST_F(EntryTest, AnAgentWithoutItsLibraryEndsAfterEveryHandlerSawTheFailedReady) {
+  // The host signals at once; the library itself is not installed.
+  auto host = machine.CreateProcess({.sessionId = 0});
+  HANDLE ev = host->Kernel().CreateEventW(nullptr, TRUE, TRUE,
+                                          L"Global\\{AA2FD877-ED65-4499-9C86-D90FB5CC1F9D}");
+  ASSERT_NE(ev, nullptr);
+  EXPECT_EQ(Run(L"-OpenConsole extra"), 0);  // not a command: the whole rest is compared
+  EXPECT_TRUE(Traced("OK to run"));
+  EXPECT_TRUE(sink.Contains('>', "CUXHandler<class CVdAgentMain>::OnReady"));
+  EXPECT_TRUE(sink.Contains('>', "CVdAgentMain::OnReady"));
+  EXPECT_TRUE(sink.Contains('E', "-2147024770 OnReady"));  // 0x8007007E
+  EXPECT_TRUE(Traced("All done."));
+  EXPECT_EQ(AgentWindows(), 0u);
+  host->Kernel().CloseHandle(ev);
+}
+
+TEST_F(EntryTest, ASecondAgentInTheSameSessionEndsSilently) {
+  auto first = machine.CreateProcess({});
+  HANDLE m = first->Kernel().CreateMutexW(nullptr, FALSE, core::kAgentInstanceMutex);
+  EXPECT_EQ(Run(L""), 0);
+  EXPECT_TRUE(Traced("This is second instance, aborting."));
+  EXPECT_FALSE(Traced("OK to run"));
+  first->Kernel().CloseHandle(m);
+}
+
+TEST_F(EntryTest, ACommandWhileAnotherRunsFallsThroughToTheAgentStart) {
+  auto other = machine.CreateProcess({});
+  HANDLE cmd = other->Kernel().CreateMutexW(nullptr, FALSE, core::kCommandMutex);
+  HANDLE agent = other->Kernel().CreateMutexW(nullptr, FALSE, core::kAgentInstanceMutex);
+  EXPECT_EQ(Run(L"/OpenConsole"), 0);
+  EXPECT_TRUE(Traced("This is a second instance, ignoring."));
+  EXPECT_FALSE(Traced("Invalid process name for ID: 1"));
+  EXPECT_TRUE(Traced("This is second instance, aborting."));
+  other->Kernel().CloseHandle(agent);
+  other->Kernel().CloseHandle(cmd);
+}
+
+class SafeModeTest : public EntryTest {
+ protected:
+  static sim::MachineDescription Safe() {
+    sim::MachineDescription d;
+    d.cleanBoot = 1;
+    return d;
+  }
+  SafeModeTest() : EntryTest(Safe()) {}
+};
+
+TEST_F(SafeModeTest, SafeModeNeverCreatesTheWindow) {
+  EXPECT_EQ(Run(L""), 0);
+  EXPECT_TRUE(Traced("VdAgent not allowed in safemode."));
+  EXPECT_FALSE(sink.Contains('>', "RunMainLoop"));
+}
+
+TEST_F(EntryTest, TheLiteEditionTurnsOnLowProfileAndNoWizardMode) {
+  machine.Modules().Install(L"C:\\Program Files\\Veridane\\Brand.dll", {},
+                            {{1102, L"Lumera Lite"}});
+  machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common", L"DLLPath",
+                               L"C:\\Program Files\\Veridane\\Brand.dll");
+  EXPECT_EQ(Run(L"-RegServer"), 0);
+  EXPECT_TRUE(Traced("Low profile mode on"));
+  EXPECT_TRUE(Traced("lowProfile = 1"));
+}
+
+}  // namespace
