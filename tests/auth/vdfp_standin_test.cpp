@@ -1,0 +1,620 @@
+// The stand-in authentication library and host, driven through the agent's own binding
+// (CVDFPApi): the contract's behaviour the agent relies on, and that the binding's owners
+// give back every buffer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "auth/vdfp_api.h"
+#include "platform/handles.h"
+#include "support/result_error.h"
+#include "tests/auth/auth_test_util.h"
+
+namespace {
+
+using authtest::Posted;
+using authtest::RecordingWindow;
+using authtest::SimAgentTest;
+using vdfp_standin::VdfpDescription;
+
+const std::wstring kAliceSam = L"VDSIM-PC\\alice";
+const std::wstring kAliceSid = L"S-1-5-21-3623811015-3361044348-30300820-1001";
+
+// Alice (fingerprint and password), Bob (password only), Carol (a suite account, format 9).
+VdfpDescription ThreeUsers() {
+  return VdfpDescription::FromJson(R"({
+    "users": [
+      {"name": "alice", "session": 1, "enrolled": ["Password", "Fingerprint"]},
+      {"name": "bob", "session": 2, "enrolled": "Password", "policy": ["Password+Smartcard"]},
+      {"name": "carol", "names": {"VD": "carol@vd", "Display": "Carol C"},
+       "enrolled": ["Fingerprint"]}
+    ],
+    "host": {"asyncReplyDelayMs": 50}
+  })");
+}
+
+class StandinTest : public SimAgentTest {
+ protected:
+  void Start(VdfpDescription d = VdfpDescription::Default(),
+             vdfp_standin::SimInstallOptions o = {}) {
+    Install(std::move(d), std::move(o));
+    ASSERT_EQ(m_api.VDFPInit(), S_OK);
+  }
+  void TearDown() override {
+    if (m_vdfp) {
+      // Whatever a test did, the binding's owners gave every buffer back.
+      EXPECT_EQ(Host().Buffers().OutstandingTags(), std::vector<std::string>{});
+      EXPECT_EQ(Host().Buffers().InvalidFrees(), 0u);
+    }
+  }
+  // An acquisition that posts reader events to `w`, started.
+  HVDFPACQUISITION Acquire(const RecordingWindow& w) {
+    HVDFPACQUISITION acq = nullptr;
+    EXPECT_EQ(m_api.VDFPCreateAcquisition(VDFP_ACQUISITION_PURPOSE_IDENTIFY, GUID{},
+                                          VDFP_ACQUISITION_NOTIFY_WINDOW, w.hwnd(),
+                                          VDFP_READER_MESSAGE, &acq),
+              S_OK);
+    EXPECT_EQ(m_api.VDFPStartAcquisition(acq), S_OK);
+    return acq;
+  }
+
+  CVDFPApi m_api{Agent()};
+};
+
+// ---- Initialisation and the late host ----------------------------------------------------------
+
+TEST_F(StandinTest, TermOnlyAfterASuccessfulInitAndInitsNest) {
+  Install();
+  EXPECT_EQ(m_api.VDFPTerm(), VDFP_E_NOT_INITIALIZED);
+  ASSERT_EQ(m_api.VDFPInit(), S_OK);
+  ASSERT_EQ(m_api.VDFPInit(), S_OK);
+  EXPECT_EQ(m_api.VDFPTerm(), S_OK);
+  DWORD n = 0;
+  EXPECT_EQ(m_api.VDFPEnumerateDevices(&n, nullptr), S_OK) << "one Init is still held";
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(m_api.VDFPTerm(), S_OK);
+  EXPECT_EQ(m_api.VDFPTerm(), VDFP_E_NOT_INITIALIZED);
+  EXPECT_EQ(m_api.VDFPEnumerateDevices(&n, nullptr), VDFP_E_NOT_INITIALIZED);
+}
+
+TEST_F(StandinTest, ALateHostFailsInitUntilItStartsAndThenSignalsItsEvent) {
+  Install(LateHost());
+  // The agent makes the event first (as its init object does); the host opens it later.
+  auto& k = Agent().Kernel();
+  platform::UniqueHandle ev(
+      k, k.CreateEventW(nullptr, TRUE, FALSE, vdfp_standin::kHostReadyEventName));
+  ASSERT_TRUE(ev);
+  EXPECT_EQ(m_api.VDFPInit(), VDFP_E_HOST_UNAVAILABLE);
+  EXPECT_EQ(m_api.VDFPTerm(), VDFP_E_NOT_INITIALIZED) << "a failed Init holds nothing";
+
+  m_vdfp->StartHostAt(5000);
+  m_machine.AdvanceBy(4999);
+  EXPECT_EQ(k.WaitForSingleObject(ev.get(), 0), WAIT_TIMEOUT);
+  EXPECT_EQ(m_api.VDFPInit(), VDFP_E_HOST_UNAVAILABLE);
+  m_machine.AdvanceBy(1);
+  EXPECT_EQ(k.WaitForSingleObject(ev.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(m_api.VDFPInit(), S_OK);
+
+  // A host going down again resets its event and its calls fail.
+  Host().Stop();
+  EXPECT_EQ(k.WaitForSingleObject(ev.get(), 0), WAIT_TIMEOUT);
+  DWORD n = 0;
+  EXPECT_EQ(m_api.VDFPEnumerateDevices(&n, nullptr), VDFP_E_HOST_UNAVAILABLE);
+  EXPECT_EQ(m_api.VDFPTerm(), S_OK);
+}
+
+TEST_F(StandinTest, AHostStartingBeforeTheAgentCreatesTheEventItself) {
+  Install(LateHost());
+  m_vdfp->StartHostAt(0);
+  auto& k = Agent().Kernel();
+  platform::UniqueHandle ev(k, k.OpenEventW(SYNCHRONIZE, FALSE, vdfp_standin::kHostReadyEventName));
+  ASSERT_TRUE(ev);
+  EXPECT_EQ(k.WaitForSingleObject(ev.get(), 0), WAIT_OBJECT_0);
+}
+
+// ---- Reader events -----------------------------------------------------------------------------
+
+TEST_F(StandinTest, AFingerTouchPostsTheReaderEventsToRunningAcquisitionsOnly) {
+  Start(ThreeUsers());
+  RecordingWindow running(Agent(), VDFP_READER_MESSAGE, VDFP_READER_MESSAGE);
+  RecordingWindow stopped(Agent(), VDFP_READER_MESSAGE, VDFP_READER_MESSAGE);
+  HVDFPACQUISITION a = Acquire(running);
+  HVDFPACQUISITION b = Acquire(stopped);
+  ASSERT_EQ(m_api.VDFPStopAcquisition(b), S_OK);
+
+  const VDFP_CAPTURE capture = Host().TouchFinger(L"alice");
+  ASSERT_NE(capture, 0u);
+  m_machine.RunUntilIdle();
+  const UINT m = VDFP_READER_MESSAGE;
+  EXPECT_EQ(running.Take(), (std::vector<Posted>{{m, VDFP_WN_FINGER_TOUCHED, 0},
+                                                 {m, VDFP_WN_IMAGE_READY, 0},
+                                                 {m, VDFP_WN_COMPLETED, LPARAM(capture)}}));
+  EXPECT_TRUE(stopped.Take().empty());
+
+  // A stopped acquisition that starts again hears the next finger; a new capture each time.
+  ASSERT_EQ(m_api.VDFPStartAcquisition(b), S_OK);
+  const VDFP_CAPTURE second = Host().TouchFinger(L"alice");
+  EXPECT_NE(second, capture);
+  m_machine.RunUntilIdle();
+  EXPECT_EQ(stopped.Take().size(), 3u);
+
+  for (HVDFPACQUISITION h : {a, b}) {
+    EXPECT_EQ(m_api.VDFPStopAcquisition(h), S_OK);
+    EXPECT_EQ(m_api.VDFPDestroyAcquisition(h), S_OK);
+  }
+  EXPECT_EQ(Host().DestroyedRunningAcquisitions(), 0u);
+  EXPECT_EQ(m_api.VDFPStartAcquisition(a), E_HANDLE);
+}
+
+TEST_F(StandinTest, CapturesIdentifyTheirOwnerAndNobodyElse) {
+  Start(ThreeUsers());
+  const VDFP_CAPTURE alice = Host().TouchFinger(L"alice");
+  const VDFP_CAPTURE bob = Host().TouchFinger(L"bob");  // no fingerprint enrolled
+  const VDFP_CAPTURE carol = Host().TouchFinger(L"carol");
+
+  CVDFPString name(m_api);
+  DWORD format = 0;
+  ASSERT_EQ(m_api.VDFPIdentify(alice, name.put(), &format), S_OK);
+  EXPECT_EQ(std::wstring(name.get()), kAliceSam);
+  EXPECT_EQ(format, DWORD{VDFP_NAME_SAM});
+  // A suite account answers in its own format.
+  ASSERT_EQ(m_api.VDFPIdentify(carol, name.put(), &format), S_OK);
+  EXPECT_EQ(std::wstring(name.get()), L"carol@vd");
+  EXPECT_EQ(format, DWORD{VDFP_NAME_VD});
+  EXPECT_EQ(m_api.VDFPIdentify(bob, name.put(), &format), VDFP_E_NO_SUCH_USER);
+  EXPECT_FALSE(name);
+  EXPECT_EQ(m_api.VDFPIdentify(0x7777, name.put(), &format), E_INVALIDARG);
+
+  EXPECT_EQ(m_api.VDFPIdentifyUser(alice, kAliceSam.c_str(), VDFP_NAME_SAM), S_OK);
+  EXPECT_EQ(m_api.VDFPIdentifyUser(alice, kAliceSid.c_str(), VDFP_NAME_SID), S_OK);
+  EXPECT_EQ(m_api.VDFPIdentifyUser(alice, L"VDSIM-PC\\bob", VDFP_NAME_SAM), S_FALSE);
+  EXPECT_EQ(m_api.VDFPIdentifyUser(bob, L"VDSIM-PC\\bob", VDFP_NAME_SAM), S_FALSE);
+  // A name in the wrong format is nobody.
+  EXPECT_EQ(m_api.VDFPIdentifyUser(alice, kAliceSam.c_str(), VDFP_NAME_SID), S_FALSE);
+}
+
+TEST_F(StandinTest, NoFingerReachesTheAgentWithoutAConnectedReader) {
+  Start(ThreeUsers());
+  RecordingWindow w(Agent(), VDFP_READER_MESSAGE, VDFP_READER_MESSAGE);
+  HVDFPACQUISITION acq = Acquire(w);
+  Host().DisconnectReader();
+  DWORD n = 7;
+  EXPECT_EQ(m_api.VDFPEnumerateDevices(&n, nullptr), S_OK);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(Host().TouchFinger(L"alice"), 0u);
+  Host().DisconnectReader();  // already out: nothing new
+  m_machine.RunUntilIdle();
+  EXPECT_EQ(w.Take(), (std::vector<Posted>{{VDFP_READER_MESSAGE, VDFP_WN_DISCONNECT, 0}}));
+
+  // The acquisition survives the disconnect and hears the reader come back.
+  Host().ReconnectReader();
+  Host().TouchFinger(L"alice");
+  m_machine.RunUntilIdle();
+  const auto seen = w.Take();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].wp, WPARAM{VDFP_WN_RECONNECT});
+  EXPECT_EQ(seen[3].wp, WPARAM{VDFP_WN_COMPLETED});
+
+  CVDFPBuffer<VDFP_DEVICE_INFO> devices(m_api);
+  ASSERT_EQ(m_api.VDFPEnumerateDevices(&n, devices.put()), S_OK);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(std::wstring(devices[0].pwszName), L"Sim Fingerprint Reader");
+  EXPECT_EQ(devices[0].ullCredentialMask, VDFP_CRED_FINGERPRINT);
+  EXPECT_EQ(m_api.VDFPStopAcquisition(acq), S_OK);
+  EXPECT_EQ(m_api.VDFPDestroyAcquisition(acq), S_OK);
+}
+
+TEST_F(StandinTest, AnEndedLibraryHearsNoReaderEvents) {
+  Start();
+  RecordingWindow w(Agent(), VDFP_READER_MESSAGE, VDFP_READER_MESSAGE);
+  Acquire(w);
+  ASSERT_EQ(m_api.VDFPTerm(), S_OK);
+  Host().TouchFinger(L"alice");
+  m_machine.RunUntilIdle();
+  EXPECT_TRUE(w.Take().empty());
+}
+
+// ---- Names, tokens, authentication ----------------------------------------------------------
+
+TEST_F(StandinTest, TranslateNameBetweenFormats) {
+  Start(ThreeUsers());
+  CVDFPString out(m_api);
+  ASSERT_EQ(m_api.VDFPTranslateName(kAliceSam.c_str(), VDFP_NAME_SAM, VDFP_NAME_SID, out.put()),
+            S_OK);
+  EXPECT_EQ(std::wstring(out.get()), kAliceSid);
+  ASSERT_EQ(
+      m_api.VDFPTranslateName(kAliceSid.c_str(), VDFP_NAME_SID, VDFP_NAME_PRINCIPAL, out.put()),
+      S_OK);
+  EXPECT_EQ(std::wstring(out.get()), L"alice@vdsim.local");
+  // Names compare without regard to case.
+  ASSERT_EQ(m_api.VDFPTranslateName(L"carol c", VDFP_NAME_DISPLAY, VDFP_NAME_VD, out.put()), S_OK);
+  EXPECT_EQ(std::wstring(out.get()), L"carol@vd");
+  // A Windows account has no suite name; format 0 is no format; strangers are not mapped.
+  EXPECT_EQ(m_api.VDFPTranslateName(kAliceSam.c_str(), VDFP_NAME_SAM, VDFP_NAME_VD, out.put()),
+            VDFP_E_NONE_MAPPED);
+  EXPECT_EQ(m_api.VDFPTranslateName(kAliceSid.c_str(), VDFP_NAME_SID, 0, out.put()), E_INVALIDARG);
+  EXPECT_EQ(m_api.VDFPTranslateName(L"VDSIM-PC\\mallory", VDFP_NAME_SAM, VDFP_NAME_SID, out.put()),
+            VDFP_E_NONE_MAPPED);
+  EXPECT_FALSE(out);
+}
+
+TEST_F(StandinTest, TokensCarryTheirMaskAtByte256AndEnrollmentFollowsTheHost) {
+  Start(ThreeUsers());
+  DWORD count = 0;
+  CVDFPBuffer<GUID> tokens(m_api);
+  ASSERT_EQ(m_api.VDFPTokenEnum(&count, tokens.put()), S_OK);
+  ASSERT_EQ(count, 5u);
+  std::vector<ULONGLONG> masks;
+  for (DWORD i = 0; i < count; ++i) {
+    CVDFPBuffer<VDFP_TOKEN_INFO_1> info(m_api);
+    ASSERT_EQ(m_api.VDFPTokenGetInfo(tokens[i], VDFP_TOKEN_INFO_CLASS, info.put()), S_OK);
+    ULONGLONG mask;
+    std::memcpy(&mask, reinterpret_cast<const BYTE*>(info.get()) + 256, sizeof mask);
+    masks.push_back(mask);
+  }
+  EXPECT_EQ(masks, (std::vector<ULONGLONG>{0x1, 0x2, 0x4, 0x20, 0x80}));
+  EXPECT_TRUE(tokens[1] == VDFP_TOKEN_FINGERPRINT);
+
+  EXPECT_EQ(m_api.VDFPTokenIsEnrolled(VDFP_TOKEN_FINGERPRINT, kAliceSid.c_str(), VDFP_NAME_SID),
+            S_OK);
+  EXPECT_EQ(m_api.VDFPTokenIsEnrolled(VDFP_TOKEN_SMARTCARD, kAliceSid.c_str(), VDFP_NAME_SID),
+            S_FALSE);
+  ASSERT_TRUE(Host().SetEnrolled(L"alice", VDFP_CRED_SMARTCARD, true));
+  EXPECT_EQ(m_api.VDFPTokenIsEnrolled(VDFP_TOKEN_SMARTCARD, kAliceSid.c_str(), VDFP_NAME_SID),
+            S_OK);
+  EXPECT_EQ(m_api.VDFPTokenIsEnrolled(VDFP_TOKEN_U2F, kAliceSid.c_str(), VDFP_NAME_SID),
+            VDFP_E_NOT_FOUND);
+  CVDFPBuffer<VDFP_TOKEN_INFO_1> none(m_api);
+  EXPECT_EQ(m_api.VDFPTokenGetInfo(VDFP_TOKEN_FINGERPRINT, 2, none.put()), E_INVALIDARG);
+  EXPECT_FALSE(none);
+}
+
+TEST_F(StandinTest, FingerprintAuthenticationNeedsTheOperationsOwnFinger) {
+  Start(ThreeUsers());
+  const VDFP_CAPTURE alice = Host().TouchFinger(L"alice");
+  const VDFP_CAPTURE carol = Host().TouchFinger(L"carol");
+  CVDFPAuthentication op(m_api);
+  ASSERT_EQ(m_api.VDFPCreateAuthentication(kAliceSam.c_str(), VDFP_NAME_SAM, op.put()), S_OK);
+
+  // The request the agent sends: DER SEQUENCE { INTEGER 1, INTEGER capture }.
+  auto request = vdfp_standin::EncodeUIntSequence({1, carol});
+  CTokenAuthenticateReply reply;
+  EXPECT_EQ(m_api.VDFPTokenAuthenticate(VDFP_TOKEN_FINGERPRINT, op.get(), DWORD(request.size()),
+                                        request.data(), reply.putSize(), reply.put()),
+            VDFP_E_LOGON_FAILURE);
+  EXPECT_EQ(reply.get(), nullptr);
+  request = vdfp_standin::EncodeUIntSequence({1, alice});
+  ASSERT_EQ(m_api.VDFPTokenAuthenticate(VDFP_TOKEN_FINGERPRINT, op.get(), DWORD(request.size()),
+                                        request.data(), reply.putSize(), reply.put()),
+            S_OK);
+  std::vector<DWORD> values;
+  ASSERT_TRUE(vdfp_standin::DecodeUIntSequence(reply.get(), reply.size(), values));
+  EXPECT_EQ(values.size(), 2u);
+  EXPECT_EQ(m_api.VDFPTokenAuthenticate(VDFP_TOKEN_FINGERPRINT, op.get(), 3, request.data(),
+                                        reply.putSize(), reply.put()),
+            E_INVALIDARG);
+
+  // The operation tells whose it is.
+  CVDFPBuffer<VDFP_AUTHENTICATION_INFO_1> info(m_api);
+  ASSERT_EQ(m_api.VDFPGetAuthenticationInfo(op.get(), VDFP_AUTHENTICATION_INFO_CLASS, info.put()),
+            S_OK);
+  EXPECT_EQ(std::wstring(info->pwszName), kAliceSam);
+  EXPECT_EQ(info->dwNameFormat, DWORD{VDFP_NAME_SAM});
+  op.reset();
+  EXPECT_EQ(Host().OutstandingAuthentications(), 0u);
+  EXPECT_EQ(m_api.VDFPCreateAuthentication(L"VDSIM-PC\\mallory", VDFP_NAME_SAM, op.put()),
+            VDFP_E_NO_SUCH_USER);
+}
+
+TEST_F(StandinTest, DerOfTheRequestMatchesTheCertificateEncoding) {
+  // X509_MULTI_BYTE_UINT keeps values positive: a leading zero when the top bit is set.
+  EXPECT_EQ(vdfp_standin::EncodeUIntSequence({1, 0x80}),
+            (std::vector<BYTE>{0x30, 0x07, 0x02, 0x01, 0x01, 0x02, 0x02, 0x00, 0x80}));
+  EXPECT_EQ(
+      vdfp_standin::EncodeUIntSequence({0, 0xFFFFFFFF}),
+      (std::vector<BYTE>{0x30, 0x0A, 0x02, 0x01, 0x00, 0x02, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}));
+  std::vector<DWORD> v;
+  const BYTE negative[] = {0x30, 0x03, 0x02, 0x01, 0x80};
+  EXPECT_FALSE(vdfp_standin::DecodeUIntSequence(negative, sizeof negative, v));
+  const BYTE truncated[] = {0x30, 0x05, 0x02, 0x01, 0x01};
+  EXPECT_FALSE(vdfp_standin::DecodeUIntSequence(truncated, sizeof truncated, v));
+}
+
+TEST_F(StandinTest, DialogsEndAsTheDescriptionSays) {
+  Start(ThreeUsers());
+  CVDFPString sam(m_api);
+  CVDFPAuthentication op(m_api);
+  ASSERT_EQ(m_api.VDFPIdentifyUserUI2(nullptr, 0, 0, L"", L"", sam.put(), op.put()), S_OK);
+  EXPECT_EQ(std::wstring(sam.get()), kAliceSam);
+  EXPECT_EQ(m_api.VDFPVerifyUserUI(nullptr, 0, 0, op.get()), S_OK);
+
+  Host().SetDialogs({L"", false});
+  EXPECT_EQ(m_api.VDFPIdentifyUserUI2(nullptr, 0, 0, L"", L"", sam.put(), op.put()),
+            VDFP_E_CANCELLED);
+  EXPECT_FALSE(sam);
+  EXPECT_FALSE(op);
+  ASSERT_EQ(m_api.VDFPCreateAuthentication(kAliceSam.c_str(), VDFP_NAME_SAM, op.put()), S_OK);
+  EXPECT_EQ(m_api.VDFPVerifyUserUI(nullptr, 0, 0, op.get()), VDFP_E_CANCELLED);
+}
+
+// ---- Asynchronous enrollment queries ------------------------------------------------------------
+
+TEST_F(StandinTest, AsyncEnrollmentRepliesArriveLaterAsTheRequestedMessage) {
+  Start(ThreeUsers());  // replies after 50 ms
+  constexpr UINT kFirst = WM_USER + 600;
+  RecordingWindow w(Agent(), kFirst, kFirst + 99);
+  HVDFPASYNCCALL fp = nullptr, card = nullptr, dropped = nullptr;
+  ASSERT_EQ(m_api.VDFPTokenIsEnrolledAsync(VDFP_TOKEN_FINGERPRINT, w.hwnd(), kFirst + 1,
+                                           kAliceSid.c_str(), VDFP_NAME_SID, &fp),
+            S_OK);
+  ASSERT_EQ(m_api.VDFPTokenIsEnrolledAsync(VDFP_TOKEN_SMARTCARD, w.hwnd(), kFirst + 2,
+                                           kAliceSid.c_str(), VDFP_NAME_SID, &card),
+            S_OK);
+  ASSERT_EQ(m_api.VDFPTokenIsEnrolledAsync(VDFP_TOKEN_PASSWORD, w.hwnd(), kFirst + 0,
+                                           kAliceSid.c_str(), VDFP_NAME_SID, &dropped),
+            S_OK);
+  ASSERT_NE(fp, nullptr);
+  EXPECT_EQ(Host().OutstandingAsyncCalls(), 3u);
+  // A call dropped before its answer gets none.
+  EXPECT_EQ(m_api.VDFPAsyncDestroyCall(dropped), S_OK);
+  // The answer is taken when it is sent: an enrollment meanwhile counts.
+  Host().SetEnrolled(L"alice", VDFP_CRED_SMARTCARD, true);
+
+  m_machine.AdvanceBy(49);
+  EXPECT_TRUE(w.Take().empty());
+  m_machine.AdvanceBy(1);
+  const auto replies = w.Take();
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0].msg, kFirst + 1);
+  EXPECT_EQ(replies[0].wp, 0u);
+  const auto* r1 = reinterpret_cast<const VDFP_ASYNC_ENROLLMENT_REPLY*>(replies[0].lp);
+  const auto* r2 = reinterpret_cast<const VDFP_ASYNC_ENROLLMENT_REPLY*>(replies[1].lp);
+  EXPECT_EQ(r1->hrResult, S_OK);
+  EXPECT_TRUE(r1->TokenType == VDFP_TOKEN_FINGERPRINT);
+  EXPECT_EQ(r2->hrResult, S_OK);
+
+  // The reply stays readable after its call is released.
+  EXPECT_EQ(m_api.VDFPAsyncDestroyCall(fp), S_OK);
+  EXPECT_EQ(m_api.VDFPAsyncDestroyCall(card), S_OK);
+  EXPECT_EQ(r1->hrResult, S_OK);
+  EXPECT_EQ(m_api.VDFPAsyncDestroyCall(fp), E_HANDLE);
+  EXPECT_EQ(Host().OutstandingAsyncCalls(), 0u);
+}
+
+TEST_F(StandinTest, AsyncQueryForAStrangerRepliesWithAFailure) {
+  Start(ThreeUsers());
+  RecordingWindow w(Agent(), WM_USER + 600, WM_USER + 699);
+  HVDFPASYNCCALL call = nullptr;
+  ASSERT_EQ(m_api.VDFPTokenIsEnrolledAsync(VDFP_TOKEN_PASSWORD, w.hwnd(), WM_USER + 600,
+                                           L"S-1-5-21-0-0-0-9999", VDFP_NAME_SID, &call),
+            S_OK);
+  m_machine.AdvanceBy(50);
+  const auto replies = w.Take();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(reinterpret_cast<const VDFP_ASYNC_ENROLLMENT_REPLY*>(replies[0].lp)->hrResult,
+            VDFP_E_NO_SUCH_USER);
+  EXPECT_EQ(m_api.VDFPAsyncDestroyCall(call), S_OK);
+}
+
+// ---- Domains, policies, protected data
+// -------------------------------------------------------------
+
+TEST_F(StandinTest, DomainsAndTheirState) {
+  Start();
+  DWORD n = 0;
+  CVDFPBuffer<LPWSTR> names(m_api);
+  ASSERT_EQ(m_api.VDFPAuthDomainEnum(&n, names.put()), S_OK);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(std::wstring(names[0]), L"OS");
+  CVDFPBuffer<VDFP_AUTH_DOMAIN_INFO_0> info(m_api);
+  ASSERT_EQ(m_api.VDFPAuthDomainGetInfo(L"os", VDFP_AUTH_DOMAIN_INFO_CLASS, info.put()), S_OK);
+  EXPECT_EQ(info->dwState, VDFP_AUTH_DOMAIN_ACTIVE);
+  Host().SetDomainState(L"OS", 0);
+  ASSERT_EQ(m_api.VDFPAuthDomainGetInfo(L"OS", VDFP_AUTH_DOMAIN_INFO_CLASS, info.put()), S_OK);
+  EXPECT_EQ(info->dwState, 0u);
+  EXPECT_EQ(m_api.VDFPAuthDomainGetInfo(L"Cloud", VDFP_AUTH_DOMAIN_INFO_CLASS, info.put()),
+            VDFP_E_NOT_FOUND);
+}
+
+TEST_F(StandinTest, UserInfoCarriesThePolicyRules) {
+  Start(ThreeUsers());
+  CVDFPBuffer<VDFP_USER_INFO_4> info(m_api);
+  ASSERT_EQ(m_api.VDFPGetUserInfo(kAliceSid.c_str(), VDFP_NAME_SID, VDFP_USER_INFO_POLICY_CLASS,
+                                  info.put()),
+            S_OK);
+  ASSERT_EQ(info->cRules, 2u);
+  EXPECT_EQ(VDFPUserInfoRules(info.get())[0], VDFP_CRED_PASSWORD);
+  EXPECT_EQ(VDFPUserInfoRules(info.get())[1], VDFP_CRED_FINGERPRINT);
+  ASSERT_EQ(m_api.VDFPGetUserInfo(L"VDSIM-PC\\bob", VDFP_NAME_SAM, VDFP_USER_INFO_POLICY_CLASS,
+                                  info.put()),
+            S_OK);
+  ASSERT_EQ(info->cRules, 1u);
+  EXPECT_EQ(VDFPUserInfoRules(info.get())[0], VDFP_CRED_PASSWORD | VDFP_CRED_SMARTCARD);
+  EXPECT_EQ(m_api.VDFPGetUserInfo(L"VDSIM-PC\\bob", VDFP_NAME_SAM, 3, info.put()), E_INVALIDARG);
+  EXPECT_EQ(Host().CallCount("VDFPGetUserInfo"), 3u);
+}
+
+TEST_F(StandinTest, PolicySettingsFillTheItemsAndTheirStringsAreLibraryBuffers) {
+  auto d = VdfpDescription::FromJson(R"({"policySettings": [
+      {"name": "CredentialsSelfEnrollment", "type": 4, "value": 0, "status": 0},
+      {"name": "QuickActions\\Finger", "type": 2, "value": "Lock", "status": 1}]})");
+  Start(d);
+  VDFP_POLICY_ITEM items[3] = {};
+  items[0].pwszName = L"credentialsselfenrollment";
+  items[1].pwszName = L"QuickActions\\Finger";
+  items[2].pwszName = L"StandaloneMode";
+  ASSERT_EQ(m_api.VDFPGetPolicySettingsEx(3, items), S_OK);
+  EXPECT_EQ(items[0].hrStatus, S_OK);
+  EXPECT_EQ(items[0].Value.VarType, DWORD{VDVAR_UINT32});
+  EXPECT_EQ(items[0].Value.ulVal, 0u);
+  EXPECT_EQ(items[1].hrStatus, S_FALSE);
+  ASSERT_EQ(items[1].Value.VarType, DWORD{VDVAR_STRING});
+  EXPECT_EQ(std::wstring(items[1].Value.pwszVal), L"Lock");
+  EXPECT_EQ(items[2].hrStatus, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Host().Buffers().Outstanding(), 1u);
+  m_api.VDFPBufferFree(items[1].Value.pwszVal);
+  EXPECT_EQ(m_api.VDFPGetPolicySettingsEx(0, items), E_INVALIDARG);
+}
+
+TEST_F(StandinTest, ProtectedDataNeedsTheWritersEntropy) {
+  Start();
+  BYTE key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  BYTE other[16] = {};
+  BYTE payload[] = {3, 0, 0, 0, 3, 0, 0, 0, 'a', 0, 0, 0};
+  const VDFP_DATA_BLOB entropy{sizeof key, key}, wrong{sizeof other, other};
+  const VDFP_DATA_BLOB data{sizeof payload, payload};
+  ASSERT_EQ(m_api.VDFPWriteProtectedData(L"VD_FUS_DATA", &entropy, VDFP_PROTECT_FLAGS_VISTA, &data),
+            S_OK);
+  CVDFPBlob read(m_api);
+  ASSERT_EQ(m_api.VDFPReadProtectedData(L"VD_FUS_DATA", &entropy, 0, read.put()), S_OK);
+  EXPECT_EQ(std::vector<BYTE>(read.data(), read.data() + read.size()),
+            std::vector<BYTE>(payload, payload + sizeof payload));
+  EXPECT_EQ(m_api.VDFPReadProtectedData(L"VD_FUS_DATA", &wrong, 0, read.put()),
+            VDFP_E_INVALID_DATA);
+  EXPECT_EQ(read.size(), 0u);
+  EXPECT_EQ(Host().ProtectedData(L"VD_FUS_DATA")->flags, VDFP_PROTECT_FLAGS_VISTA);
+  // Writing nothing clears the slot.
+  ASSERT_EQ(m_api.VDFPWriteProtectedData(L"VD_FUS_DATA", &entropy, 0, nullptr), S_OK);
+  EXPECT_EQ(m_api.VDFPReadProtectedData(L"VD_FUS_DATA", &entropy, 0, read.put()), VDFP_E_NOT_FOUND);
+}
+
+// ---- Buffers ------------------------------------------------------------------------------------
+
+TEST_F(StandinTest, OwnersGiveBuffersBackOnEveryPath) {
+  Start(ThreeUsers());
+  const VDFP_CAPTURE capture = Host().TouchFinger(L"alice");
+  // A caller that fails half-way: the exception unwinds through the owners.
+  try {
+    CVDFPString name(m_api);
+    DWORD format = 0;
+    ThrowIfFailed(m_api.VDFPIdentify(capture, name.put(), &format));
+    CVDFPBuffer<VDFP_USER_INFO_4> info(m_api);
+    ThrowIfFailed(
+        m_api.VDFPGetUserInfo(name.get(), format, VDFP_USER_INFO_POLICY_CLASS, info.put()));
+    EXPECT_EQ(Host().Buffers().Outstanding(), 2u);
+    CVDFPString suiteName(m_api);
+    ThrowIfFailed(m_api.VDFPTranslateName(name.get(), format, VDFP_NAME_VD, suiteName.put()));
+    ADD_FAILURE() << "alice has no suite name";
+  } catch (const CResultError& e) {
+    EXPECT_EQ(e.Result(), VDFP_E_NONE_MAPPED);
+  }
+  EXPECT_EQ(Host().Buffers().Outstanding(), 0u);
+
+  // Reusing an owner for a second call gives the first buffer back; moving hands it over.
+  CVDFPString s(m_api);
+  ASSERT_EQ(m_api.VDFPTranslateName(kAliceSam.c_str(), VDFP_NAME_SAM, VDFP_NAME_SID, s.put()),
+            S_OK);
+  ASSERT_EQ(m_api.VDFPTranslateName(kAliceSam.c_str(), VDFP_NAME_SAM, VDFP_NAME_UID, s.put()),
+            S_OK);
+  EXPECT_EQ(Host().Buffers().Outstanding(), 1u);
+  CVDFPString moved = std::move(s);
+  EXPECT_FALSE(s);
+  moved.reset();
+  EXPECT_EQ(Host().Buffers().Outstanding(), 0u);
+  EXPECT_GT(Host().Buffers().TotalAllocations(), 3u);
+}
+
+TEST_F(StandinTest, TheLeakCheckNamesABufferNotGivenBackAndCountsDoubleFrees) {
+  Start();
+  CVDFPString s(m_api);
+  ASSERT_EQ(m_api.VDFPTranslateName(kAliceSam.c_str(), VDFP_NAME_SAM, VDFP_NAME_SID, s.put()),
+            S_OK);
+  LPWSTR leaked = s.release();
+  EXPECT_EQ(Host().Buffers().OutstandingTags(), (std::vector<std::string>{"VDFPTranslateName"}));
+  m_api.VDFPBufferFree(leaked);
+  EXPECT_EQ(Host().Buffers().Outstanding(), 0u);
+  m_api.VDFPBufferFree(leaked);  // the second time is a caller's fault, and harmless
+  EXPECT_EQ(Host().Buffers().InvalidFrees(), 1u);
+  // Accounted: the tear-down check must not report it again.
+  m_vdfp.reset();
+}
+
+// ---- The settings reader's binding -------------------------------------------------------------
+
+TEST_F(StandinTest, ApiWrBalancesItsOwnInitOnly) {
+  Install();
+  {
+    CVDFPApiWr wr(Agent());
+    EXPECT_EQ(wr.InitResult(), S_OK);
+    EXPECT_EQ(m_vdfp->ClientOf(Agent().Pid())->InitCount(), 1);
+    VDFP_POLICY_ITEM item{};
+    item.pwszName = L"StandaloneMode";
+    EXPECT_EQ(wr.VDFPGetPolicySettingsEx(1, &item), S_OK);
+    EXPECT_LT(item.hrStatus, 0);
+    LPVOID p = wr.VDFPBufferAlloc(8);
+    ASSERT_NE(p, nullptr);
+    wr.VDFPBufferFree(p);
+  }
+  EXPECT_EQ(m_vdfp->ClientOf(Agent().Pid())->InitCount(), 0);
+  EXPECT_EQ(Host().CallCount("VDFPTerm"), 1u);
+
+  // With the host down its Init fails, and its end does not take an Init it never got.
+  Host().Stop();
+  {
+    CVDFPApiWr wr(Agent());
+    EXPECT_EQ(wr.InitResult(), VDFP_E_HOST_UNAVAILABLE);
+  }
+  EXPECT_EQ(Host().CallCount("VDFPTerm"), 1u);
+}
+
+TEST_F(StandinTest, ApiWrWithoutThePolicyQueryReportsNotImplemented) {
+  vdfp_standin::SimInstallOptions opts;
+  opts.missingExports = {"VDFPGetPolicySettingsEx", "VDFPBufferAlloc"};
+  Install(VdfpDescription::Default(), opts);
+  CVDFPApiWr wr(Agent());
+  EXPECT_EQ(wr.InitResult(), S_OK);
+  VDFP_POLICY_ITEM item{};
+  item.pwszName = L"StandaloneMode";
+  EXPECT_EQ(wr.VDFPGetPolicySettingsEx(1, &item), E_NOTIMPL);
+  EXPECT_EQ(wr.VDFPBufferAlloc(8), nullptr);
+}
+
+TEST_F(StandinTest, WithoutTheLibraryApiWrReportsNotImplemented) {
+  CVDFPApiWr wr(Agent());
+  EXPECT_EQ(wr.InitResult(), E_NOTIMPL);
+  VDFP_POLICY_ITEM item{};
+  EXPECT_EQ(wr.VDFPGetPolicySettingsEx(1, &item), E_NOTIMPL);
+}
+
+// ---- The machine description -------------------------------------------------------------------
+
+TEST(VdfpDescriptionTest, JsonOverridesTheDefaultsAndDerivesNames) {
+  const auto d = VdfpDescription::FromJson(R"({
+    "computerName": "KIOSK-7",
+    "users": [{"name": "dave", "session": 3, "enrolled": "0x82", "policy": ["PIN code"]}],
+    "defaultPolicy": [],
+    "readers": [{"connected": false}],
+    "dialogs": {"identify": null, "verify": false}
+  })");
+  ASSERT_EQ(d.users.size(), 1u);
+  EXPECT_EQ(d.users[0].sid, L"S-1-5-21-3623811015-3361044348-30300820-1003");
+  EXPECT_EQ(d.users[0].names.at(VDFP_NAME_SAM), L"KIOSK-7\\dave");
+  EXPECT_EQ(d.users[0].names.at(VDFP_NAME_SID), d.users[0].sid);
+  EXPECT_EQ(d.users[0].names.count(VDFP_NAME_VD), 0u);
+  EXPECT_EQ(d.users[0].enrolled, 0x82u);
+  EXPECT_EQ(d.users[0].policy, (std::vector<ULONGLONG>{0x80}));
+  EXPECT_TRUE(d.defaultPolicy.empty());
+  ASSERT_EQ(d.readers.size(), 1u);
+  EXPECT_FALSE(d.readers[0].connected);
+  EXPECT_TRUE(d.dialogs.identifyUser.empty());
+  EXPECT_FALSE(d.dialogs.verifyAccepts);
+  // Untouched parts keep the default machine's.
+  EXPECT_EQ(d.tokens.size(), 5u);
+  ASSERT_EQ(d.domains.size(), 1u);
+  EXPECT_TRUE(d.hostRunning);
+}
+
+TEST(VdfpDescriptionTest, MalformedDescriptionsAreRejected) {
+  using vdfp_standin::DescriptionError;
+  EXPECT_THROW(VdfpDescription::FromJson("{"), DescriptionError);
+  EXPECT_THROW(VdfpDescription::FromJson("[]"), DescriptionError);
+  EXPECT_THROW(VdfpDescription::FromJson(R"({"users": [{"name": "x", "enrolled": "Finger"}]})"),
+               DescriptionError);
+  EXPECT_THROW(VdfpDescription::FromJson(R"({"users": [{"sid": "S-1"}]})"), DescriptionError);
+  EXPECT_THROW(VdfpDescription::FromJson(R"({"tokens": [{"name": "X", "guid": "nope"}]})"),
+               DescriptionError);
+  EXPECT_THROW(VdfpDescription::FromJson(R"({"protectedData": [{"slot": "S", "hex": "123"}]})"),
+               DescriptionError);
+}
+
+}  // namespace
