@@ -381,6 +381,31 @@ TEST_F(SimUiTest, QuitComesAfterPostedMessagesBeforeTimersAndIgnoresFilters) {
   EXPECT_EQ(msg.wParam, 4u);
 }
 
+TEST_F(SimUiTest, FiltersPickByWindowAndMessageRange) {
+  TestWindow a(*p), b(*p);
+  a.Create(kClass);
+  b.Create(kClass);
+  ui.PostMessageW(a.hwnd(), WM_USER + 1, 0, 0);
+  ui.PostMessageW(b.hwnd(), WM_USER + 2, 0, 0);
+  ui.PostMessageW(nullptr, WM_USER + 3, 0, 0);
+  ui.PostMessageW(a.hwnd(), WM_USER + 4, 0, 0);
+  MSG msg{};
+  ASSERT_EQ(ui.GetMessageW(&msg, b.hwnd(), 0, 0), 1);
+  EXPECT_EQ(msg.message, WM_USER + 2);
+  ASSERT_TRUE(ui.PeekMessageW(&msg, reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)), 0, 0,
+                              PM_REMOVE));  // thread messages only
+  EXPECT_EQ(msg.message, WM_USER + 3);
+  ASSERT_EQ(ui.GetMessageW(&msg, nullptr, WM_USER + 4, WM_USER + 10), 1);
+  EXPECT_EQ(msg.message, WM_USER + 4);
+  EXPECT_FALSE(ui.PeekMessageW(&msg, b.hwnd(), 0, 0, PM_REMOVE));
+  ASSERT_TRUE(ui.PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(msg.message, WM_USER + 1);
+  ASSERT_TRUE(ui.PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // still there
+  EXPECT_EQ(msg.message, WM_USER + 1);
+  EXPECT_EQ(ui.GetMessageW(&msg, reinterpret_cast<HWND>(0x7777), 0, 0), -1);
+  EXPECT_EQ(Error(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
 TEST_F(SimUiTest, PumpingRecordsAQuitWithoutDispatchingIt) {
   TestWindow w(*p);
   HWND h = w.Create(kClass);
@@ -572,6 +597,7 @@ TEST_F(SimUiTest, FindWindowLooksAtTopLevelWindowsOfTheCallersSession) {
 
   EXPECT_EQ(ui.FindWindowW(kClass, nullptr), a.hwnd());
   EXPECT_EQ(remote->Ui().FindWindowW(kClass, nullptr), c.hwnd());
+  EXPECT_EQ(wm.WindowsOfClass(s2, kClass), (std::vector<HWND>{c.hwnd()}));
   EXPECT_EQ(ui.FindWindowW(nullptr, L"VERIDANE CLASSIC5.X AGENT WINDOW"), a.hwnd());
   EXPECT_EQ(ui.FindWindowW(kClass, L"another title"), nullptr);
   EXPECT_EQ(ui.FindWindowW(L"Hidden Sink", nullptr), nullptr);  // message-only
