@@ -28,7 +28,10 @@
 // UID, Principal, Display, SID, VD) or numbers; names not given are derived from the short
 // name: NETBIOS and SAM "<computer>\<name>", DNS "<dnsDomain>\<name>", Simple "<name>", UID a
 // GUID from the SID, Principal "<name>@<dnsDomain>", Display "<name>"; VD only when given.
-// A seeded slot without "entropyHex" opens with any entropy.
+// A seeded slot without "entropyHex" opens with any entropy. A user without "sid" gets the SID
+// of the session's user when installed on a simulated machine whose session `session` is
+// signed in by the same name; otherwise "S-1-5-21-3623811015-3361044348-30300820-<1000+session>"
+// (<1100+index> for users signed in nowhere).
 #pragma once
 
 #include <map>
@@ -51,6 +54,7 @@ struct TokenTypeDesc {
 struct UserDesc {
   std::wstring name;  // short name ("alice")
   std::wstring sid;
+  bool sidGiven = false;                // false: derived, and the simulated machine may put its own
   DWORD session = 0;                    // the session the user is signed in to, 0: none
   std::map<DWORD, std::wstring> names;  // by name format, complete after parsing (8 = sid)
   ULONGLONG enrolled = 0;

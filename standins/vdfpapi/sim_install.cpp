@@ -9,6 +9,7 @@
 #include "platform/security.h"
 #include "platform/sim/clock.h"
 #include "platform/sim/module_table.h"
+#include "platform/sim/session_manager.h"
 #include "standins/vdfpapi/exports.h"
 
 namespace vdfp_standin {
@@ -176,6 +177,15 @@ std::unique_ptr<SimInstallation> InstallVdfpApi(sim::Machine& machine, VdfpDescr
     auto it = g_installations.find(&machine);
     if (it != g_installations.end() && !it->second.expired())
       throw std::logic_error("the authentication library is already installed on this machine");
+  }
+  // Users signed in to the machine's sessions carry the SIDs the machine gave them.
+  for (auto& u : desc.users) {
+    if (u.sidGiven || u.session == 0) continue;
+    const auto session = machine.Sessions().Find(u.session);
+    if (session && EqualNoCase(session->userName, u.name)) {
+      u.sid = session->userSid;
+      u.names[VDFP_NAME_SID] = u.sid;
+    }
   }
   auto impl = std::make_shared<SimInstallation::Impl>(machine, std::move(options));
   impl->hostProcess =

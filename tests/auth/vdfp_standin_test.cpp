@@ -7,6 +7,7 @@
 
 #include "auth/vdfp_api.h"
 #include "platform/handles.h"
+#include "platform/sim/session_manager.h"
 #include "support/result_error.h"
 #include "tests/auth/auth_test_util.h"
 
@@ -215,6 +216,27 @@ TEST_F(StandinTest, AnEndedLibraryHearsNoReaderEvents) {
 }
 
 // ---- Names, tokens, authentication ----------------------------------------------------------
+
+TEST_F(StandinTest, SignedInUsersCarryTheSidsOfTheMachinesSessions) {
+  m_machine.Sessions().CreateSession({.id = 5, .userName = L"bob"});
+  auto d = VdfpDescription::FromJson(R"({"users": [
+      {"name": "alice", "session": 1},
+      {"name": "bob", "session": 5},
+      {"name": "eve", "session": 6, "sid": "S-1-5-21-1-2-3-4444"}]})");
+  Start(d);
+  const std::wstring bobSid = m_machine.Sessions().UserSid(5);
+  ASSERT_NE(bobSid, vdfp_standin::SessionUserSid(5));  // not what the description derives
+  CVDFPString sid(m_api);
+  ASSERT_EQ(m_api.VDFPTranslateName(L"VDSIM-PC\\bob", VDFP_NAME_SAM, VDFP_NAME_SID, sid.put()),
+            S_OK);
+  EXPECT_EQ(std::wstring(sid.get()), bobSid);
+  ASSERT_EQ(m_api.VDFPTranslateName(L"VDSIM-PC\\eve", VDFP_NAME_SAM, VDFP_NAME_SID, sid.put()),
+            S_OK);
+  EXPECT_EQ(std::wstring(sid.get()), L"S-1-5-21-1-2-3-4444");
+  ASSERT_EQ(m_api.VDFPTranslateName(L"VDSIM-PC\\alice", VDFP_NAME_SAM, VDFP_NAME_SID, sid.put()),
+            S_OK);
+  EXPECT_EQ(std::wstring(sid.get()), m_machine.Sessions().UserSid(1));
+}
 
 TEST_F(StandinTest, TranslateNameBetweenFormats) {
   Start(ThreeUsers());
