@@ -205,6 +205,60 @@ TEST_F(StandinTest, NoFingerReachesTheAgentWithoutAConnectedReader) {
   EXPECT_EQ(m_api.VDFPDestroyAcquisition(acq), S_OK);
 }
 
+TEST_F(StandinTest, TheHostSeesEachAcquisitionsStateAndLed) {
+  Start();
+  RecordingWindow w(Agent(), VDFP_READER_MESSAGE, VDFP_READER_MESSAGE);
+  HVDFPACQUISITION acq = Acquire(w);
+  EXPECT_EQ(m_api.VDFPSetDeviceLED(acq, VDFP_LED_WAIT_SHORT), S_OK);
+  EXPECT_EQ(m_api.VDFPSetDeviceLED(acq, 3), E_INVALIDARG);
+  EXPECT_EQ(m_api.VDFPStartAcquisition(acq), S_OK);  // a restart without a stop is allowed
+  auto seen = Host().Acquisitions();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].processId, Agent().Pid());
+  EXPECT_EQ(seen[0].window, w.hwnd());
+  EXPECT_TRUE(seen[0].started);
+  EXPECT_EQ(seen[0].led, DWORD{VDFP_LED_WAIT_SHORT});
+  EXPECT_EQ(seen[0].starts, 2u);
+  // Destroying a running acquisition works but is noted: the contract stops first.
+  EXPECT_EQ(m_api.VDFPDestroyAcquisition(acq), S_OK);
+  EXPECT_EQ(Host().DestroyedRunningAcquisitions(), 1u);
+  EXPECT_TRUE(Host().Acquisitions().empty());
+  // Only window delivery is offered.
+  HVDFPACQUISITION other = nullptr;
+  EXPECT_EQ(m_api.VDFPCreateAcquisition(VDFP_ACQUISITION_PURPOSE_IDENTIFY, GUID{}, 1, w.hwnd(),
+                                        VDFP_READER_MESSAGE, &other),
+            E_INVALIDARG);
+  EXPECT_EQ(other, nullptr);
+}
+
+TEST_F(StandinTest, ReadersTellWhichUsersMustReenroll) {
+  auto d = VdfpDescription::FromJson(R"({
+    "users": [{"name": "alice", "session": 1, "enrolled": "Password+Fingerprint"},
+              {"name": "bob", "session": 2, "enrolled": "Password"}],
+    "readers": [{"name": "R1", "reenroll": ["alice"]}, {"name": "R2", "connected": false}]})");
+  Start(d);
+  DWORD n = 0;
+  CVDFPBuffer<VDFP_DEVICE_INFO> devices(m_api);
+  ASSERT_EQ(m_api.VDFPEnumerateDevices(&n, devices.put()), S_OK);
+  ASSERT_EQ(n, 1u) << "the unplugged reader is not listed";
+  const GUID r1 = devices[0].DeviceId;
+  CVDFPBuffer<VDFP_DEVICE_USER_INFO_3> info(m_api);
+  ASSERT_EQ(m_api.VDFPGetDeviceInfo(r1, VDFP_DEVICE_USER_INFO_CLASS, kAliceSid.c_str(),
+                                    VDFP_NAME_SID, info.put()),
+            S_OK);
+  EXPECT_EQ(info->dwReenrollmentNeeded, 1u);
+  EXPECT_EQ(info->dwEnrolledSamples, 1u);
+  ASSERT_EQ(m_api.VDFPGetDeviceInfo(r1, VDFP_DEVICE_USER_INFO_CLASS, L"VDSIM-PC\\bob",
+                                    VDFP_NAME_SAM, info.put()),
+            S_OK);
+  EXPECT_EQ(info->dwReenrollmentNeeded, 0u);
+  EXPECT_EQ(info->dwEnrolledSamples, 0u);
+  Host().DisconnectReader(0);
+  EXPECT_EQ(m_api.VDFPGetDeviceInfo(r1, VDFP_DEVICE_USER_INFO_CLASS, kAliceSid.c_str(),
+                                    VDFP_NAME_SID, info.put()),
+            VDFP_E_DEVICE_NOT_CONNECTED);
+}
+
 TEST_F(StandinTest, AnEndedLibraryHearsNoReaderEvents) {
   Start();
   RecordingWindow w(Agent(), VDFP_READER_MESSAGE, VDFP_READER_MESSAGE);
