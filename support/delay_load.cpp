@@ -39,14 +39,14 @@ FARPROC CDelayLoadLibrary::ResolveProc(const char* name, int index) {
   if (auto it = m_procs.find(name); it != m_procs.end()) return it->second;
   auto& modules = m_plat.Modules();
   if (!m_module) {
-    const std::wstring path = m_path ? m_path(m_plat, m_dllName)
-                                     : std::wstring(m_dllName.begin(), m_dllName.end());
+    const std::wstring path =
+        m_path ? m_path(m_plat, m_dllName) : std::wstring(m_dllName.begin(), m_dllName.end());
     m_module = modules.LoadLibraryExW(path.c_str(), nullptr, 0);
     if (!m_module) {
       lk.unlock();
       VDTraceNS::CScope ts(kScope);
-      ts.Msg("Cannot load %s, 0x%X, %ls", m_dllName.c_str(),
-             static_cast<unsigned>(kModuleNotFound), CurrentDirectory().c_str());
+      ts.Msg("Cannot load %s, 0x%X, %ls", m_dllName.c_str(), static_cast<unsigned>(kModuleNotFound),
+             CurrentDirectory().c_str());
       throw CLoadFailure{kModuleNotFound};
     }
   }
