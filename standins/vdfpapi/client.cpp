@@ -458,7 +458,8 @@ void CClientLibrary::SendAsyncReply(std::uintptr_t id) {
   {
     std::lock_guard lk(m_mu);
     auto it = m_asyncCalls.find(id);
-    if (it == m_asyncCalls.end()) return;  // destroyed before the answer: nothing is sent
+    // Destroyed before the answer, or the library ended meanwhile: nothing is sent.
+    if (it == m_asyncCalls.end() || m_initCount == 0) return;
     call = it->second;
   }
   auto reply = std::make_unique<VDFP_ASYNC_ENROLLMENT_REPLY>();

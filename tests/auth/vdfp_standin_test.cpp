@@ -470,6 +470,15 @@ TEST_F(StandinTest, AsyncQueryForAStrangerRepliesWithAFailure) {
   EXPECT_EQ(reinterpret_cast<const VDFP_ASYNC_ENROLLMENT_REPLY*>(replies[0].lp)->hrResult,
             VDFP_E_NO_SUCH_USER);
   EXPECT_EQ(m_api.VDFPAsyncDestroyCall(call), S_OK);
+
+  // A library ended before the answer sends none.
+  ASSERT_EQ(m_api.VDFPTokenIsEnrolledAsync(VDFP_TOKEN_PASSWORD, w.hwnd(), WM_USER + 600,
+                                           kAliceSid.c_str(), VDFP_NAME_SID, &call),
+            S_OK);
+  ASSERT_EQ(m_api.VDFPTerm(), S_OK);
+  m_machine.AdvanceBy(50);
+  EXPECT_TRUE(w.Take().empty());
+  EXPECT_EQ(m_api.VDFPAsyncDestroyCall(call), S_OK);
 }
 
 // ---- Domains, policies, protected data
