@@ -6,6 +6,7 @@
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/process.h"
 #include "platform/sim/session_manager.h"
 
 namespace sim {
@@ -206,15 +207,21 @@ void WindowManager::CallHooks(const Delivery& d) {
 LRESULT WindowManager::Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp, Delivery::Via via) {
   WNDPROC proc = nullptr;
   std::shared_ptr<SimWndProc> simProc;
+  DWORD pid = 0;
   {
     std::lock_guard lk(m_mu);
     auto w = FindLocked(h);
     if (!w) return 0;
     proc = w->proc;
     simProc = w->simProc;
+    pid = w->pid;
   }
   CallHooks(Delivery{h, msg, wp, lp, Tid(), via});
   if (simProc) return (*simProc)(h, msg, wp, lp);
+  // The window's process is the one running while its procedure does (stand-ins of the
+  // suite's libraries find their per-process state through it).
+  Process* owner = pid ? m_machine.FindProcess(pid) : nullptr;
+  CurrentProcessScope scope(owner ? owner : CurrentProcess());
   if (proc) return proc(h, msg, wp, lp);
   return DefWindowProcW(h, msg, wp, lp);
 }
