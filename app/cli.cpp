@@ -5,6 +5,7 @@
 #include "auth/vdfp_api.h"
 #include "core/launch_app.h"
 #include "core/messages.h"
+#include "core/taskbar.h"
 #include "platform/handles.h"
 #include "support/result_error.h"
 #include "support/trace/trace.h"
@@ -21,16 +22,11 @@ bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
 }
 
 HRESULT LaunchConsole(core::CAgentProcess& process, const std::wstring& args) {
-  FocusTaskbar(process);
+  core::FocusTaskbar(process);
   return SUCCEEDED(LAUNCHAPPID::LaunchApp(process, LAUNCHAPPID::Console, args)) ? S_OK : E_FAIL;
 }
 
 }  // namespace
-
-void FocusTaskbar(core::CAgentProcess& process) {
-  auto& ui = process.Platform().Ui();
-  if (HWND taskbar = ui.FindWindowW(core::kTaskbarClass, nullptr)) ui.SetFocus(taskbar);
-}
 
 std::wstring EnrollmentPage(DWORD low, DWORD high) {
   if (high != 0) return L"";
@@ -50,7 +46,7 @@ std::wstring EnrollmentPage(DWORD low, DWORD high) {
 
 HRESULT ShowAbout(core::CAgentProcess& process) {
   VDTraceNS::CScope ts("CLI::ShowAbout");
-  FocusTaskbar(process);
+  core::FocusTaskbar(process);
   ThrowIfFailed(process.AuthLibrary().VDFPInit());
   auto& ui = process.Platform().Ui();
   // An invisible owner keeps the About box out of the taskbar and in front.

@@ -23,7 +23,4 @@ HRESULT ManageCredentials(core::CAgentProcess& process);
 HRESULT ResetCredentials(core::CAgentProcess& process);
 HRESULT StartRecovery(core::CAgentProcess& process);
 
-// Brings the taskbar window to focus when there is one.
-void FocusTaskbar(core::CAgentProcess& process);
-
 }  // namespace CLI

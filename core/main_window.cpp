@@ -1,6 +1,13 @@
 #include "core/main_window.h"
 
+#include <cwctype>
+#include <string>
+
+#include "core/launch_app.h"
 #include "core/own_dir.h"
+#include "core/taskbar.h"
+#include "platform/handles.h"
+#include "support/registry_read.h"
 
 CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
     : core::CWindowImpl<CVdAgentMain>(process.Platform().Ui()), m_process(process) {
@@ -131,10 +138,39 @@ void CVdAgentMain::Dispose() {
 LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
   const WORD id = LOWORD(wParam);
   switch (id) {
+    case core::ID_APP_ABOUT: {
+      // The About box runs in a process of its own, so the agent never blocks on it.
+      VDTraceNS::CScope ts("CVdAgentMain::OnAbout");
+      LAUNCHAPPID::LaunchApp(m_process, LAUNCHAPPID::Agent, L"-ShowAbout");
+      return 0;
+    }
+    case core::ID_HELP:
+      OnHelp();
+      return 0;
     case core::ID_LOCK_WORKSTATION: {
       VDTraceNS::CScope ts("CVdAgentMain::OnLockWorkstation");
       Ui().LockWorkStation();
       return 1;
+    }
+    case core::ID_HIDE_TRAY_ICON: {
+      VDTraceNS::CScope ts("CVdAgentMain::OnHideTrayIcon");
+      core::FocusTaskbar(m_process);
+      auto& reg = m_process.Platform().Registry();
+      platform::UniqueHKey key(reg);
+      const DWORD hidden = 0;
+      if (reg.RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Veridane\\Applications\\KwAppSettings",
+                              0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                              nullptr) == ERROR_SUCCESS) {
+        reg.RegSetValueExW(key.get(), L"ShowTaskbarIcon", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&hidden), sizeof(hidden));
+      }
+      return 0;
+    }
+    case core::ID_OPEN_CONSOLE: {
+      VDTraceNS::CScope ts("CVdAgentMain::OnOpenConsole");
+      core::FocusTaskbar(m_process);
+      LAUNCHAPPID::LaunchApp(m_process, LAUNCHAPPID::Console, L"");
+      return 0;
     }
     default:
       break;
@@ -146,6 +182,32 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
   }
   SetMsgHandled(FALSE);
   return 0;
+}
+
+namespace {
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", braces optional, hexadecimal digits of any case.
+bool IsGuidText(std::wstring s) {
+  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
+  if (s.size() != 36) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? s[i] != L'-' : !std::iswxdigit(s[i])) return false;
+  }
+  return true;
+}
+}  // namespace
+
+void CVdAgentMain::OnHelp() {
+  VDTraceNS::CScope ts("CVdAgentMain::OnHelp");
+  if (!m_helpId) {
+    auto& reg = m_process.Platform().Registry();
+    m_helpId = support::ReadString(reg, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Help",
+                                   L"UserDashboardHelpID", KEY_WOW64_32KEY, MAX_PATH)
+                   .value_or(L"");
+  }
+  // This build has no HTML help viewer to create, whatever the identifier.
+  if (!IsGuidText(*m_helpId)) ts.Msg("Help ID is not a GUID: %ls", m_helpId->c_str());
+  ts.Msg("Failed to create HtmlHelp.");
 }
 
 void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {

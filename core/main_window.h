@@ -6,6 +6,9 @@
 //   window.CreateMainWindow();   // WM_CREATE runs the chain's OnCreate handlers
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "auth/card_handler.h"
 #include "auth/fingerprint_handler.h"
 #include "core/agent_process.h"
@@ -115,6 +118,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   LRESULT OnDestroy(UINT, WPARAM, LPARAM);
   LRESULT OnSessionChange(UINT, WPARAM, LPARAM);
   LRESULT OnCommand(UINT, WPARAM, LPARAM);
+  void OnHelp();
   void Dispose();
 
   // From the plug-in framework's broadcast: a kiosk user was identified.
@@ -126,6 +130,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   core::CAgentProcess& m_process;
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;
+  // "UserDashboardHelpID", read at the first help request.
+  std::optional<std::wstring> m_helpId;
 };
 
 // The type actually created: the whole message map runs inside an exception guard, so a

@@ -10,13 +10,13 @@ jobs=2
 echo "== Native build and tests"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/native -j"$jobs"
-ctest --test-dir build/native --output-on-failure -j"$jobs"
+ctest --test-dir build/native --output-on-failure --timeout 300 -j"$jobs"
 
 echo "== Sanitizer build and tests (ASan + UBSan)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVD_SANITIZE=ON -DVD_BENCH=OFF
 cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j"$jobs"
+  ctest --test-dir build/asan --output-on-failure --timeout 300 -j"$jobs"
 
 echo "== Fuzz targets (clang, libFuzzer), bounded runs"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \

@@ -10,6 +10,8 @@
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/window_manager.h"
+#include "platform/sim/session_manager.h"
+#include "standins/vdfpapi/sim_install.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
 
@@ -132,6 +134,60 @@ TEST_F(EntryTest, ACommandWhileAnotherRunsFallsThroughToTheAgentStart) {
   EXPECT_TRUE(Traced("This is second instance, aborting."));
   other->Kernel().CloseHandle(agent);
   other->Kernel().CloseHandle(cmd);
+}
+
+TEST_F(EntryTest, WithItsLibraryTheAgentBecomesReadyAndRunsUntilItsWindowCloses) {
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  EndAgentsWhenIdle();
+  EXPECT_EQ(Run(L""), 0);
+  EXPECT_TRUE(sink.Contains('>', "CVdAgentMain::OnReady"));
+  EXPECT_FALSE(sink.Contains('E', "-2147024770 OnReady"));
+  EXPECT_TRUE(sink.Contains('>', "CVdAgentMain::OnDestroy"));
+  EXPECT_TRUE(Traced("All done."));
+}
+
+TEST_F(EntryTest, AMissingLibraryEntryPointIsLoggedAndTheAgentEndsInOrder) {
+  vdfp_standin::SimInstallOptions options;
+  options.missingExports = {"VDFPInit"};
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine, vdfp_standin::VdfpDescription::Default(),
+                                           options);
+  EXPECT_EQ(Run(L""), 0);
+  bool logged = false;
+  for (const auto& t : sink.Texts('U'))
+    logged |= t.rfind("Cannot get VDFPInit[", 0) == 0 &&
+              t.find("function from VDFPApi.dll, 0x8007007F") != std::string::npos;
+  EXPECT_TRUE(logged);
+  EXPECT_TRUE(sink.Contains('E', "-2147024769 OnReady"));  // 0x8007007F
+  EXPECT_TRUE(sink.Contains('>', "CUXHandler<class CVdAgentMain>::OnReady"));
+  EXPECT_TRUE(Traced("All done."));
+}
+
+TEST_F(EntryTest, AnAgentInAnotherSessionStartsWhileTheFirstRuns) {
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  const DWORD second = machine.Sessions().CreateSession({.userName = L"bob", .remote = true});
+  auto first = machine.CreateProcess({});
+  HANDLE m = first->Kernel().CreateMutexW(nullptr, FALSE, core::kAgentInstanceMutex);
+  EndAgentsWhenIdle();
+  EXPECT_EQ(Run(L"", second), 0);
+  EXPECT_FALSE(Traced("This is second instance, aborting."));
+  EXPECT_TRUE(Traced("OK to run"));
+  EXPECT_TRUE(sink.Contains('>', "CVdAgentMain::OnReady"));
+  first->Kernel().CloseHandle(m);
+}
+
+TEST_F(EntryTest, KioskLogonTurnsTheWizardsOff) {
+  machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Veridane\\Kiosk\\Logon", L"KioskLogon", 1);
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  EndAgentsWhenIdle();
+  EXPECT_EQ(Run(L""), 0);
+  EXPECT_TRUE(Traced("Wizards are disabled in kiosk"));
+  // The policy value wins over the kiosk key, and the answer is kept for the process.
+  auto p = machine.CreateProcess({});
+  core::CAgentProcess proc(*p, nullptr);
+  machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Policies\\Veridane\\Lumera", L"KioskLogon", 0);
+  EXPECT_FALSE(app::IsKioskLogon(proc));
+  machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Policies\\Veridane\\Lumera", L"KioskLogon", 1);
+  EXPECT_FALSE(app::IsKioskLogon(proc));
 }
 
 class SafeModeTest : public EntryTest {

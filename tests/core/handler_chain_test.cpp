@@ -3,6 +3,9 @@
 #include <stdexcept>
 
 #include "agent_fixture.h"
+#include "platform/sim/desktop.h"
+#include "platform/sim/registry_store.h"
+#include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
 
 namespace {
@@ -154,6 +157,29 @@ TEST_F(AgentWindowTest, AnExceptionInAHandlerIsLoggedOnceAndTheWindowLivesOn) {
   window->Post([&] { ++ran; });
   machine.RunUntilIdle();
   EXPECT_EQ(ran, 1);
+}
+
+TEST_F(AgentWindowTest, WindowCommandsLaunchLockHideAndHelp) {
+  Send(WM_COMMAND, core::ID_APP_ABOUT);
+  EXPECT_TRUE(sink.Contains('U', "Arguments: -ShowAbout"));
+  EXPECT_TRUE(sink.Contains('U', "Invalid process name for ID: 0"));
+  Send(WM_COMMAND, core::ID_OPEN_CONSOLE);
+  EXPECT_TRUE(sink.Contains('U', "Invalid process name for ID: 1"));
+
+  Send(WM_COMMAND, core::ID_LOCK_WORKSTATION);
+  EXPECT_EQ(machine.GetDesktop().LockCount(1), 1);
+
+  Send(WM_COMMAND, core::ID_HIDE_TRAY_ICON);
+  const std::wstring hkcu = L"HKU\\" + machine.Sessions().UserSid(1);
+  EXPECT_EQ(machine.Registry().GetDword(hkcu + L"\\SOFTWARE\\Veridane\\Applications\\KwAppSettings",
+                                        L"ShowTaskbarIcon"),
+            0u);
+
+  machine.Registry().SetString(L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Help",
+                               L"UserDashboardHelpID", L"{0E1E2E3E-4E5E-6E7E-8E9E-AEBECEDEEEFE}");
+  Send(WM_COMMAND, core::ID_HELP);
+  EXPECT_TRUE(sink.Contains('U', "Failed to create HtmlHelp."));
+  EXPECT_FALSE(sink.Contains('U', "Help ID is not a GUID: {0E1E2E3E-4E5E-6E7E-8E9E-AEBECEDEEEFE}"));
 }
 
 TEST_F(AgentWindowTest, BuiltInCommandsComeBeforeThePluginRangeAndOthersAreNotConsumed) {
