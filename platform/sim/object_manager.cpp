@@ -325,11 +325,12 @@ ObjectManager::WaitPtr ObjectManager::ArmWait(std::shared_ptr<KernelObject> obj,
     if (w->onDone) w->onDone(true);
     return w;
   }
-  if (beforeQueue) beforeQueue();
   if (sync) {
     w->object = obj;
     static_cast<SyncObject&>(*obj).waiters.push_back(w);
   }
+  // The deadline is fixed before the caller stops counting as busy: from then on the
+  // clock may move on.
   if (timeoutMs != INFINITE) {
     Clock& clock = m_machine.GetClock();
     std::weak_ptr<WaitBlock> weak = w;
@@ -343,6 +344,7 @@ ObjectManager::WaitPtr ObjectManager::ArmWait(std::shared_ptr<KernelObject> obj,
       }
     });
   }
+  if (beforeQueue) beforeQueue();
   return w;
 }
 
@@ -378,6 +380,13 @@ bool ObjectManager::CancelWait(const WaitPtr& w) {
 bool ObjectManager::IsDone(const WaitPtr& w) const {
   std::lock_guard lk(m_mu);
   return w->done;
+}
+
+size_t ObjectManager::WaiterCount(DWORD pid, HANDLE h) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_handles.find(h);
+  if (it == m_handles.end() || it->second.pid != pid || !IsSync(it->second.object)) return 0;
+  return static_cast<const SyncObject&>(*it->second.object).waiters.size();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -104,14 +104,18 @@ class ObjectManager {
   // taken now, it is, and onDone(false) runs before this returns. Otherwise the block is
   // queued; a later signal takes the object on its behalf, or the time-out (INFINITE:
   // none) passes on the virtual clock, and onDone runs once with the outcome.
-  // `beforeQueue` runs under the lock just before the block is queued (a blocking thread
-  // uses it to stop counting as busy, so nobody sees it idle while it is still running).
+  // `beforeQueue` runs under the lock once the block is queued and its deadline is on the
+  // clock (a blocking thread uses it to stop counting as busy: nobody sees it idle while it
+  // still runs, and time cannot move before its deadline is fixed).
   WaitPtr ArmWait(std::shared_ptr<KernelObject> obj, DWORD tid, DWORD timeoutMs,
                   std::function<void(bool timedOut)> onDone,
                   const std::function<void()>& beforeQueue = {});
   // True when the wait was still pending (it will never end now).
   bool CancelWait(const WaitPtr& w);
   bool IsDone(const WaitPtr& w) const;
+  // Threads and pool waits queued on the object behind `h` (for tests that must know a
+  // thread has reached its wait).
+  size_t WaiterCount(DWORD pid, HANDLE h) const;
 
   // ---- Thread descriptions (SetThreadDescription) ----
   void SetThreadDescription(DWORD tid, std::wstring description);

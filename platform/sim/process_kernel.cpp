@@ -346,19 +346,25 @@ void ProcessKernel::BuildEnvironment() {
     m_env[text::Upper(name)] = {name, value};
   };
   RegistryStore& reg = m_machine.Registry();
+  // Plain values first, then the expandable ones, so these may refer to any of them.
   auto load = [&](const std::wstring& path) {
-    for (const auto& name : reg.ValueNames(path))
-      if (auto v = reg.GetString(path, name)) set(name, Expand(*v));
+    for (DWORD pass : {REG_SZ, REG_EXPAND_SZ})
+      for (const auto& name : reg.ValueNames(path)) {
+        auto v = reg.GetValue(path, name);
+        if (v && v->first == pass)
+          if (auto str = reg.GetString(path, name)) set(name, Expand(*str));
+      }
   };
-  load(RegistryStore::kMachineEnvironmentPath);
 
+  // What Windows computes for each process.
   const MachineDescription& d = m_machine.Description();
   if (d.is64BitWindows) {
-    set(L"ProgramFiles", m_process.IsWow64() ? L"C:\\Program Files (x86)" : L"C:\\Program Files");
+    const bool wow = m_process.IsWow64();
+    set(L"ProgramFiles", wow ? L"C:\\Program Files (x86)" : L"C:\\Program Files");
     set(L"ProgramFiles(x86)", L"C:\\Program Files (x86)");
     set(L"ProgramW6432", L"C:\\Program Files");
-    set(L"CommonProgramFiles", m_process.IsWow64() ? L"C:\\Program Files (x86)\\Common Files"
-                                                   : L"C:\\Program Files\\Common Files");
+    set(L"CommonProgramFiles",
+        wow ? L"C:\\Program Files (x86)\\Common Files" : L"C:\\Program Files\\Common Files");
     set(L"CommonProgramFiles(x86)", L"C:\\Program Files (x86)\\Common Files");
     set(L"CommonProgramW6432", L"C:\\Program Files\\Common Files");
   } else {
@@ -366,19 +372,21 @@ void ProcessKernel::BuildEnvironment() {
     set(L"CommonProgramFiles", L"C:\\Program Files\\Common Files");
   }
   set(L"COMPUTERNAME", text::Upper(d.computerName));
-
   const auto session = m_machine.Sessions().Find(m_process.SessionId());
-  const std::wstring user = session && !session->userName.empty() ? session->userName : L"SYSTEM";
-  const std::wstring profile = session && !session->userName.empty()
-                                   ? L"C:\\Users\\" + user
-                                   : L"C:\\Windows\\system32\\config\\systemprofile";
-  set(L"USERNAME", user);
+  const bool user = session && !session->userName.empty();
+  const std::wstring userName = user ? session->userName : L"SYSTEM";
+  const std::wstring profile =
+      user ? L"C:\\Users\\" + userName : L"C:\\Windows\\system32\\config\\systemprofile";
+  set(L"USERNAME", userName);
   set(L"USERDOMAIN", text::Upper(d.computerName));
   set(L"USERPROFILE", profile);
   set(L"HOMEDRIVE", L"C:");
   set(L"HOMEPATH", profile.substr(2));
   set(L"APPDATA", profile + L"\\AppData\\Roaming");
   set(L"LOCALAPPDATA", profile + L"\\AppData\\Local");
+
+  load(RegistryStore::kMachineEnvironmentPath);
+  // A user's own TEMP and TMP (the defaults of a new profile), unless the user key says else.
   set(L"TEMP", profile + L"\\AppData\\Local\\Temp");
   set(L"TMP", profile + L"\\AppData\\Local\\Temp");
   if (session)
