@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "policy/edition_cache.h"
 
 class CVDFPApi;
 
@@ -41,8 +42,8 @@ class CAgentProcess {
   // Task identifiers of the window's task queue: one counter for the life of the process,
   // so the first scheduled task is 10000 and the counter wraps back to 9999.
   UINT TaskIdCounter = 9999;
-  // "Edition is the installed product", by edition key, once asked.
-  std::map<std::wstring, bool> EditionCache;
+  // Edition answers ("is the installed product", "is installed"), by edition key, once asked.
+  EDITIONS::CEditionCaches EditionCache;
 
   // The authentication client library, loaded on first use.
   CVDFPApi& AuthLibrary();

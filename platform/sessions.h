@@ -6,6 +6,29 @@
 
 #include "platform/win_types.h"
 
+#ifndef _WIN32
+// Session enumeration records (<wtsapi32.h> on Windows).
+enum WTS_CONNECTSTATE_CLASS {
+  WTSActive,
+  WTSConnected,
+  WTSConnectQuery,
+  WTSShadow,
+  WTSDisconnected,
+  WTSIdle,
+  WTSListen,
+  WTSReset,
+  WTSDown,
+  WTSInit,
+};
+struct WTS_SESSION_INFOW {
+  DWORD SessionId;
+  LPWSTR pWinStationName;
+  WTS_CONNECTSTATE_CLASS State;
+};
+using PWTS_SESSION_INFOW = WTS_SESSION_INFOW*;
+#define WTS_CURRENT_SERVER_HANDLE (static_cast<HANDLE>(nullptr))
+#endif
+
 namespace platform {
 
 class ISessions {
@@ -17,6 +40,14 @@ class ISessions {
   virtual BOOL ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) = 0;
   // 0xFFFFFFFF when no session is attached to the console.
   virtual DWORD WTSGetActiveConsoleSessionId() = 0;
+
+  // The sessions of a terminal server (WTS_CURRENT_SERVER_HANDLE: this machine); Reserved
+  // must be 0 and Version 1. The array is released with WTSFreeMemory.
+  virtual BOOL WTSEnumerateSessionsW(HANDLE hServer, DWORD Reserved, DWORD Version,
+                                     PWTS_SESSION_INFOW* ppSessionInfo, DWORD* pCount) = 0;
+  virtual void WTSFreeMemory(PVOID pMemory) = 0;
+  // For a handle from WTSOpenServer; never for WTS_CURRENT_SERVER_HANDLE.
+  virtual void WTSCloseServer(HANDLE hServer) = 0;
 };
 
 }  // namespace platform

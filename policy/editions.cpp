@@ -3,42 +3,133 @@
 #include <cwctype>
 #include <string>
 
+#include "platform/handles.h"
 #include "support/registry_read.h"
 
 namespace EDITIONS {
 
 namespace {
+
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i])))
+      return false;
   return true;
 }
 
-// The installed product's name from the branding module, or empty.
-std::wstring InstalledProductName(core::CAgentProcess& process) {
-  auto& plat = process.Platform();
+// A library loaded as data for its resources, freed when the owner goes.
+class CResourceModule {
+ public:
+  CResourceModule(platform::IModules& mods, const std::wstring& path)
+      : m_mods(mods),
+        m_module(mods.LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ~CResourceModule() {
+    if (m_module) m_mods.FreeLibrary(m_module);
+  }
+  CResourceModule(const CResourceModule&) = delete;
+  CResourceModule& operator=(const CResourceModule&) = delete;
+
+  HMODULE get() const { return m_module; }
+
+ private:
+  platform::IModules& m_mods;
+  HMODULE m_module;
+};
+
+constexpr UINT kInstalledProductString = 1102;
+
+// The installed product's key name from the branding module, or empty.
+std::wstring InstalledProductName(platform::IPlatform& plat) {
   auto dll = support::ReadString(plat.Registry(), HKEY_LOCAL_MACHINE,
                                  L"SOFTWARE\\Veridane\\Branding\\Common", L"DLLPath",
                                  support::SuiteView(plat.Registry()), MAX_PATH);
   if (!dll || dll->empty()) return L"";
-  auto& mods = plat.Modules();
-  HMODULE module = mods.LoadLibraryExW(dll->c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) return L"";
+  CResourceModule module(plat.Modules(), *dll);
+  if (!module.get()) return L"";
   wchar_t name[MAX_PATH] = {};
-  const int n = mods.LoadStringW(module, 1102, name, MAX_PATH);
-  mods.FreeLibrary(module);
+  const int n = plat.Modules().LoadStringW(module.get(), kInstalledProductString, name, MAX_PATH);
   return std::wstring(name, n > 0 ? static_cast<size_t>(n) : 0);
 }
+
+bool ReadInstalled(platform::IRegistry& reg, const wchar_t* editionKey) {
+  // No view flag: a 32-bit agent on 64-bit Windows looks in the 32-bit view, as the
+  // installer of a 32-bit edition writes there.
+  platform::UniqueHKey key(reg);
+  if (reg.RegOpenKeyExW(HKEY_LOCAL_MACHINE, editionKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return false;
+  WCHAR version[MAX_PATH] = {};
+  DWORD type = 0;
+  DWORD size = sizeof(version);
+  if (reg.RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(version),
+                           &size) != ERROR_SUCCESS)
+    return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  // A whole number of characters, at least one of them; an odd size is a damaged value.
+  if (size == 0 || size % sizeof(WCHAR) != 0) return false;
+  return version[0] != L'\0';
+}
+
+// Asks one question about one edition through the process's caches.
+template <typename Ask>
+bool Cached(core::CAgentProcess& process, CEditionCaches::Question question,
+            const wchar_t* editionKey, Ask ask) {
+  TriState cache = process.EditionCache.Get(question, editionKey);
+  if (cache) return *cache;
+  const bool answer = ask(process.Platform(), editionKey, cache);
+  process.EditionCache.Set(question, editionKey, answer);
+  return answer;
+}
+
 }  // namespace
 
+bool IsInstalledProduct(platform::IPlatform& plat, const wchar_t* editionKey, TriState& cache) {
+  if (cache) return *cache;
+  const std::wstring name = InstalledProductName(plat);
+  cache = !name.empty() && EqualsNoCase(std::wstring(kProductsKey) + name, editionKey);
+  return *cache;
+}
+
+bool IsInstalled(platform::IPlatform& plat, const wchar_t* editionKey, TriState& cache) {
+  if (cache) return *cache;
+  cache = ReadInstalled(plat.Registry(), editionKey);
+  return *cache;
+}
+
 bool IsInstalledProduct(core::CAgentProcess& process, const wchar_t* editionKey) {
-  auto& cache = process.EditionCache;
-  if (auto it = cache.find(editionKey); it != cache.end()) return it->second;
-  const std::wstring name = InstalledProductName(process);
-  const bool is = !name.empty() && EqualsNoCase(L"SOFTWARE\\Veridane\\Products\\" + name, editionKey);
-  cache.emplace(editionKey, is);
-  return is;
+  return Cached(process, CEditionCaches::kIsInstalledProduct, editionKey,
+                [](platform::IPlatform& plat, const wchar_t* key, TriState& cache) {
+                  return IsInstalledProduct(plat, key, cache);
+                });
+}
+
+bool IsInstalled(core::CAgentProcess& process, const wchar_t* editionKey) {
+  return Cached(process, CEditionCaches::kIsInstalled, editionKey,
+                [](platform::IPlatform& plat, const wchar_t* key, TriState& cache) {
+                  return IsInstalled(plat, key, cache);
+                });
+}
+
+bool IsLumeraADFamilyInstalled(core::CAgentProcess& process) {
+  return IsInstalledProduct(process, kLumeraADWorkstation) ||
+         IsInstalledProduct(process, kLumeraADKiosk) ||
+         IsInstalledProduct(process, kLumeraADServer);
+}
+
+bool IsLumeraFamilyInstalled(core::CAgentProcess& process) {
+  return IsInstalledProduct(process, kLumeraWorkstation) ||
+         IsInstalledProduct(process, kLumeraKiosk) ||
+         IsInstalledProduct(process, kLumeraMobileEnrollment) ||
+         IsInstalledProduct(process, kLumeraLite) || IsInstalledProduct(process, kLumeraServer);
+}
+
+std::wstring GetApplicationId(core::CAgentProcess& process) {
+  if (IsInstalledProduct(process, kLumeraMobileEnrollment)) return kMobileEnrollmentAppId;
+  if (IsLumeraFamilyInstalled(process) || IsLumeraADFamilyInstalled(process)) return kLumeraAppId;
+  // The OEM edition gets no identifier of its own, but its answer is settled here too, so
+  // later OEM checks in this process find it cached.
+  IsInstalledProduct(process, kOemlineSecurityManager);
+  return L"";
 }
 
 }  // namespace EDITIONS

@@ -1,5 +1,12 @@
 #include "platform/sim/process_sessions.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
 
@@ -46,5 +53,65 @@ BOOL ProcessSessions::ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId)
 DWORD ProcessSessions::WTSGetActiveConsoleSessionId() {
   return m_process.GetMachine().Sessions().ActiveConsoleSession();
 }
+
+BOOL ProcessSessions::WTSEnumerateSessionsW(HANDLE hServer, DWORD Reserved, DWORD Version,
+                                            PWTS_SESSION_INFOW* ppSessionInfo, DWORD* pCount) {
+  Machine& m = m_process.GetMachine();
+  if (hServer != WTS_CURRENT_SERVER_HANDLE) {
+    m.LastError() = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  if (Reserved != 0 || Version != 1 || !ppSessionInfo || !pCount) {
+    m.LastError() = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  struct Entry {
+    DWORD id;
+    std::wstring station;
+    WTS_CONNECTSTATE_CLASS state;
+  };
+  std::vector<Entry> entries;
+  const auto all = m.Sessions().All();
+  bool haveZero = false;
+  for (const auto& s : all) haveZero = haveZero || s.id == 0;
+  // From Vista on services run in session 0, which nobody signs in to.
+  if (!haveZero && m.Description().osMajor >= 6)
+    entries.push_back({0, L"Services", WTSDisconnected});
+  for (const auto& s : all) {
+    if (!s.loggedOn) continue;  // a logged-off session is gone from the list
+    if (!s.connected)
+      entries.push_back({s.id, L"", WTSDisconnected});
+    else if (s.remote)
+      entries.push_back({s.id, L"RDP-Tcp#" + std::to_wstring(s.id), WTSActive});
+    else
+      entries.push_back({s.id, L"Console", WTSActive});
+  }
+  // One block, as on Windows: the records, then their station names.
+  size_t bytes = entries.size() * sizeof(WTS_SESSION_INFOW);
+  for (const auto& e : entries) bytes += (e.station.size() + 1) * sizeof(wchar_t);
+  auto* block = static_cast<BYTE*>(std::malloc(bytes ? bytes : 1));
+  if (!block) {
+    m.LastError() = ERROR_NOT_ENOUGH_MEMORY;
+    return FALSE;
+  }
+  auto* records = reinterpret_cast<WTS_SESSION_INFOW*>(block);
+  auto* text = reinterpret_cast<wchar_t*>(block + entries.size() * sizeof(WTS_SESSION_INFOW));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    records[i].SessionId = entries[i].id;
+    records[i].State = entries[i].state;
+    records[i].pWinStationName = text;
+    std::memcpy(text, entries[i].station.c_str(),
+                (entries[i].station.size() + 1) * sizeof(wchar_t));
+    text += entries[i].station.size() + 1;
+  }
+  *ppSessionInfo = records;
+  *pCount = static_cast<DWORD>(entries.size());
+  return TRUE;
+}
+
+void ProcessSessions::WTSFreeMemory(PVOID pMemory) { std::free(pMemory); }
+
+// The simulated machine has no remote servers to open, so there is nothing to close.
+void ProcessSessions::WTSCloseServer(HANDLE) {}
 
 }  // namespace sim

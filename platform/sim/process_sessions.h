@@ -15,6 +15,12 @@ class ProcessSessions : public platform::ISessions {
   BOOL WTSUnRegisterSessionNotification(HWND hWnd) override;
   BOOL ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) override;
   DWORD WTSGetActiveConsoleSessionId() override;
+  // Lists the signed-in sessions (with "Services" session 0 from Vista on): connected ones
+  // active ("Console" or "RDP-Tcp#<id>"), the others disconnected. Only the local server.
+  BOOL WTSEnumerateSessionsW(HANDLE hServer, DWORD Reserved, DWORD Version,
+                             PWTS_SESSION_INFOW* ppSessionInfo, DWORD* pCount) override;
+  void WTSFreeMemory(PVOID pMemory) override;
+  void WTSCloseServer(HANDLE hServer) override;
 
  private:
   Process& m_process;
