@@ -1,5 +1,6 @@
 #include "platform/sim/process_registry.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/sim/machine.h"
@@ -23,6 +24,7 @@ ProcessRegistry::~ProcessRegistry() {
     keys.swap(m_keys);
   }
   for (auto& [h, k] : keys) m_store.CloseWatches(k.node, k.owner);
+  for (auto& [node, owner] : m_predefinedWatches) m_store.CloseWatches(node, owner);
 }
 
 REGSAM ProcessRegistry::MapAccess(REGSAM sam) {
@@ -241,9 +243,18 @@ LSTATUS ProcessRegistry::RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
   if (!fAsynchronous) return ERROR_INVALID_PARAMETER;
   KeyHandle k;
   if (LSTATUS s = Resolve(hKey, &k)) return s;
-  // Predefined keys have no handle of their own to tie the watch to.
-  if (k.owner == 0) return ERROR_INVALID_HANDLE;
   if (!(k.access & KEY_NOTIFY)) return ERROR_ACCESS_DENIED;
+  if (k.owner == 0) {
+    // A predefined key stands for a handle the process opens once and never closes: its
+    // watches belong to this process and end with it.
+    k.owner = (static_cast<uint64_t>(m_process.Pid()) << 32) |
+              (reinterpret_cast<ULONG_PTR>(hKey) & 0xFFFFFFFFu);
+    std::lock_guard lk(m_mu);
+    const std::pair<RegistryStore::NodePtr, uint64_t> entry(k.node, k.owner);
+    if (std::find(m_predefinedWatches.begin(), m_predefinedWatches.end(), entry) ==
+        m_predefinedWatches.end())
+      m_predefinedWatches.push_back(entry);
+  }
   ObjectManager& objects = m_process.GetMachine().Objects();
   auto event = objects.Lookup(m_process.Pid(), hEvent);
   if (!event || event->GetKind() != KernelObject::Kind::kEvent) return ERROR_INVALID_HANDLE;

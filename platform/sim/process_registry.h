@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/sim/process.h"
@@ -74,6 +76,8 @@ class ProcessRegistry : public platform::IRegistry {
   RegistryStore& m_store;
   mutable std::mutex m_mu;
   std::map<HKEY, KeyHandle> m_keys;
+  // Keys watched through predefined handles (HKEY_CURRENT_USER and the like).
+  std::vector<std::pair<RegistryStore::NodePtr, uint64_t>> m_predefinedWatches;
 };
 
 }  // namespace sim

@@ -424,8 +424,9 @@ LSTATUS RegistryStore::DeleteTree(const NodePtr& base, std::wstring_view subKey,
     if (base->deleted) return ERROR_KEY_DELETED;
     auto parts = SplitPath(subKey);
     if (parts.empty()) {
-      // The contents of the key itself.
+      // The contents of the key itself; a whole root is not emptied.
       Node* n = base.get();
+      if (!n->parent || n->parent == m_top.get()) return ERROR_ACCESS_DENIED;
       const bool hadValues = !n->values.empty();
       n->values.clear();
       const bool hadKeys = !n->children.empty();

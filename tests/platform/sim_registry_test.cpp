@@ -545,6 +545,21 @@ TEST_F(SimRegistryNotifyTest, DeletedKeySignalsAndCannotBeArmedAgain) {
   EXPECT_EQ(Arm(deep.get(), false, REG_NOTIFY_CHANGE_LAST_SET), ERROR_KEY_DELETED);
 }
 
+TEST_F(SimRegistryNotifyTest, PredefinedKeysCanBeWatchedToo) {
+  ASSERT_EQ(Arm(HKEY_CURRENT_USER, true, REG_NOTIFY_CHANGE_LAST_SET), ERROR_SUCCESS);
+  Store().SetDword(L"HKU\\" + m_machine.Sessions().UserSid(2) + L"\\Software\\X", L"v", 1);
+  EXPECT_FALSE(Signalled());  // another user's hive
+  Store().SetDword(L"HKU\\" + m_machine.Sessions().UserSid(1) + L"\\Software\\X", L"v", 1);
+  EXPECT_TRUE(Signalled());
+  // Closing a predefined key is allowed and does not disturb a watch on it.
+  ASSERT_EQ(Arm(HKEY_CURRENT_USER, true, REG_NOTIFY_CHANGE_LAST_SET), ERROR_SUCCESS);
+  EXPECT_EQ(Reg64().RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  EXPECT_FALSE(Signalled());
+  // A whole root is never emptied.
+  EXPECT_EQ(Reg64().RegDeleteTreeW(HKEY_LOCAL_MACHINE, nullptr), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(Store().KeyExists(kPolicies));
+}
+
 TEST_F(SimRegistryNotifyTest, BadArgumentsAreRefused) {
   UniqueHKey key(Reg64(), OpenPolicies());
   EXPECT_EQ(
