@@ -14,6 +14,12 @@
 // change wakes has done its work (posted its message, re-armed) when WaitIdle returns.
 // WaitIdle never waits for the calling thread itself.
 //
+// Waiting for a running callback (UnregisterWaitEx or DeleteTimerQueueTimer with
+// INVALID_HANDLE_VALUE, or a process ending) blocks the real thread. If that callback is
+// itself sleeping on the virtual clock and the waiting thread is the one that drives the
+// clock, nothing moves time any more: the same deadlock Windows has when a callback waits
+// for the thread that is deleting it. Tests end such callbacks first.
+//
 // Waits are re-armed after their callback returns (not while it runs), so a signal that
 // arrives during a callback is seen once the callback ends, and a manual-reset event left
 // signalled fires again and again, as on Windows, one callback at a time.
