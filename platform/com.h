@@ -1,7 +1,62 @@
-// COM apartment of the calling thread.
+// COM: the apartment of the calling thread, and the shapes of the COM interfaces the logic
+// talks to in in-process servers.
+//
+// An in-process server is reached the way Windows itself does it: its DLL path is the default
+// value of HKCR\CLSID\{clsid}\InprocServer32, the DLL is loaded through IModules and its
+// exported DllGetClassObject hands out the class factory.
+//
+//   auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(modules.GetProcAddress(dll,
+//   "DllGetClassObject")); platform::ComPtr<IClassFactory> factory; if (SUCCEEDED(get(clsid,
+//   IID_IClassFactory, factory.put_void()))) { ... }
 #pragma once
 
+#include <utility>
+
 #include "platform/win_types.h"
+
+#ifdef _WIN32
+#include <unknwn.h>
+#else
+
+// The real vtable shapes and IIDs; on Windows these come from <unknwn.h>.
+using IID = GUID;
+using CLSID = GUID;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+
+#define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
+
+struct IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+ protected:
+  ~IUnknown() = default;  // objects go away through Release, never through delete
+};
+
+struct IClassFactory : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
+                                                   void** ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
+
+ protected:
+  ~IClassFactory() = default;
+};
+
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+#define CLASS_E_NOAGGREGATION (static_cast<HRESULT>(0x80040110L))
+#define CLASS_E_CLASSNOTAVAILABLE (static_cast<HRESULT>(0x80040111L))
+
+#endif  // _WIN32
+
+// The export every in-process server has.
+using PFN_DLLGETCLASSOBJECT = HRESULT(STDAPICALLTYPE*)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
 namespace platform {
 
@@ -13,6 +68,36 @@ class ICom {
   // RPC_E_CHANGED_MODE in the other model. Every success needs one CoUninitialize.
   virtual HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) = 0;
   virtual void CoUninitialize() = 0;
+};
+
+// Owns one reference to a COM object and releases it when it goes.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& o) noexcept : m_p(std::exchange(o.m_p, nullptr)) {}
+  ComPtr& operator=(ComPtr&& o) noexcept {
+    if (this != &o) reset(std::exchange(o.m_p, nullptr));
+    return *this;
+  }
+  ~ComPtr() { reset(); }
+
+  T* get() const { return m_p; }
+  T* operator->() const { return m_p; }
+  explicit operator bool() const { return m_p != nullptr; }
+  void reset(T* p = nullptr) {
+    if (T* old = std::exchange(m_p, p)) old->Release();
+  }
+  // For out-parameters of the void** kind (DllGetClassObject, CreateInstance).
+  void** put_void() {
+    reset();
+    return reinterpret_cast<void**>(&m_p);
+  }
+
+ private:
+  T* m_p = nullptr;
 };
 
 }  // namespace platform

@@ -29,6 +29,26 @@ using PWTS_SESSION_INFOW = WTS_SESSION_INFOW*;
 #define WTS_CURRENT_SERVER_HANDLE (static_cast<HANDLE>(nullptr))
 #endif
 
+#ifdef _WIN32
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
+#include <security.h>
+#else
+// Secur32's name forms (the values of secext.h).
+enum EXTENDED_NAME_FORMAT {
+  NameUnknown = 0,
+  NameFullyQualifiedDN = 1,
+  NameSamCompatible = 2,
+  NameDisplay = 3,
+  NameUniqueId = 6,
+  NameCanonical = 7,
+  NameUserPrincipal = 8,
+};
+using PULONG = ULONG*;
+#define ERROR_NONE_MAPPED 1332L
+#endif
+
 namespace platform {
 
 class ISessions {
@@ -40,6 +60,12 @@ class ISessions {
   virtual BOOL ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) = 0;
   // 0xFFFFFFFF when no session is attached to the console.
   virtual DWORD WTSGetActiveConsoleSessionId() = 0;
+
+  // The calling process's user (Secur32). A null buffer or one too small gives FALSE with
+  // ERROR_MORE_DATA and *nSize the characters needed, terminator included; success gives
+  // the length without it. A form the account does not have: FALSE, ERROR_NONE_MAPPED.
+  virtual BOOLEAN GetUserNameExW(EXTENDED_NAME_FORMAT NameFormat, LPWSTR lpNameBuffer,
+                                 PULONG nSize) = 0;
 
   // The sessions of a terminal server (WTS_CURRENT_SERVER_HANDLE: this machine); Reserved
   // must be 0 and Version 1. The array is released with WTSFreeMemory.

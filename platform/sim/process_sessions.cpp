@@ -8,6 +8,7 @@
 #include "platform/sim/machine.h"
 
 #include "platform/sim/session_manager.h"
+#include "platform/sim/sim_text.h"
 #include "platform/sim/window_manager.h"
 
 namespace sim {
@@ -113,5 +114,35 @@ void ProcessSessions::WTSFreeMemory(PVOID pMemory) { std::free(pMemory); }
 
 // The simulated machine has no remote servers to open, so there is nothing to close.
 void ProcessSessions::WTSCloseServer(HANDLE) {}
+
+BOOLEAN ProcessSessions::GetUserNameExW(EXTENDED_NAME_FORMAT NameFormat, LPWSTR lpNameBuffer,
+                                        PULONG nSize) {
+  Machine& m = m_process.GetMachine();
+  if (!nSize) {
+    m.LastError() = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  const auto session = m.Sessions().Find(m_process.SessionId());
+  const bool hasUser = session && !session->userName.empty();
+  std::wstring name;
+  if (NameFormat == NameSamCompatible) {
+    name = hasUser ? text::Upper(m.Description().computerName) + L"\\" + session->userName
+                   : L"NT AUTHORITY\\SYSTEM";
+  } else if (NameFormat == NameDisplay && hasUser) {
+    name = session->userName;
+  } else {
+    m.LastError() = ERROR_NONE_MAPPED;
+    return FALSE;
+  }
+  if (!lpNameBuffer || *nSize <= name.size()) {
+    *nSize = static_cast<ULONG>(name.size() + 1);
+    m.LastError() = ERROR_MORE_DATA;
+    return FALSE;
+  }
+  name.copy(lpNameBuffer, name.size());
+  lpNameBuffer[name.size()] = L'\0';
+  *nSize = static_cast<ULONG>(name.size());
+  return TRUE;
+}
 
 }  // namespace sim

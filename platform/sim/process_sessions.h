@@ -15,6 +15,10 @@ class ProcessSessions : public platform::ISessions {
   BOOL WTSUnRegisterSessionNotification(HWND hWnd) override;
   BOOL ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId) override;
   DWORD WTSGetActiveConsoleSessionId() override;
+  // NameSamCompatible "<COMPUTER>\<user>" and NameDisplay "<user>" of the session's user;
+  // a session without a user runs as "NT AUTHORITY\SYSTEM".
+  BOOLEAN GetUserNameExW(EXTENDED_NAME_FORMAT NameFormat, LPWSTR lpNameBuffer,
+                         PULONG nSize) override;
   // Lists the signed-in sessions (with "Services" session 0 from Vista on): connected ones
   // active ("Console" or "RDP-Tcp#<id>"), the others disconnected. Only the local server.
   BOOL WTSEnumerateSessionsW(HANDLE hServer, DWORD Reserved, DWORD Version,

@@ -1,0 +1,21 @@
+#include "auth/tokens.h"
+
+#include "support/trace/trace.h"
+
+std::vector<GUID> EnumTokens(CVDFPApi& api) {
+  VDTraceNS::CScope ts("EnumTokens");
+  DWORD count = 0;
+  CVDFPBuffer<GUID> tokens(api);  // given back on every path, also after a failure
+  const HRESULT hr = api.VDFPTokenEnum(&count, tokens.put());
+  if (FAILED(hr)) {
+    ts.Result("VDFPTokenEnum failed", hr);
+    return {};
+  }
+  if (!tokens) {
+    ts.Msg("No tokens found.");
+    return {};
+  }
+  std::vector<GUID> out(tokens.get(), tokens.get() + count);
+  ts.Msg("%d tokens found", static_cast<int>(count));
+  return out;
+}
