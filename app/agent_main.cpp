@@ -9,7 +9,9 @@
 #include "core/messages.h"
 #include "platform/handles.h"
 #include "policy/editions.h"
+#include "support/cleanup_list.h"
 #include "support/registry_read.h"
+#include "support/result_error.h"
 #include "support/trace/trace.h"
 
 namespace app {
@@ -129,6 +131,12 @@ int AgentMain(platform::IPlatform& plat, HINSTANCE hInstance, LPCWSTR cmdLine, i
   if (scan.mode == RegisterMode::Unregister) {
     const HRESULT hr = CVdAgentModule::UnregisterServer(process, process.LowProfileMode);
     if (FAILED(hr)) ts.Result("Registering COM Server", hr);
+    // The uninstaller removes what the list names; a failure stops the remaining lines.
+    try {
+      support::AddAgentSettingsToCleanupList(plat);
+    } catch (const CResultError& e) {
+      ts.Result("AddCleanupLine", e.Result());
+    }
     ts.Msg("RegServer/UnRegServer done.");
     return 0;
   }

@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "policy/edition_cache.h"
+#include "support/settings/environment_utils.h"
 
 class CVDFPApi;
 
@@ -44,6 +45,8 @@ class CAgentProcess {
   UINT TaskIdCounter = 9999;
   // Edition answers ("is the installed product", "is installed"), by edition key, once asked.
   EDITIONS::CEditionCaches EditionCache;
+  // The self-enrollment policy's answer, asked until one query succeeds.
+  CSelfEnrollmentState SelfEnrollment;
 
   // The authentication client library, loaded on first use.
   CVDFPApi& AuthLibrary();
