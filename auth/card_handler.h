@@ -23,25 +23,8 @@ class CCardHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CCardHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  // WM_ENDSESSION with wParam FALSE: the session goes on, nothing to release.
-  LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM) {
-    Self().SetMsgHandled(FALSE);
-    if (uMsg == WM_ENDSESSION && !wParam) return 0;
-    Dispose();
-    return 0;
-  }
-  LRESULT OnSessionChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CCardHandler<class CVdAgentMain>::OnSessionChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnCardMessage(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CCardHandler<class CVdAgentMain>::OnCardMessage");
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CCardHandler<class CVdAgentMain>::OnReady")
+  VD_DISPOSE_ON_DESTROY(OnDestroy)
+  VD_TRACED_EVENT(OnSessionChange, "CCardHandler<class CVdAgentMain>::OnSessionChange")
+  VD_TRACED_OWN_MESSAGE(OnCardMessage, "CCardHandler<class CVdAgentMain>::OnCardMessage")
 };

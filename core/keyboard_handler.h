@@ -23,26 +23,8 @@ class CKeyboardHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKeyboardHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  // WM_ENDSESSION with wParam FALSE: the session goes on, nothing to release.
-  LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM) {
-    Self().SetMsgHandled(FALSE);
-    if (uMsg == WM_ENDSESSION && !wParam) return 0;
-    Dispose();
-    return 0;
-  }
-  LRESULT OnSettingsChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKeyboardHandler<class CVdAgentMain>::OnSettingsChanged");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnHotkeyMessage(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKeyboardHandler<class CVdAgentMain>::OnHotkeyMessage");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CKeyboardHandler<class CVdAgentMain>::OnReady")
+  VD_DISPOSE_ON_DESTROY(OnDestroy)
+  VD_TRACED_EVENT(OnSettingsChanged, "CKeyboardHandler<class CVdAgentMain>::OnSettingsChanged")
+  VD_TRACED_EVENT(OnHotkeyMessage, "CKeyboardHandler<class CVdAgentMain>::OnHotkeyMessage")
 };

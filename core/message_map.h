@@ -31,3 +31,29 @@
 #define VD_END_MSG_MAP() \
   return FALSE;          \
   }
+
+// A handler of an event that the mixin receives but does nothing with yet beyond tracing
+// it: the message goes on down the chain.
+#define VD_TRACED_EVENT(func, scopeName)      \
+  LRESULT func(UINT, WPARAM, LPARAM) {         \
+    VDTraceNS::CScope ts(scopeName);           \
+    this->Self().SetMsgHandled(FALSE);         \
+    return 0;                                  \
+  }
+
+// A handler of a message the mixin owns and consumes, traced.
+#define VD_TRACED_OWN_MESSAGE(func, scopeName) \
+  LRESULT func(UINT, WPARAM, LPARAM) {          \
+    VDTraceNS::CScope ts(scopeName);            \
+    return 0;                                   \
+  }
+
+// The one handler of WM_DESTROY and WM_ENDSESSION: runs `Dispose` at destroy and at a real
+// end of session (wParam TRUE), and lets the message go on either way.
+#define VD_DISPOSE_ON_DESTROY(func)                    \
+  LRESULT func(UINT uMsg, WPARAM wParam, LPARAM) {     \
+    this->Self().SetMsgHandled(FALSE);                 \
+    if (uMsg == WM_ENDSESSION && !wParam) return 0;    \
+    this->Dispose();                                   \
+    return 0;                                          \
+  }

@@ -22,20 +22,7 @@ class CKwsHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKwsHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  // WM_ENDSESSION with wParam FALSE: the session goes on, nothing to release.
-  LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM) {
-    Self().SetMsgHandled(FALSE);
-    if (uMsg == WM_ENDSESSION && !wParam) return 0;
-    Dispose();
-    return 0;
-  }
-  LRESULT OnKwsMessage(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKwsHandler<class CVdAgentMain>::OnKwsMessage");
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CKwsHandler<class CVdAgentMain>::OnReady")
+  VD_DISPOSE_ON_DESTROY(OnDestroy)
+  VD_TRACED_OWN_MESSAGE(OnKwsMessage, "CKwsHandler<class CVdAgentMain>::OnKwsMessage")
 };

@@ -19,19 +19,7 @@ class CKioskHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKioskHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnEndSession(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKioskHandler<class CVdAgentMain>::OnEndSession");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnSessionChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CKioskHandler<class CVdAgentMain>::OnSessionChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CKioskHandler<class CVdAgentMain>::OnReady")
+  VD_TRACED_EVENT(OnEndSession, "CKioskHandler<class CVdAgentMain>::OnEndSession")
+  VD_TRACED_EVENT(OnSessionChange, "CKioskHandler<class CVdAgentMain>::OnSessionChange")
 };

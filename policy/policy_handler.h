@@ -24,31 +24,9 @@ class CPolicyHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  // WM_ENDSESSION with wParam FALSE: the session goes on, nothing to release.
-  LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM) {
-    Self().SetMsgHandled(FALSE);
-    if (uMsg == WM_ENDSESSION && !wParam) return 0;
-    Dispose();
-    return 0;
-  }
-  LRESULT OnSessionChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnSessionChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnSettingChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnSettingChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnUserChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnUserChanged");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CPolicyHandler<class CVdAgentMain>::OnReady")
+  VD_DISPOSE_ON_DESTROY(OnDestroy)
+  VD_TRACED_EVENT(OnSessionChange, "CPolicyHandler<class CVdAgentMain>::OnSessionChange")
+  VD_TRACED_EVENT(OnSettingChange, "CPolicyHandler<class CVdAgentMain>::OnSettingChange")
+  VD_TRACED_EVENT(OnUserChanged, "CPolicyHandler<class CVdAgentMain>::OnUserChanged")
 };

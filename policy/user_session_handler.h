@@ -21,28 +21,9 @@ class CUserSessionHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnEndSession(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnEndSession");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnSessionChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnSessionChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnVDSettingsChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnVDSettingsChanged");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnTokenEnrollmentReport(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnTokenEnrollmentReport");
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CUserSessionHandler<class CVdAgentMain>::OnReady")
+  VD_TRACED_EVENT(OnEndSession, "CUserSessionHandler<class CVdAgentMain>::OnEndSession")
+  VD_TRACED_EVENT(OnSessionChange, "CUserSessionHandler<class CVdAgentMain>::OnSessionChange")
+  VD_TRACED_EVENT(OnVDSettingsChanged, "CUserSessionHandler<class CVdAgentMain>::OnVDSettingsChanged")
+  VD_TRACED_OWN_MESSAGE(OnTokenEnrollmentReport, "CUserSessionHandler<class CVdAgentMain>::OnTokenEnrollmentReport")
 };

@@ -20,23 +20,8 @@ class CUXHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnReady(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::OnReady");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnSessionChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::OnSessionChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnUserChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::OnUserChanged");
-    return 0;
-  }
-  LRESULT OnPolicyChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::OnPolicyChanged");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
+  VD_TRACED_EVENT(OnReady, "CUXHandler<class CVdAgentMain>::OnReady")
+  VD_TRACED_EVENT(OnSessionChange, "CUXHandler<class CVdAgentMain>::OnSessionChange")
+  VD_TRACED_OWN_MESSAGE(OnUserChanged, "CUXHandler<class CVdAgentMain>::OnUserChanged")
+  VD_TRACED_EVENT(OnPolicyChanged, "CUXHandler<class CVdAgentMain>::OnPolicyChanged")
 };

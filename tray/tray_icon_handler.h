@@ -25,35 +25,10 @@ class CTrayIconHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  LRESULT OnCreate(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::OnCreate");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  // WM_ENDSESSION with wParam FALSE: the session goes on, nothing to release.
-  LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM) {
-    Self().SetMsgHandled(FALSE);
-    if (uMsg == WM_ENDSESSION && !wParam) return 0;
-    Dispose();
-    return 0;
-  }
-  LRESULT OnSettingsChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::OnSettingsChanged");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnTaskbarCreated(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::OnTaskbarCreated");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnAmbientChange(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::OnAmbientChange");
-    Self().SetMsgHandled(FALSE);
-    return 0;
-  }
-  LRESULT OnTrayCallback(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::OnTrayCallback");
-    return 0;
-  }
+  VD_TRACED_EVENT(OnCreate, "CTrayIconHandler<class CVdAgentMain>::OnCreate")
+  VD_DISPOSE_ON_DESTROY(OnDestroy)
+  VD_TRACED_EVENT(OnSettingsChanged, "CTrayIconHandler<class CVdAgentMain>::OnSettingsChanged")
+  VD_TRACED_EVENT(OnTaskbarCreated, "CTrayIconHandler<class CVdAgentMain>::OnTaskbarCreated")
+  VD_TRACED_EVENT(OnAmbientChange, "CTrayIconHandler<class CVdAgentMain>::OnAmbientChange")
+  VD_TRACED_OWN_MESSAGE(OnTrayCallback, "CTrayIconHandler<class CVdAgentMain>::OnTrayCallback")
 };
