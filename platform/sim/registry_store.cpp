@@ -332,7 +332,8 @@ LSTATUS RegistryStore::QueryValue(const NodePtr& key, std::wstring_view name, LP
       *cbData = size;
       return ERROR_MORE_DATA;
     }
-    std::memcpy(data, v->data.data(), size);
+    // An empty value has no data pointer to copy from.
+    if (size) std::memcpy(data, v->data.data(), size);
   }
   *cbData = size;
   return ERROR_SUCCESS;
