@@ -26,9 +26,9 @@ class CPostTaskHandler {
   using ScheduledTask = std::function<bool(UINT)>;
 
   VD_BEGIN_MSG_MAP()
-    VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
-    VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POSTED_TASK, OnPostedTask)
-    VD_MESSAGE_HANDLER(uMsg == WM_TIMER && wParam >= core::kFirstTaskTimerId, OnScheduledTask)
+  VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
+  VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POSTED_TASK, OnPostedTask)
+  VD_MESSAGE_HANDLER(uMsg == WM_TIMER && wParam >= core::kFirstTaskTimerId, OnScheduledTask)
   VD_END_MSG_MAP()
 
   // Any thread: one allocation and one posted message.
@@ -79,11 +79,14 @@ class CPostTaskHandler {
     Self().Ui().SetTimer(Self().m_hWnd, id, delayMs, nullptr);
   }
 
-  // Discards every pending task without running it; safe to run twice.
+  // Discards every pending task without running it; safe to run twice. The tasks are
+  // destroyed outside the lock: what they hold may post or cancel as it goes.
   void Dispose() {
+    std::deque<Task> posted;
+    std::map<UINT, ScheduledTask> scheduled;
     std::lock_guard lk(m_lock);
-    m_posted.clear();
-    m_scheduled.clear();
+    posted.swap(m_posted);
+    scheduled.swap(m_scheduled);
   }
 
  protected:
@@ -128,9 +131,10 @@ class CPostTaskHandler {
         }
       } requeue{*this, batch};
       while (!batch.empty()) {
+        VDTraceNS::CScope ts("======== Task ========");
+        // The task is destroyed inside its scope, whatever it holds.
         Task task = std::move(batch.front());
         batch.pop_front();
-        VDTraceNS::CScope ts("======== Task ========");
         try {
           task();
         } catch (const CResultError& e) {
@@ -139,8 +143,7 @@ class CPostTaskHandler {
       }
     }
     std::lock_guard lk(m_lock);
-    if (!m_posted.empty())
-      Self().Ui().PostMessageW(Self().m_hWnd, core::WM_VD_POSTED_TASK, 0, 0);
+    if (!m_posted.empty()) Self().Ui().PostMessageW(Self().m_hWnd, core::WM_VD_POSTED_TASK, 0, 0);
     return 0;
   }
 
