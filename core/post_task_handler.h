@@ -26,9 +26,9 @@ class CPostTaskHandler {
   using ScheduledTask = std::function<bool(UINT)>;
 
   VD_BEGIN_MSG_MAP()
-  VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
-  VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POSTED_TASK, OnPostedTask)
-  VD_MESSAGE_HANDLER(uMsg == WM_TIMER && wParam >= core::kFirstTaskTimerId, OnScheduledTask)
+    VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
+    VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POSTED_TASK, OnPostedTask)
+    VD_MESSAGE_HANDLER(uMsg == WM_TIMER && wParam >= core::kFirstTaskTimerId, OnScheduledTask)
   VD_END_MSG_MAP()
 
   // Any thread: one allocation and one posted message.
