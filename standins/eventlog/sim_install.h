@@ -25,7 +25,7 @@ inline constexpr wchar_t kDesktopKind[] = L"eventlog";
 struct SimEventLogOptions {
   // Where the DLL lives; empty: VDEvtLog.dll in "Veridane\Shared" of "Program Files (x86)"
   // on 64-bit Windows, of "Program Files" on 32-bit Windows.
-  std::wstring path;
+  std::wstring path{};
   bool installModule = true;         // the DLL is on disk
   bool exportGetClassObject = true;  // it has DllGetClassObject
   bool registerClass = true;         // its InprocServer32 key is there
