@@ -9,6 +9,7 @@
 #include "platform/modules.h"
 #include "platform/registry.h"
 #include "platform/sessions.h"
+#include "platform/shell.h"
 #include "platform/ui.h"
 
 namespace platform {
@@ -23,6 +24,7 @@ class IPlatform {
   virtual ISessions& Sessions() = 0;
   virtual ICom& Com() = 0;
   virtual IModules& Modules() = 0;
+  virtual IShell& Shell() = 0;
 };
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #endif
 #include <windows.h>
 #include <wtsapi32.h>
+#include <shellapi.h>
 #else
 
 #include <cstddef>
@@ -449,5 +450,39 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define USER_TIMER_MAXIMUM 0x7FFFFFFFu
 #define SMTO_BLOCK 0x0001u
 #define ENDSESSION_LOGOFF 0x80000000u
+
+// ---- Shell ----------------------------------------------------------------------------------
+struct SHELLEXECUTEINFOW {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  LPCWSTR lpVerb;
+  LPCWSTR lpFile;
+  LPCWSTR lpParameters;
+  LPCWSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;  // > 32 on success, an SE_ERR_ code on failure
+  void* lpIDList;
+  LPCWSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  union {
+    HANDLE hIcon;
+    HANDLE hMonitor;
+  };
+  HANDLE hProcess;
+};
+using LPSHELLEXECUTEINFOW = SHELLEXECUTEINFOW*;
+#define SEE_MASK_DEFAULT 0x00000000u
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040u
+#define SEE_MASK_NOASYNC 0x00000100u
+#define SEE_MASK_DOENVSUBST 0x00000200u
+#define SEE_MASK_FLAG_NO_UI 0x00000400u
+#define SEE_MASK_UNICODE 0x00004000u
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_NOASSOC 31
+#define ERROR_NO_ASSOCIATION 1155L
 
 #endif  // _WIN32

@@ -5,6 +5,7 @@
 #include "platform/sim/process_modules.h"
 #include "platform/sim/process_registry.h"
 #include "platform/sim/process_sessions.h"
+#include "platform/sim/process_shell.h"
 #include "platform/sim/process_ui.h"
 
 namespace sim {
@@ -31,10 +32,12 @@ Process::Process(Machine& machine, DWORD pid, const ProcessOptions& opts)
   m_sessions = std::make_unique<ProcessSessions>(*this);
   m_com = std::make_unique<ProcessCom>(*this);
   m_modules = std::make_unique<ProcessModules>(*this);
+  m_shell = std::make_unique<ProcessShell>(*this);
 }
 
 Process::~Process() {
   // Windows go first (they may still send messages), kernel handles and waits last.
+  m_shell.reset();
   m_modules.reset();
   m_com.reset();
   m_sessions.reset();
@@ -50,6 +53,7 @@ platform::IUi& Process::Ui() { return *m_ui; }
 platform::ISessions& Process::Sessions() { return *m_sessions; }
 platform::ICom& Process::Com() { return *m_com; }
 platform::IModules& Process::Modules() { return *m_modules; }
+platform::IShell& Process::Shell() { return *m_shell; }
 
 bool Process::IsWow64() const { return m_is32Bit && m_machine.Description().is64BitWindows; }
 

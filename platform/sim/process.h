@@ -18,6 +18,7 @@ class ProcessUi;
 class ProcessSessions;
 class ProcessCom;
 class ProcessModules;
+class ProcessShell;
 
 class Process : public platform::IPlatform {
  public:
@@ -30,6 +31,7 @@ class Process : public platform::IPlatform {
   platform::ISessions& Sessions() override;
   platform::ICom& Com() override;
   platform::IModules& Modules() override;
+  platform::IShell& Shell() override;
 
   Machine& GetMachine() { return m_machine; }
   DWORD Pid() const { return m_pid; }
@@ -57,6 +59,7 @@ class Process : public platform::IPlatform {
   std::unique_ptr<ProcessSessions> m_sessions;
   std::unique_ptr<ProcessCom> m_com;
   std::unique_ptr<ProcessModules> m_modules;
+  std::unique_ptr<ProcessShell> m_shell;
 };
 
 // The simulated process whose code runs on this thread right now. The machine sets it

@@ -1,0 +1,28 @@
+// Shell (SHELL32): starting programs and opening documents as the shell does, with Win32
+// meaning and results.
+//
+//   SHELLEXECUTEINFOW sei{};
+//   sei.cbSize = sizeof(sei);
+//   sei.fMask = SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI;
+//   sei.lpVerb = L"open";
+//   sei.lpFile = L"%NXWDINSTALLPATH%Veridane.Lumera.Console.exe";
+//   sei.nShow = SW_SHOWNORMAL;
+//   if (!plat.Shell().ShellExecuteExW(&sei)) { ...plat.Kernel().GetLastError()... }
+#pragma once
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+class IShell {
+ public:
+  virtual ~IShell() = default;
+
+  // FALSE on failure with the thread's last error set (ERROR_FILE_NOT_FOUND for a program
+  // that is not there) and hInstApp holding the matching SE_ERR_ code; hInstApp > 32 on
+  // success. SEE_MASK_DOENVSUBST expands environment variables in lpFile and lpDirectory
+  // (never in lpParameters).
+  virtual BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) = 0;
+};
+
+}  // namespace platform

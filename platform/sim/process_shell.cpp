@@ -1,0 +1,93 @@
+#include "platform/sim/process_shell.h"
+
+#include <vector>
+
+#include "platform/sim/file_system.h"
+#include "platform/sim/sim_text.h"
+
+namespace sim {
+
+namespace {
+
+// What hInstApp holds: a small number, > 32 when the program started.
+HINSTANCE InstApp(INT_PTR code) { return reinterpret_cast<HINSTANCE>(code); }
+
+std::wstring Unquote(std::wstring s) {
+  if (s.size() >= 2 && s.front() == L'"' && s.back() == L'"') s = s.substr(1, s.size() - 2);
+  return s;
+}
+
+BOOL Fail(platform::IKernel& k, SHELLEXECUTEINFOW* info, DWORD error, INT_PTR seError) {
+  info->hInstApp = InstApp(seError);
+  k.SetLastError(error);
+  return FALSE;
+}
+
+}  // namespace
+
+ProcessShell::ProcessShell(Process& p) : m_process(p), m_machine(p.GetMachine()) {}
+
+std::wstring ProcessShell::Expand(const std::wstring& s) {
+  auto& k = m_process.Kernel();
+  const DWORD needed = k.ExpandEnvironmentStringsW(s.c_str(), nullptr, 0);
+  if (needed == 0) return s;
+  std::vector<wchar_t> buffer(needed);
+  k.ExpandEnvironmentStringsW(s.c_str(), buffer.data(), needed);
+  return std::wstring(buffer.data());
+}
+
+BOOL ProcessShell::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
+  auto& k = m_process.Kernel();
+  if (!info || info->cbSize != sizeof(SHELLEXECUTEINFOW)) {
+    k.SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  info->hProcess = nullptr;  // no simulated process stands behind a launch
+  if (!info->lpFile || !*info->lpFile) return Fail(k, info, ERROR_FILE_NOT_FOUND, SE_ERR_FNF);
+
+  const bool subst = (info->fMask & SEE_MASK_DOENVSUBST) != 0;
+  std::wstring file = Unquote(info->lpFile);
+  std::wstring folder =
+      info->lpDirectory && *info->lpDirectory ? std::wstring(info->lpDirectory) : L"";
+  if (subst) {
+    file = Expand(file);
+    folder = Expand(folder);
+  }
+  if (folder.empty()) folder = m_process.CurrentDirectory();
+  const auto full = FileSystem::FullPath(folder, file);
+  DWORD attributes = 0;
+  // A missing folder on the way reads as a missing file too: the shell reports both alike.
+  if (!full || m_machine.Files().Attributes(*full, &attributes) != ERROR_SUCCESS)
+    return Fail(k, info, ERROR_FILE_NOT_FOUND, SE_ERR_FNF);
+
+  // A program understands "open" (the default) and "runas"; other verbs need an association.
+  const std::wstring verb = info->lpVerb && *info->lpVerb ? info->lpVerb : L"open";
+  if (!text::IEquals(verb, L"open") && !text::IEquals(verb, L"runas"))
+    return Fail(k, info, ERROR_NO_ASSOCIATION, SE_ERR_NOASSOC);
+
+  std::wstring record = verb + L" \"" + *full + L"\"";
+  if (info->lpParameters && *info->lpParameters) record += L" " + std::wstring(info->lpParameters);
+  m_machine.GetDesktop().Record(m_process.SessionId(), desktop_kind::kLaunch, std::move(record));
+  info->hInstApp = InstApp(42);
+  return TRUE;
+}
+
+std::vector<LaunchedProgram> LaunchedPrograms(const Desktop& desktop, DWORD sessionId) {
+  std::vector<LaunchedProgram> out;
+  for (const auto& e : desktop.Events(sessionId)) {
+    if (e.kind != desktop_kind::kLaunch) continue;
+    LaunchedProgram p;
+    p.timeMs = e.timeMs;
+    const auto space = e.text.find(L' ');
+    p.verb = e.text.substr(0, space);
+    // The path is quoted and cannot hold a quote itself.
+    const auto open = e.text.find(L'"', space);
+    const auto close = e.text.find(L'"', open + 1);
+    p.path = e.text.substr(open + 1, close - open - 1);
+    if (close + 1 < e.text.size()) p.arguments = e.text.substr(close + 2);
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+}  // namespace sim
