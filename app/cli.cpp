@@ -23,7 +23,7 @@ bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
 
 HRESULT LaunchConsole(core::CAgentProcess& process, const std::wstring& args) {
   core::FocusTaskbar(process);
-  return SUCCEEDED(LAUNCHAPPID::LaunchApp(process, LAUNCHAPPID::Console, args)) ? S_OK : E_FAIL;
+  return LAUNCHAPPID::LaunchApp(process, LAUNCHAPPID::Console, args) ? S_OK : E_FAIL;
 }
 
 }  // namespace

@@ -8,12 +8,14 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
 #include "platform/sim/process.h"
+#include "platform/sim/process_shell.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/window_manager.h"
 #include "platform/sim/session_manager.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
+#include "tests/core/suite_install.h"
 
 namespace {
 
@@ -53,17 +55,45 @@ class EntryTest : public ::testing::Test {
 };
 
 TEST_F(EntryTest, EveryCommandWordWithEitherPrefixAndAnyCaseEndsAtOnceWithoutAnAgent) {
-  const wchar_t* commands[] = {L"-ShowAbout",         L"/runsetupwizard",  L"-OPENCONSOLE",
-                               L"/EnrollCredentials", L"-manageCREDENTIALS", L"/ResetCredentials",
-                               L"-StartRecovery"};
-  for (const wchar_t* c : commands) {
+  suite_test::InstallSuite(machine);
+  suite_test::SetInstalledProduct(machine, L"Lumera Kiosk");
+  struct Case {
+    const wchar_t* line;
+    const wchar_t* consoleArguments;  // null: the command starts no console
+  } cases[] = {
+      // The About box is shown by the command process itself (its library is missing here).
+      {L"-ShowAbout", nullptr},
+      {L"/runsetupwizard", L""},
+      {L"-OPENCONSOLE", L""},
+      {L"/EnrollCredentials", L""},
+      {L"-manageCREDENTIALS", L"-tile:72AF293F-9D47-4B71-9C71-97232B991A83"},
+      {L"/ResetCredentials", L"-mode:UserReset"},
+      {L"-StartRecovery", L"{77CEA7E9-B930-4DBD-953F-BCFE32667182}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.line)));
     sink.Clear();
-    EXPECT_EQ(Run(c), 0);
+    const size_t before = sim::LaunchedPrograms(machine.GetDesktop(), 1).size();
+    EXPECT_EQ(Run(c.line), 0);
     EXPECT_FALSE(Traced("OK to run")) << "agent started for a command";
+    const auto launched = sim::LaunchedPrograms(machine.GetDesktop(), 1);
+    if (!c.consoleArguments) {
+      EXPECT_EQ(launched.size(), before);
+      continue;
+    }
+    ASSERT_EQ(launched.size(), before + 1);
+    EXPECT_EQ(launched.back().path, suite_test::kLumeraConsole);
+    EXPECT_EQ(launched.back().arguments, c.consoleArguments);
   }
   EXPECT_EQ(AgentWindows(), 0u);
-  // The console launches go through the launcher, which cannot resolve the console yet.
+}
+
+TEST_F(EntryTest, AConsoleCommandWithoutAConsoleEndsQuietly) {
+  suite_test::InstallSuite(machine);  // no edition
+  EXPECT_EQ(Run(L"-OpenConsole"), 0);
   EXPECT_TRUE(Traced("Invalid process name for ID: 1"));
+  EXPECT_FALSE(Traced("OK to run"));
+  EXPECT_TRUE(sim::LaunchedPrograms(machine.GetDesktop(), 1).empty());
 }
 
 TEST_F(EntryTest, LastRegisterSwitchDecidesAndNoWizardStays) {

@@ -4,9 +4,11 @@
 
 #include "agent_fixture.h"
 #include "platform/sim/desktop.h"
+#include "platform/sim/process_shell.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
+#include "suite_install.h"
 
 namespace {
 
@@ -159,12 +161,24 @@ TEST_F(AgentWindowTest, AnExceptionInAHandlerIsLoggedOnceAndTheWindowLivesOn) {
   EXPECT_EQ(ran, 1);
 }
 
-TEST_F(AgentWindowTest, WindowCommandsLaunchLockHideAndHelp) {
+// The suite is installed (its variables are set before the agent's process starts).
+class WindowCommandsTest : public AgentWindowTest {
+ protected:
+  WindowCommandsTest() {
+    suite_test::InstallSuite(machine);
+    suite_test::SetInstalledProduct(machine, L"Lumera Workstation");
+  }
+};
+
+TEST_F(WindowCommandsTest, WindowCommandsLaunchLockHideAndHelp) {
   Send(WM_COMMAND, core::ID_APP_ABOUT);
-  EXPECT_TRUE(sink.Contains('U', "Arguments: -ShowAbout"));
-  EXPECT_TRUE(sink.Contains('U', "Invalid process name for ID: 0"));
   Send(WM_COMMAND, core::ID_OPEN_CONSOLE);
-  EXPECT_TRUE(sink.Contains('U', "Invalid process name for ID: 1"));
+  const auto launched = sim::LaunchedPrograms(machine.GetDesktop(), 1);
+  ASSERT_EQ(launched.size(), 2u);
+  EXPECT_EQ(launched[0].path, suite_test::kAgentExe);
+  EXPECT_EQ(launched[0].arguments, L"-ShowAbout");
+  EXPECT_EQ(launched[1].path, suite_test::kLumeraConsole);
+  EXPECT_EQ(launched[1].arguments, L"");
 
   Send(WM_COMMAND, core::ID_LOCK_WORKSTATION);
   EXPECT_EQ(machine.GetDesktop().LockCount(1), 1);

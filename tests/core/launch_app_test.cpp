@@ -1,0 +1,241 @@
+// Launching the suite's applications: the table (agent, console of each edition, the OEM
+// fallback), the first-run mark, failures; and the simulated shell that starts them.
+#include "core/launch_app.h"
+
+#include "agent_fixture.h"
+#include "platform/sim/process_shell.h"
+#include "platform/sim/session_manager.h"
+#include "suite_install.h"
+
+namespace {
+
+using namespace suite_test;
+using Launches = std::vector<sim::LaunchedProgram>;
+
+class LaunchTest : public AgentWindowTest {
+ protected:
+  // Before SetUp creates the agent's process, so that it sees the suite's variables.
+  LaunchTest() { InstallSuite(machine); }
+
+  std::vector<std::pair<std::wstring, std::wstring>> Launched() {
+    std::vector<std::pair<std::wstring, std::wstring>> out;
+    for (auto& p : sim::LaunchedPrograms(machine.GetDesktop(), 1))
+      out.emplace_back(p.path, p.arguments);
+    return out;
+  }
+  std::wstring KwAppSettings() {
+    return L"HKU\\" + machine.Sessions().UserSid(1) +
+           L"\\SOFTWARE\\Veridane\\Applications\\KwAppSettings";
+  }
+  std::optional<DWORD> OOBEPassed() {
+    return machine.Registry().GetDword(KwAppSettings(), L"OOBEPassed");
+  }
+  // A fresh agent process object: the edition answers are cached per process.
+  bool LaunchConsoleFresh(const std::wstring& args) {
+    core::CAgentProcess fresh(*proc, nullptr);
+    return LAUNCHAPPID::LaunchApp(fresh, LAUNCHAPPID::Console, args);
+  }
+};
+
+TEST_F(LaunchTest, TheAboutCommandStartsTheAgentItselfFromItsOwnFolder) {
+  Send(WM_COMMAND, core::ID_APP_ABOUT);
+  EXPECT_EQ(Launched(), (decltype(Launched()){{kAgentExe, L"-ShowAbout"}}));
+  EXPECT_TRUE(sink.Contains('U', "Launching %NXWDINSTALLPATH_X86%VdAgent.exe -ShowAbout"));
+  EXPECT_TRUE(sink.Contains('U', "Launch hr=0x0"));
+}
+
+struct ConsoleCase {
+  const char* name;
+  const wchar_t* product;                // the branding module's installed product, or null
+  std::vector<const wchar_t*> versions;  // editions whose key has a Version
+  bool oemClientConsole;                 // VdClientConsole.exe is in the agent's folder
+  const wchar_t* expected;               // null: no console
+};
+
+TEST_F(LaunchTest, TheConsoleIsTheInstalledEditionsOne) {
+  const ConsoleCase cases[] = {
+      {"mobile enrollment (installed)",
+       nullptr,
+       {L"Lumera Mobile Enrollment"},
+       false,
+       kMobileConsole},
+      {"mobile enrollment wins over a Lumera product",
+       L"Lumera Workstation",
+       {L"Lumera Mobile Enrollment"},
+       false,
+       kMobileConsole},
+      {"Lumera Workstation", L"Lumera Workstation", {}, false, kLumeraConsole},
+      {"Lumera Kiosk", L"Lumera Kiosk", {}, false, kLumeraConsole},
+      {"Lumera Mobile Enrollment as product only",
+       L"Lumera Mobile Enrollment",
+       {},
+       false,
+       kLumeraConsole},
+      {"Lumera Lite", L"Lumera Lite", {}, false, kLumeraConsole},
+      {"Lumera Server", L"Lumera Server", {}, false, kLumeraConsole},
+      {"Lumera AD Workstation", L"Lumera AD Workstation", {}, false, kLumeraConsole},
+      {"Lumera AD Kiosk", L"lumera ad kiosk", {}, false, kLumeraConsole},
+      {"Lumera AD Server", L"Lumera AD Server", {}, false, kLumeraConsole},
+      {"Lumera wins over the OEM edition",
+       L"Lumera Kiosk",
+       {L"Oemline Security Manager"},
+       true,
+       kLumeraConsole},
+      {"OEM with its client console",
+       nullptr,
+       {L"Oemline Security Manager"},
+       true,
+       kOemClientConsole},
+      {"OEM without it", nullptr, {L"Oemline Security Manager"}, false, kOemConsole},
+      {"OEM as product only", L"Oemline Security Manager", {}, true, nullptr},
+      {"another edition", L"Printvue", {L"Printvue", L"Classic Home"}, false, nullptr},
+      {"nothing", nullptr, {}, false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A clean machine state for the case.
+    machine.Registry().DeleteKey(L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Products");
+    machine.Registry().DeleteValue(L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common", L"DLLPath");
+    machine.Files().Delete(kOemClientConsole);
+    if (c.product) SetInstalledProduct(machine, c.product);
+    for (auto v : c.versions) SetEditionVersion(machine, v);
+    if (c.oemClientConsole) InstallFile(machine, kOemClientConsole);
+    const size_t before = Launched().size();
+    sink.Clear();
+
+    const bool ok = LaunchConsoleFresh(L"-mode:UserReset");
+    const auto launched = Launched();
+    if (!c.expected) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(launched.size(), before);
+      EXPECT_TRUE(sink.Contains('U', "Invalid process name for ID: 1"));
+      continue;
+    }
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(launched.size(), before + 1);
+    EXPECT_EQ(launched.back().first, c.expected);
+    EXPECT_EQ(launched.back().second, L"-mode:UserReset");
+    // Only the OEM road probes for the client console.
+    const bool oemRoad = c.expected == kOemClientConsole || c.expected == kOemConsole;
+    EXPECT_EQ(sink.Contains('>', "LAUNCHAPPID::IsAppInstalled"), oemRoad);
+  }
+}
+
+TEST_F(LaunchTest, TheOemProbeNamesTheExpandedClientConsole) {
+  SetEditionVersion(machine, L"Oemline Security Manager");
+  EXPECT_TRUE(LaunchConsoleFresh(L""));
+  const std::string probe =
+      "Detecting 'C:\\Program Files (x86)\\Veridane\\Agent\\VdClientConsole.exe' ... ";
+  auto records = sink.Records();
+  bool inScope = false, found = false;
+  for (auto& r : records) {
+    if (r.type == '>') inScope = r.text == "LAUNCHAPPID::IsAppInstalled";
+    if (r.type == 'U' && r.text == probe) found = inScope;
+  }
+  EXPECT_TRUE(found);
+  EXPECT_EQ(Launched().back().first, kOemConsole);
+}
+
+TEST_F(LaunchTest, OOBEPassedIsWrittenForEveryLaunchAttemptButNotForAnUnknownProgram) {
+  EXPECT_FALSE(LAUNCHAPPID::LaunchApp(*agent, 7, L"x"));
+  EXPECT_TRUE(sink.Contains('U', "Invalid process name for ID: 7"));
+  EXPECT_FALSE(OOBEPassed());
+
+  // The program is missing, so only a mark written before the launch is there.
+  machine.Files().Delete(kAgentExe);
+  EXPECT_FALSE(LAUNCHAPPID::LaunchApp(*agent, LAUNCHAPPID::Agent, L""));
+  EXPECT_EQ(OOBEPassed(), 1u);
+  EXPECT_EQ(machine.Registry().GetValue(KwAppSettings(), L"OOBEPassed")->first, REG_DWORD);
+}
+
+TEST_F(LaunchTest, AProgramThatIsNotThereIsAFailedLaunch) {
+  SetInstalledProduct(machine, L"Lumera Workstation");
+  machine.Files().Delete(kLumeraConsole);
+  EXPECT_FALSE(LaunchConsoleFresh(L""));
+  EXPECT_TRUE(sink.Contains('U', "Launch hr=0x80070002"));
+  EXPECT_TRUE(Launched().empty());
+}
+
+TEST_F(LaunchTest, WithoutTheSuiteVariablesNothingIsFound) {
+  // A process started before the installer set the variables sees none of them.
+  machine.Registry().DeleteValue(sim::RegistryStore::kMachineEnvironmentPath,
+                                 L"NXWDINSTALLPATH_X86");
+  auto other = machine.CreateProcess({});
+  core::CAgentProcess p(*other, nullptr);
+  EXPECT_FALSE(LAUNCHAPPID::LaunchApp(p, LAUNCHAPPID::Agent, L"-ShowAbout"));
+  EXPECT_TRUE(sink.Contains('U', "Launch hr=0x80070002"));
+  EXPECT_TRUE(Launched().empty());
+}
+
+// ---- The simulated shell ----
+
+class SimShellTest : public LaunchTest {
+ protected:
+  SHELLEXECUTEINFOW Info(const wchar_t* file, ULONG mask = SEE_MASK_DOENVSUBST) {
+    SHELLEXECUTEINFOW sei{};
+    sei.cbSize = sizeof(sei);
+    sei.fMask = mask;
+    sei.lpFile = file;
+    sei.nShow = SW_SHOWNORMAL;
+    return sei;
+  }
+  platform::IShell& Shell() { return proc->Shell(); }
+};
+
+TEST_F(SimShellTest, EnvironmentStringsAreExpandedInTheFileOnlyWhenAskedAndNeverInTheArguments) {
+  auto sei = Info(L"%NXWDINSTALLPATH%Veridane.Lumera.Console.exe");
+  sei.lpParameters = L"%NXWDINSTALLPATH%";
+  ASSERT_TRUE(Shell().ShellExecuteExW(&sei));
+  EXPECT_GT(reinterpret_cast<INT_PTR>(sei.hInstApp), 32);
+  const auto launched = sim::LaunchedPrograms(machine.GetDesktop(), 1);
+  ASSERT_EQ(launched.size(), 1u);
+  EXPECT_EQ(launched[0].verb, L"open");
+  EXPECT_EQ(launched[0].path, kLumeraConsole);
+  EXPECT_EQ(launched[0].arguments, L"%NXWDINSTALLPATH%");
+
+  auto literal = Info(L"%NXWDINSTALLPATH%Veridane.Lumera.Console.exe", SEE_MASK_FLAG_NO_UI);
+  EXPECT_FALSE(Shell().ShellExecuteExW(&literal));
+  EXPECT_EQ(proc->Kernel().GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(reinterpret_cast<INT_PTR>(literal.hInstApp), SE_ERR_FNF);
+}
+
+TEST_F(SimShellTest, RelativeNamesQuotesVerbsAndMissingFolders) {
+  auto relative = Info(L"\"Veridane.Oemline.Console.exe\"");
+  relative.lpDirectory = L"%NXWDINSTALLPATH%";
+  relative.lpVerb = L"runas";
+  EXPECT_TRUE(Shell().ShellExecuteExW(&relative));
+  auto launched = sim::LaunchedPrograms(machine.GetDesktop(), 1);
+  ASSERT_EQ(launched.size(), 1u);
+  EXPECT_EQ(launched[0].verb, L"runas");
+  EXPECT_EQ(launched[0].path, kOemConsole);
+  EXPECT_EQ(launched[0].arguments, L"");
+
+  auto print = Info(kOemConsole);
+  print.lpVerb = L"print";
+  EXPECT_FALSE(Shell().ShellExecuteExW(&print));
+  EXPECT_EQ(proc->Kernel().GetLastError(), static_cast<DWORD>(ERROR_NO_ASSOCIATION));
+
+  auto nowhere = Info(L"C:\\Nowhere\\At\\All.exe");
+  EXPECT_FALSE(Shell().ShellExecuteExW(&nowhere));
+  EXPECT_EQ(proc->Kernel().GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  auto badSize = Info(kOemConsole);
+  badSize.cbSize = 12;
+  EXPECT_FALSE(Shell().ShellExecuteExW(&badSize));
+  EXPECT_EQ(sim::LaunchedPrograms(machine.GetDesktop(), 1).size(), 1u);
+}
+
+TEST_F(SimShellTest, ALaunchIsShownOnTheDesktopOfTheCallersSession) {
+  const DWORD bob = machine.Sessions().CreateSession({.userName = L"bob"});
+  auto p2 = machine.CreateProcess({.sessionId = bob});
+  auto sei = Info(kAgentExe);
+  sei.lpParameters = L"-OpenConsole";
+  ASSERT_TRUE(p2->Shell().ShellExecuteExW(&sei));
+  EXPECT_TRUE(sim::LaunchedPrograms(machine.GetDesktop(), 1).empty());
+  const auto s2 = sim::LaunchedPrograms(machine.GetDesktop(), bob);
+  ASSERT_EQ(s2.size(), 1u);
+  EXPECT_EQ(s2[0].arguments, L"-OpenConsole");
+  EXPECT_NE(machine.GetDesktop().Render().find(L"launch"), std::wstring::npos);
+}
+
+}  // namespace
