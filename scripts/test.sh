@@ -21,7 +21,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== Fuzz targets (clang, libFuzzer), bounded runs"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DVD_FUZZ=ON -DVD_BENCH=OFF
-cmake --build build/fuzz -j"$jobs"
+cmake --build build/fuzz -j"$jobs" --target trace_reader_fuzzer trace_seed_gen
 ctest --test-dir build/fuzz --output-on-failure -L fuzz
 
 echo "== All tests passed"
