@@ -26,6 +26,10 @@ HRESULT LaunchConsole(core::CAgentProcess& process, const std::wstring& args) {
   return LAUNCHAPPID::LaunchApp(process, LAUNCHAPPID::Console, args) ? S_OK : E_FAIL;
 }
 
+// The owner window does nothing but exist. A named CALLBACK function: a lambda cannot take
+// the stdcall convention that 32-bit Windows expects of a window procedure.
+LRESULT CALLBACK InvisibleParentProc(HWND, UINT m, WPARAM, LPARAM) { return m == WM_NCCREATE; }
+
 }  // namespace
 
 std::wstring EnrollmentPage(DWORD low, DWORD high) {
@@ -52,7 +56,7 @@ HRESULT ShowAbout(core::CAgentProcess& process) {
   // An invisible owner keeps the About box out of the taskbar and in front.
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = [](HWND, UINT m, WPARAM, LPARAM) -> LRESULT { return m == WM_NCCREATE; };
+  wc.lpfnWndProc = &InvisibleParentProc;
   wc.hInstance = process.Instance();
   wc.lpszClassName = L"VDInvisibleParent";
   ui.RegisterClassExW(&wc);

@@ -94,7 +94,7 @@ class CVDTimerQueue {
     return S_OK;
   }
 
-  static void Tick(PVOID context, BOOLEAN) { static_cast<CVDTimerQueue*>(context)->OnTick(); }
+  static void CALLBACK Tick(PVOID context, BOOLEAN) { static_cast<CVDTimerQueue*>(context)->OnTick(); }
 
   void OnTick() {
     TCallback callback{};

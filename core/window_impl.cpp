@@ -53,7 +53,7 @@ BOOL CWindowBase::DestroyWindow() {
   return m_ui.DestroyWindow(m_hWnd);
 }
 
-LRESULT CWindowBase::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CWindowBase::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   CWindowBase* w = nullptr;
   if (uMsg == WM_NCCREATE) {
     w = static_cast<CWindowBase*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);

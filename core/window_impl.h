@@ -42,7 +42,7 @@ class CWindowBase {
   // Called after WM_NCDESTROY, when the handle is gone.
   virtual void OnFinalMessage(HWND) {}
 
-  static LRESULT WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
  private:
   static CWindowBase* Lookup(HWND hWnd);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 namespace VDTraceNS {
 
@@ -325,7 +326,9 @@ void AppendFormatV(std::string& out, std::size_t maxBytes, const char* fmt, va_l
         const bool wide = sizeHint > 0 || (sizeHint == 0 && ((conv == 'C') != wideFormat));
         std::string body;
         if (wide) {
-          const wchar_t ch = static_cast<wchar_t>(va_arg(args, wint_t));
+          // A 16-bit wint_t (Windows) arrives promoted to int.
+          using WideCharArg = std::conditional_t<(sizeof(wint_t) < sizeof(int)), int, wint_t>;
+          const wchar_t ch = static_cast<wchar_t>(va_arg(args, WideCharArg));
           AppendWide(body, &ch, 1);
         } else {
           body += static_cast<char>(va_arg(args, int));

@@ -1,0 +1,10 @@
+# Cross-compiling VdAgent.exe for i686 Windows with mingw-w64 on Linux.
+#
+#   cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake
+#
+# The -posix compilers: the default (win32 threads) mingw g++ has no std::thread or
+# std::mutex, which the logic uses.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(VD_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

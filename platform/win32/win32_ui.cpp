@@ -1,0 +1,113 @@
+#include "platform/win32/win32_ui.h"
+
+namespace platform::win32 {
+
+ATOM CWin32Ui::RegisterClassExW(const WNDCLASSEXW* lpwcx) { return ::RegisterClassExW(lpwcx); }
+
+BOOL CWin32Ui::UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance) {
+  return ::UnregisterClassW(lpClassName, hInstance);
+}
+
+HWND CWin32Ui::CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
+                               DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                               HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
+  return ::CreateWindowExW(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
+                           hWndParent, hMenu, hInstance, lpParam);
+}
+
+BOOL CWin32Ui::DestroyWindow(HWND hWnd) { return ::DestroyWindow(hWnd); }
+
+BOOL CWin32Ui::IsWindow(HWND hWnd) { return ::IsWindow(hWnd); }
+
+LRESULT CWin32Ui::DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return ::DefWindowProcW(hWnd, Msg, wParam, lParam);
+}
+
+LONG_PTR CWin32Ui::GetWindowLongPtrW(HWND hWnd, int nIndex) {
+  return ::GetWindowLongPtrW(hWnd, nIndex);
+}
+
+LONG_PTR CWin32Ui::SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
+  return ::SetWindowLongPtrW(hWnd, nIndex, dwNewLong);
+}
+
+BOOL CWin32Ui::ShowWindow(HWND hWnd, int nCmdShow) { return ::ShowWindow(hWnd, nCmdShow); }
+
+HWND CWin32Ui::FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
+  return ::FindWindowW(lpClassName, lpWindowName);
+}
+
+BOOL CWin32Ui::SetForegroundWindow(HWND hWnd) { return ::SetForegroundWindow(hWnd); }
+
+HWND CWin32Ui::GetForegroundWindow() { return ::GetForegroundWindow(); }
+
+HWND CWin32Ui::SetFocus(HWND hWnd) { return ::SetFocus(hWnd); }
+
+DWORD CWin32Ui::GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+  return ::GetWindowThreadProcessId(hWnd, lpdwProcessId);
+}
+
+HCURSOR CWin32Ui::LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
+  return ::LoadCursorW(hInstance, lpCursorName);
+}
+
+BOOL CWin32Ui::PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return ::PostMessageW(hWnd, Msg, wParam, lParam);
+}
+
+BOOL CWin32Ui::PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return ::PostThreadMessageW(idThread, Msg, wParam, lParam);
+}
+
+LRESULT CWin32Ui::SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return ::SendMessageW(hWnd, Msg, wParam, lParam);
+}
+
+LRESULT CWin32Ui::SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
+                                      UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult) {
+  return ::SendMessageTimeoutW(hWnd, Msg, wParam, lParam, fuFlags, uTimeout, lpdwResult);
+}
+
+BOOL CWin32Ui::GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+  return ::GetMessageW(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
+}
+
+BOOL CWin32Ui::PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                            UINT wRemoveMsg) {
+  return ::PeekMessageW(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg);
+}
+
+BOOL CWin32Ui::TranslateMessage(const MSG* lpMsg) { return ::TranslateMessage(lpMsg); }
+
+LRESULT CWin32Ui::DispatchMessageW(const MSG* lpMsg) { return ::DispatchMessageW(lpMsg); }
+
+void CWin32Ui::PostQuitMessage(int nExitCode) { ::PostQuitMessage(nExitCode); }
+
+UINT CWin32Ui::RegisterWindowMessageW(LPCWSTR lpString) {
+  return ::RegisterWindowMessageW(lpString);
+}
+
+UINT_PTR CWin32Ui::SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+  return ::SetTimer(hWnd, nIDEvent, uElapse, lpTimerFunc);
+}
+
+BOOL CWin32Ui::KillTimer(HWND hWnd, UINT_PTR uIDEvent) { return ::KillTimer(hWnd, uIDEvent); }
+
+int CWin32Ui::GetSystemMetrics(int nIndex) { return ::GetSystemMetrics(nIndex); }
+
+BOOL CWin32Ui::LockWorkStation() { return ::LockWorkStation(); }
+
+}  // namespace platform::win32
+
+namespace platform::win32 {
+
+BOOL CWin32Ui::ChangeWindowMessageFilter(UINT message, DWORD dwFlag) {
+  // Vista and later; looked up so that the agent still starts where it is absent.
+  using Fn = BOOL(WINAPI*)(UINT, DWORD);
+  HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  FARPROC proc = user32 ? ::GetProcAddress(user32, "ChangeWindowMessageFilter") : nullptr;
+  if (!proc) return FALSE;
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc))(message, dwFlag);
+}
+
+}  // namespace platform::win32

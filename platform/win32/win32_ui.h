@@ -1,0 +1,46 @@
+// Windows user interface: USER32 straight through.
+#pragma once
+
+#include "platform/ui.h"
+
+namespace platform::win32 {
+
+class CWin32Ui final : public IUi {
+ public:
+  ATOM RegisterClassExW(const WNDCLASSEXW* lpwcx) override;
+  BOOL UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance) override;
+  HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
+                       int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                       HINSTANCE hInstance, LPVOID lpParam) override;
+  BOOL DestroyWindow(HWND hWnd) override;
+  BOOL IsWindow(HWND hWnd) override;
+  LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) override;
+  LONG_PTR GetWindowLongPtrW(HWND hWnd, int nIndex) override;
+  LONG_PTR SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) override;
+  BOOL ShowWindow(HWND hWnd, int nCmdShow) override;
+  HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) override;
+  BOOL SetForegroundWindow(HWND hWnd) override;
+  HWND GetForegroundWindow() override;
+  HWND SetFocus(HWND hWnd) override;
+  DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) override;
+  HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) override;
+  BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) override;
+  BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) override;
+  LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) override;
+  LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                              UINT uTimeout, PDWORD_PTR lpdwResult) override;
+  BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) override;
+  BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                    UINT wRemoveMsg) override;
+  BOOL TranslateMessage(const MSG* lpMsg) override;
+  LRESULT DispatchMessageW(const MSG* lpMsg) override;
+  void PostQuitMessage(int nExitCode) override;
+  UINT RegisterWindowMessageW(LPCWSTR lpString) override;
+  BOOL ChangeWindowMessageFilter(UINT message, DWORD dwFlag) override;
+  UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) override;
+  BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;
+  int GetSystemMetrics(int nIndex) override;
+  BOOL LockWorkStation() override;
+};
+
+}  // namespace platform::win32
