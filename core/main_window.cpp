@@ -6,8 +6,8 @@
 #include "core/launch_app.h"
 #include "core/own_dir.h"
 #include "core/taskbar.h"
-#include "platform/handles.h"
 #include "support/registry_read.h"
+#include "support/settings/settings_section.h"
 
 CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
     : core::CWindowImpl<CVdAgentMain>(process.Platform().Ui()), m_process(process) {
@@ -155,15 +155,7 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
     case core::ID_HIDE_TRAY_ICON: {
       VDTraceNS::CScope ts("CVdAgentMain::OnHideTrayIcon");
       core::FocusTaskbar(m_process);
-      auto& reg = m_process.Platform().Registry();
-      platform::UniqueHKey key(reg);
-      const DWORD hidden = 0;
-      if (reg.RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Veridane\\Applications\\KwAppSettings",
-                              0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
-                              nullptr) == ERROR_SUCCESS) {
-        reg.RegSetValueExW(key.get(), L"ShowTaskbarIcon", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&hidden), sizeof(hidden));
-      }
+      CKwAppSettings(m_process.Platform()).Set(SettingNames::KwAppSettings::kShowTaskbarIcon, false);
       return 0;
     }
     case core::ID_OPEN_CONSOLE: {
