@@ -46,6 +46,11 @@ start() {
     touch "$WINEPREFIX/.vd-ready"
   fi
   timeout 60 wineserver -p 2>/dev/null || true  # already running is fine
+  # Wine's own services and desktop process start with the first program and outlive it.
+  # Started here, with their output in a log, they never hold a test's output pipe open
+  # (ctest would wait for it until the time-out).
+  timeout 120 wine wineboot </dev/null >>"$dir/wineboot.log" 2>&1 || true
+  timeout 60 wine reg query 'HKCU\Software' </dev/null >>"$dir/wineboot.log" 2>&1 || true
 }
 
 stop() {
@@ -68,5 +73,5 @@ if ! up; then own=1; start; fi
 export DISPLAY="$(cat "$dir/display")"
 [ $own -eq 1 ] && trap stop EXIT
 rc=0
-timeout -k 10 "$timeout_s" wine "$@" || rc=$?
+timeout -k 10 "$timeout_s" wine "$@" </dev/null || rc=$?
 exit $rc

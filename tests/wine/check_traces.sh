@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Reads the trace files the Windows end-to-end cases left, with the native vdtrace.
+#   check_traces.sh <vdtrace> <build dir>
+set -euo pipefail
+vdtrace="$1"; traces="$2/traces"
+fail=0
+decode() { "$vdtrace" "$traces/$1/VdAgent.VdAgent.exe.1.trc3"; }
+expect() {  # case, text
+  if ! decode "$1" | grep -qF -- "$2"; then echo "FAIL $1: no '$2'"; fail=1; fi
+}
+# Scope entries in the given order (other records may come between).
+expect_order() {
+  local case="$1"; shift
+  if ! decode "$case" | sed -n 's/.* > *//p' | awk -v want="$(printf '%s\n' "$@")" '
+      BEGIN { n = split(want, w, "\n"); i = 1 }
+      i <= n && $0 == w[i] { i++ }
+      END { exit (i > n ? 0 : 1) }'; then
+    echo "FAIL $case: ready scopes missing or out of order"; fail=1
+  fi
+}
+# The mixins that trace their ready event today, in chain order, then the window's own.
+ready_chain=()
+for h in CKeyboardHandler CFingerprintHandler CCardHandler CKwsHandler CUserSessionHandler \
+         CKioskHandler CPolicyHandler CUXHandler; do
+  ready_chain+=("$h<class CVdAgentMain>::OnReady")
+done
+ready_chain+=("CVdAgentMain::OnReady")
+expect SecondInstanceThenCloseWindow "This is second instance, aborting."
+expect ReadyAfterLateHost "Host is started!!!"
+expect_order ReadyAfterLateHost "${ready_chain[@]}"
+expect ReadyAfterLateHost "All done."
+expect MissingLibraryEndsAgent "Cannot load VDFPApi.dll"
+expect_order MissingLibraryEndsAgent "${ready_chain[@]}"
+exit $fail
