@@ -196,6 +196,10 @@ void CFileOutput::WriteBlock(const BYTE* record, std::size_t length) {
   }
   std::copy(record, record + length, buf);
   m_keys.Apply(buf, length);
+  // Every record goes at the end of the file: another agent of the session (a second
+  // instance on its way out, a command process) may be appending to the same file, and
+  // writing at our own position would overwrite its records.
+  SeekToEnd(m_kernel, m_file.get());
   WriteAll(m_kernel, m_file.get(), buf, length);
 }
 

@@ -12,6 +12,8 @@
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
 #include "support/trace/trace.h"
+#include "support/trace/trace_format.h"
+#include "support/trace/trace_output.h"
 #include "support/trace/trace_sink.h"
 #include "tests/support/trace_test_util.h"
 
@@ -183,6 +185,30 @@ TEST_F(TraceSimTest, NewFileAlwaysZeroContinuesTheFileAfterAnNRecord) {
   EXPECT_EQ(t.Texts('N'), (std::vector<std::string>{"03-03-2026"}));
   EXPECT_EQ(t.Texts('t'), (std::vector<std::string>{"03/02/26", "03/03/26"}));
   EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"first run", "second run"}));
+}
+
+TEST_F(TraceSimTest, TwoProcessesContinuingOneFileKeepEachOthersRecords) {
+  // A second agent of the session (on its way out as a second instance) or a command
+  // process writes the same file while the first still traces: records interleave, none
+  // overwrites another.
+  auto first = m_machine.CreateProcess({});
+  auto second = m_machine.CreateProcess({});
+  VDTraceNS::CFileOutput a(*first, kTraceFile, /*newFileAlways=*/false);
+  VDTraceNS::CFileOutput b(*second, kTraceFile, /*newFileAlways=*/false);
+  ASSERT_TRUE(a.IsOpen());
+  ASSERT_TRUE(b.IsOpen());
+  auto write = [](VDTraceNS::CFileOutput& out, const std::string& text) {
+    BYTE rec[VDTraceNS::kRecordHeaderSize + 64];
+    const std::size_t n = VDTraceNS::EncodeRecord(rec, 7, 'U', text);
+    out.Write(rec, n);
+  };
+  write(a, "a1");
+  write(b, "b1");
+  write(a, "a2");
+  write(b, "b2");
+  const TraceFileContents t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"a1", "b1", "a2", "b2"}));
 }
 
 TEST_F(TraceSimTest, SwitchingOffAndOnAgainKeepsWritingTheSameFile) {
