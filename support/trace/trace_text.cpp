@@ -100,18 +100,18 @@ void Pad(std::string& out, std::string_view body, long width, bool left) {
   if (left) out.append(pad, ' ');
 }
 
-// One conversion delegated to the C library with a rebuilt, standard specification.
+// One conversion delegated to the C library with a rebuilt, standard conversion.
 template <typename T>
-void AppendNumber(std::string& out, const std::string& spec, T value) {
+void AppendNumber(std::string& out, const std::string& conversion, T value) {
   char small[128];
-  const int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  const int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
   if (n < 0) return;
   if (static_cast<std::size_t>(n) < sizeof small) {
     out.append(small, n);
     return;
   }
   std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), conversion.c_str(), value);
   out.append(big.data(), n);
 }
 
@@ -230,12 +230,12 @@ void AppendFormatV(std::string& out, std::size_t maxBytes, const char* fmt, va_l
     }
     ++p;
     const bool left = flags.find('-') != std::string::npos;
-    std::string spec(1, '%');
-    spec += flags;
-    if (width >= 0) spec += std::to_string(width);
+    std::string conversion(1, '%');
+    conversion += flags;
+    if (width >= 0) conversion += std::to_string(width);
     if (precision >= 0) {
-      spec += '.';
-      spec += std::to_string(precision);
+      conversion += '.';
+      conversion += std::to_string(precision);
     }
 
     switch (conv) {
@@ -243,28 +243,28 @@ void AppendFormatV(std::string& out, std::size_t maxBytes, const char* fmt, va_l
       case 'i':
         switch (len) {
           case Len::kLL:
-            AppendNumber(out, spec + "lld", va_arg(args, long long));
+            AppendNumber(out, conversion + "lld", va_arg(args, long long));
             break;
           case Len::kL:
-            AppendNumber(out, spec + "ld", va_arg(args, long));
+            AppendNumber(out, conversion + "ld", va_arg(args, long));
             break;
           case Len::kJ:
-            AppendNumber(out, spec + "jd", va_arg(args, intmax_t));
+            AppendNumber(out, conversion + "jd", va_arg(args, intmax_t));
             break;
           case Len::kZ:
-            AppendNumber(out, spec + "td", va_arg(args, ptrdiff_t));
+            AppendNumber(out, conversion + "td", va_arg(args, ptrdiff_t));
             break;
           case Len::kT:
-            AppendNumber(out, spec + "td", va_arg(args, ptrdiff_t));
+            AppendNumber(out, conversion + "td", va_arg(args, ptrdiff_t));
             break;
           case Len::kH:
-            AppendNumber(out, spec + "hd", va_arg(args, int));
+            AppendNumber(out, conversion + "hd", va_arg(args, int));
             break;
           case Len::kHH:
-            AppendNumber(out, spec + "hhd", va_arg(args, int));
+            AppendNumber(out, conversion + "hhd", va_arg(args, int));
             break;
           default:
-            AppendNumber(out, spec + "d", va_arg(args, int));
+            AppendNumber(out, conversion + "d", va_arg(args, int));
             break;
         }
         break;
@@ -275,28 +275,28 @@ void AppendFormatV(std::string& out, std::size_t maxBytes, const char* fmt, va_l
         const std::string c(1, conv);
         switch (len) {
           case Len::kLL:
-            AppendNumber(out, spec + "ll" + c, va_arg(args, unsigned long long));
+            AppendNumber(out, conversion + "ll" + c, va_arg(args, unsigned long long));
             break;
           case Len::kL:
-            AppendNumber(out, spec + "l" + c, va_arg(args, unsigned long));
+            AppendNumber(out, conversion + "l" + c, va_arg(args, unsigned long));
             break;
           case Len::kJ:
-            AppendNumber(out, spec + "j" + c, va_arg(args, uintmax_t));
+            AppendNumber(out, conversion + "j" + c, va_arg(args, uintmax_t));
             break;
           case Len::kZ:
-            AppendNumber(out, spec + "z" + c, va_arg(args, size_t));
+            AppendNumber(out, conversion + "z" + c, va_arg(args, size_t));
             break;
           case Len::kT:
-            AppendNumber(out, spec + "z" + c, va_arg(args, size_t));
+            AppendNumber(out, conversion + "z" + c, va_arg(args, size_t));
             break;
           case Len::kH:
-            AppendNumber(out, spec + "h" + c, va_arg(args, unsigned));
+            AppendNumber(out, conversion + "h" + c, va_arg(args, unsigned));
             break;
           case Len::kHH:
-            AppendNumber(out, spec + "hh" + c, va_arg(args, unsigned));
+            AppendNumber(out, conversion + "hh" + c, va_arg(args, unsigned));
             break;
           default:
-            AppendNumber(out, spec + c, va_arg(args, unsigned));
+            AppendNumber(out, conversion + c, va_arg(args, unsigned));
             break;
         }
         break;
@@ -311,14 +311,14 @@ void AppendFormatV(std::string& out, std::size_t maxBytes, const char* fmt, va_l
       case 'A': {
         const std::string c(1, conv);
         if (len == Len::kLD) {
-          AppendNumber(out, spec + "L" + c, va_arg(args, long double));
+          AppendNumber(out, conversion + "L" + c, va_arg(args, long double));
         } else {
-          AppendNumber(out, spec + c, va_arg(args, double));
+          AppendNumber(out, conversion + c, va_arg(args, double));
         }
         break;
       }
       case 'p':
-        AppendNumber(out, spec + "p", va_arg(args, void*));
+        AppendNumber(out, conversion + "p", va_arg(args, void*));
         break;
       case 'c':
       case 'C': {
