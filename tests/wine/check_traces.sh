@@ -4,14 +4,28 @@
 set -euo pipefail
 vdtrace="$1"; traces="$2/traces"
 fail=0
-decode() { "$vdtrace" "$traces/$1/VdAgent.VdAgent.exe.1.trc3"; }
+# Decoded whole before any grep: `vdtrace | grep -q` under pipefail fails at random when
+# grep stops at its first match and vdtrace, still writing, gets SIGPIPE.
+decode() {
+  local out
+  if ! out="$("$vdtrace" "$traces/$1/VdAgent.VdAgent.exe.1.trc3")"; then
+    echo "FAIL $1: vdtrace could not read $traces/$1/VdAgent.VdAgent.exe.1.trc3" >&2
+    return 1
+  fi
+  printf '%s\n' "$out"
+}
 expect() {  # case, text
-  if ! decode "$1" | grep -qF -- "$2"; then echo "FAIL $1: no '$2'"; fail=1; fi
+  local out
+  if ! out="$(decode "$1")" || ! grep -qF -- "$2" <<<"$out"; then
+    echo "FAIL $1: no '$2'"; fail=1
+  fi
 }
 # Scope entries in the given order (other records may come between).
 expect_order() {
   local case="$1"; shift
-  if ! decode "$case" | sed -n 's/.* > *//p' | awk -v want="$(printf '%s\n' "$@")" '
+  local out
+  out="$(decode "$case")" || { echo "FAIL $case: unreadable trace"; fail=1; return; }
+  if ! sed -n 's/.* > *//p' <<<"$out" | awk -v want="$(printf '%s\n' "$@")" '
       BEGIN { n = split(want, w, "\n"); i = 1 }
       i <= n && $0 == w[i] { i++ }
       END { exit (i > n ? 0 : 1) }'; then
