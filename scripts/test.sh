@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the plain native build, the sanitizer build
-# (AddressSanitizer + UndefinedBehaviorSanitizer) and the fuzzer smoke runs.
+# (AddressSanitizer + UndefinedBehaviorSanitizer), the fuzzer smoke runs, and the Windows
+# build (x86_64 and i686 with mingw-w64) with its tests under Wine (scripts/test-windows.sh,
+# which installs the cross compilers, Wine and Xvfb when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -23,5 +25,8 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug 
   -DVD_FUZZ=ON -DVD_BENCH=OFF
 cmake --build build/fuzz -j"$jobs" --target trace_reader_fuzzer trace_seed_gen
 ctest --test-dir build/fuzz --output-on-failure -L fuzz
+
+echo "== Windows stage"
+bash scripts/test-windows.sh
 
 echo "== All tests passed"
