@@ -62,7 +62,18 @@ HRESULT ShowAbout(core::CAgentProcess& process) {
   ui.RegisterClassExW(&wc);
   HWND owner = ui.CreateWindowExW(0, L"VDInvisibleParent", L"", WS_POPUP | WS_DISABLED, 0, 0, 1,
                                   1, nullptr, nullptr, process.Instance(), nullptr);
-  ts.Msg("About box owner: %p", static_cast<void*>(owner));
+  // The About box: the product and the agent's own file version. Its fuller contents (legal
+  // texts, hyperlink, glass frame) come from the branding module.
+  wchar_t exe[MAX_PATH] = {};
+  auto& k = process.Platform().Kernel();
+  const DWORD n = k.GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  WORD v[4] = {};
+  std::wstring text = L"Veridane Agent";
+  if (n > 0 && n < MAX_PATH && k.GetFileVersion(exe, v)) {
+    text += L"\nVersion " + std::to_wstring(v[0]) + L"." + std::to_wstring(v[1]) + L"." +
+            std::to_wstring(v[2]) + L"." + std::to_wstring(v[3]);
+  }
+  ui.MessageBoxW(owner, text.c_str(), L"About Veridane Agent", MB_OK | MB_ICONINFORMATION);
   if (owner) ui.DestroyWindow(owner);
   ui.UnregisterClassW(L"VDInvisibleParent", process.Instance());
   process.AuthLibrary().VDFPTerm();

@@ -74,6 +74,8 @@ class IUi {
   // ---- System ----
   virtual int GetSystemMetrics(int nIndex) = 0;
   virtual BOOL LockWorkStation() = 0;
+  // A modal message box; returns the button that closed it (IDOK, ...), 0 on failure.
+  virtual int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) = 0;
 };
 
 }  // namespace platform

@@ -380,6 +380,9 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
 #define IDC_ARROW MAKEINTRESOURCEW(32512)
+#define MB_OK 0x00000000u
+#define MB_ICONINFORMATION 0x00000040u
+#define IDOK 1
 #define MSGFLT_ADD 1
 #define MSGFLT_REMOVE 2
 #define SMTO_NORMAL 0x0000u

@@ -131,6 +131,14 @@ int ProcessUi::GetSystemMetrics(int nIndex) {
   }
 }
 
+int ProcessUi::MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT) {
+  Machine& m = m_process.GetMachine();
+  m.GetDesktop().Record(m_process.SessionId(), L"dialog",
+                        std::wstring(lpCaption ? lpCaption : L"Error") + L": " +
+                            (lpText ? lpText : L""));
+  return IDOK;
+}
+
 BOOL ProcessUi::LockWorkStation() {
   Machine& m = m_process.GetMachine();
   const DWORD session = m_process.SessionId();

@@ -53,6 +53,8 @@ class ProcessUi : public platform::IUi {
 
   int GetSystemMetrics(int nIndex) override;
   BOOL LockWorkStation() override;
+  // The user reads the box and presses its first button at once; the desktop shows it.
+  int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;
 
  private:
   UiCaller Caller() const { return UiCaller{m_process.Pid(), m_process.SessionId()}; }

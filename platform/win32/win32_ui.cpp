@@ -97,6 +97,10 @@ int CWin32Ui::GetSystemMetrics(int nIndex) { return ::GetSystemMetrics(nIndex); 
 
 BOOL CWin32Ui::LockWorkStation() { return ::LockWorkStation(); }
 
+int CWin32Ui::MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+  return ::MessageBoxW(hWnd, lpText, lpCaption, uType);
+}
+
 }  // namespace platform::win32
 
 namespace platform::win32 {

@@ -41,6 +41,7 @@ class CWin32Ui final : public IUi {
   BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;
   int GetSystemMetrics(int nIndex) override;
   BOOL LockWorkStation() override;
+  int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;
 };
 
 }  // namespace platform::win32

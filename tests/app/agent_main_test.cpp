@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
+#include "platform/sim/desktop.h"
+#include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
 #include "platform/sim/process.h"
@@ -94,6 +96,19 @@ TEST_F(EntryTest, AConsoleCommandWithoutAConsoleEndsQuietly) {
   EXPECT_TRUE(Traced("Invalid process name for ID: 1"));
   EXPECT_FALSE(Traced("OK to run"));
   EXPECT_TRUE(sim::LaunchedPrograms(machine.GetDesktop(), 1).empty());
+}
+
+TEST_F(EntryTest, ShowAboutShowsTheBoxOnlyWhenTheLibraryStarts) {
+  EXPECT_EQ(Run(L"/ShowAbout"), 0);  // no library: logged, handled, no box
+  EXPECT_TRUE(sink.Contains('E', "-2147024770 Command failed"));
+  EXPECT_TRUE(machine.GetDesktop().Texts(1, L"dialog").empty());
+
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  machine.Files().SetFileVersion(L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe", {5, 2, 0, 100});
+  EXPECT_EQ(Run(L"-showabout"), 0);
+  EXPECT_EQ(machine.GetDesktop().Texts(1, L"dialog"),
+            (std::vector<std::wstring>{L"About Veridane Agent: Veridane Agent\nVersion 5.2.0.100"}));
+  EXPECT_EQ(AgentWindows(), 0u);
 }
 
 TEST_F(EntryTest, LastRegisterSwitchDecidesAndNoWizardStays) {
