@@ -1,5 +1,7 @@
 #include "platform/sim/object_manager.h"
 
+#include <functional>
+
 #include <algorithm>
 #include <vector>
 
@@ -134,58 +136,60 @@ bool ObjectManager::NameExists(DWORD sessionId, const std::wstring& name) const 
   return it != m_names.end() && !it->second.expired();
 }
 
-HANDLE ObjectManager::CreateMutex(DWORD pid, DWORD sessionId, DWORD tid, bool initialOwner,
-                                  const wchar_t* name, DWORD* lastError) {
-  const std::wstring key = NameKey(sessionId, name);
-  std::lock_guard lk(m_mu);
+HANDLE ObjectManager::CreateNamedLocked(DWORD pid, const std::wstring& key,
+                                        KernelObject::Kind kind,
+                                        const std::function<std::shared_ptr<SyncObject>()>& make,
+                                        DWORD* lastError) {
   if (!key.empty()) {
     auto it = m_names.find(key);
     if (it != m_names.end()) {
       if (auto existing = it->second.lock()) {
-        if (existing->GetKind() != KernelObject::Kind::kMutex) {
+        // A name held by another kind of object cannot be opened as this kind.
+        if (existing->GetKind() != kind) {
           *lastError = ERROR_INVALID_HANDLE;
           return nullptr;
         }
-        // An existing mutex is opened as it is: the initial-owner request is ignored.
+        // An existing object is opened as it is: its type, state and owner stay.
         *lastError = ERROR_ALREADY_EXISTS;
         return AddHandleLocked(pid, existing);
       }
     }
   }
-  auto m = std::make_shared<SyncObject>(KernelObject::Kind::kMutex, false, false);
-  if (initialOwner) {
-    m->owner = tid;
-    m->recursion = 1;
-  }
-  m->m_nameKey = key;
-  if (!key.empty()) m_names[key] = m;
+  auto obj = make();
+  obj->m_nameKey = key;
+  if (!key.empty()) m_names[key] = obj;
   *lastError = ERROR_SUCCESS;
-  return AddHandleLocked(pid, std::move(m));
+  return AddHandleLocked(pid, std::move(obj));
+}
+
+HANDLE ObjectManager::CreateMutex(DWORD pid, DWORD sessionId, DWORD tid, bool initialOwner,
+                                  const wchar_t* name, DWORD* lastError) {
+  const std::wstring key = NameKey(sessionId, name);
+  std::lock_guard lk(m_mu);
+  return CreateNamedLocked(
+      pid, key, KernelObject::Kind::kMutex,
+      [&] {
+        auto m = std::make_shared<SyncObject>(KernelObject::Kind::kMutex, false, false);
+        if (initialOwner) {
+          m->owner = tid;
+          m->recursion = 1;
+        }
+        return m;
+      },
+      lastError);
 }
 
 HANDLE ObjectManager::CreateEvent(DWORD pid, DWORD sessionId, bool manualReset, bool initialState,
                                   const wchar_t* name, DWORD* lastError) {
   const std::wstring key = NameKey(sessionId, name);
   std::lock_guard lk(m_mu);
-  if (!key.empty()) {
-    auto it = m_names.find(key);
-    if (it != m_names.end()) {
-      if (auto existing = it->second.lock()) {
-        if (existing->GetKind() != KernelObject::Kind::kEvent) {
-          *lastError = ERROR_INVALID_HANDLE;
-          return nullptr;
-        }
-        // An existing event keeps its own type and state.
-        *lastError = ERROR_ALREADY_EXISTS;
-        return AddHandleLocked(pid, existing);
-      }
-    }
-  }
-  auto e = std::make_shared<SyncObject>(KernelObject::Kind::kEvent, manualReset, initialState);
-  e->m_nameKey = key;
-  if (!key.empty()) m_names[key] = e;
-  *lastError = ERROR_SUCCESS;
-  return AddHandleLocked(pid, std::move(e));
+  return CreateNamedLocked(
+      pid, key, KernelObject::Kind::kEvent,
+      [&] {
+        return std::make_shared<SyncObject>(KernelObject::Kind::kEvent, manualReset,
+                                            initialState);
+      },
+      lastError);
 }
 
 HANDLE ObjectManager::OpenEvent(DWORD pid, DWORD sessionId, const wchar_t* name, DWORD* lastError) {

@@ -131,6 +131,10 @@ class ObjectManager {
   // The key of `name` in the namespace table; empty for an unnamed object.
   static std::wstring NameKey(DWORD sessionId, const wchar_t* name);
   HANDLE AddHandleLocked(DWORD pid, std::shared_ptr<KernelObject> obj);
+  // Opens the object named by `key` when it exists (of the same kind), else makes one.
+  HANDLE CreateNamedLocked(DWORD pid, const std::wstring& key, KernelObject::Kind kind,
+                           const std::function<std::shared_ptr<SyncObject>()>& make,
+                           DWORD* lastError);
   void ReleaseHandleLocked(HandleEntry& e);
   bool AvailableLocked(const SyncObject& o, DWORD tid) const;
   void TakeLocked(SyncObject& o, DWORD tid);

@@ -188,17 +188,26 @@ BOOL ProcessKernel::RegisterWaitForSingleObject(PHANDLE phNewWaitObject, HANDLE 
   return TRUE;
 }
 
-BOOL ProcessKernel::UnregisterWaitEx(HANDLE WaitHandle, HANDLE CompletionEvent) {
-  ThreadPool::Completion mode = ThreadPool::Completion::kWait;
-  std::shared_ptr<KernelObject> event;
-  if (!CompletionEvent) {
-    mode = ThreadPool::Completion::kNone;
-  } else if (CompletionEvent != INVALID_HANDLE_VALUE) {
-    mode = ThreadPool::Completion::kEvent;
-    event = Object(CompletionEvent);
-    if (!event || event->GetKind() != KernelObject::Kind::kEvent)
-      return Fail(ERROR_INVALID_HANDLE, FALSE);
+// What a completion-event argument asks for: null, return at once; INVALID_HANDLE_VALUE,
+// wait for a running callback; an event, signal it when the callback has finished.
+bool ProcessKernel::ReadCompletion(HANDLE completionEvent, ThreadPool::Completion* mode,
+                                   std::shared_ptr<KernelObject>* event) {
+  if (!completionEvent) {
+    *mode = ThreadPool::Completion::kNone;
+  } else if (completionEvent == INVALID_HANDLE_VALUE) {
+    *mode = ThreadPool::Completion::kWait;
+  } else {
+    *mode = ThreadPool::Completion::kEvent;
+    *event = Object(completionEvent);
+    if (!*event || (*event)->GetKind() != KernelObject::Kind::kEvent) return false;
   }
+  return true;
+}
+
+BOOL ProcessKernel::UnregisterWaitEx(HANDLE WaitHandle, HANDLE CompletionEvent) {
+  ThreadPool::Completion mode;
+  std::shared_ptr<KernelObject> event;
+  if (!ReadCompletion(CompletionEvent, &mode, &event)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (DWORD e = m_machine.Pool().UnregisterWait(m_process.Pid(), WaitHandle, mode, event))
     return Fail(e, FALSE);
   return TRUE;
@@ -225,16 +234,9 @@ BOOL ProcessKernel::ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, ULONG
 
 BOOL ProcessKernel::DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent) {
   if (TimerQueue) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  ThreadPool::Completion mode = ThreadPool::Completion::kWait;
+  ThreadPool::Completion mode;
   std::shared_ptr<KernelObject> event;
-  if (!CompletionEvent) {
-    mode = ThreadPool::Completion::kNone;
-  } else if (CompletionEvent != INVALID_HANDLE_VALUE) {
-    mode = ThreadPool::Completion::kEvent;
-    event = Object(CompletionEvent);
-    if (!event || event->GetKind() != KernelObject::Kind::kEvent)
-      return Fail(ERROR_INVALID_HANDLE, FALSE);
-  }
+  if (!ReadCompletion(CompletionEvent, &mode, &event)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (DWORD e = m_machine.Pool().DeleteTimer(m_process.Pid(), Timer, mode, event))
     return Fail(e, FALSE);
   return TRUE;

@@ -22,6 +22,7 @@
 
 #include "platform/kernel.h"
 #include "platform/sim/process.h"
+#include "platform/sim/thread_pool.h"
 
 namespace sim {
 
@@ -98,6 +99,8 @@ class ProcessKernel : public platform::IKernel {
     return result;
   }
   std::shared_ptr<KernelObject> Object(HANDLE h);
+  bool ReadCompletion(HANDLE completionEvent, ThreadPool::Completion* mode,
+                      std::shared_ptr<KernelObject>* event);
   // Resolves a path against the current folder; nothing for paths not on a drive.
   std::optional<std::wstring> Full(LPCWSTR path);
   DWORD Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
