@@ -26,9 +26,9 @@ class CPostTaskHandler {
   using ScheduledTask = std::function<bool(UINT)>;
 
   VD_BEGIN_MSG_MAP()
-    VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
-    VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POSTED_TASK, OnPostedTask)
-    VD_MESSAGE_HANDLER(uMsg == WM_TIMER && wParam >= core::kFirstTaskTimerId, OnScheduledTask)
+  VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
+  VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POSTED_TASK, OnPostedTask)
+  VD_MESSAGE_HANDLER(uMsg == WM_TIMER && wParam >= core::kFirstTaskTimerId, OnScheduledTask)
   VD_END_MSG_MAP()
 
   // Any thread: one allocation and one posted message.
@@ -58,16 +58,14 @@ class CPostTaskHandler {
     throw CResultError(E_ABORT);
   }
 
+  // Window thread only. The task is destroyed after the lock is released: what it holds may
+  // post, schedule or cancel as it goes.
   void CancelSchedule(UINT id) {
     VDTraceNS::CScope ts("XX== CancelSchedule ==>>");
-    std::lock_guard lk(m_lock);
-    if (m_scheduled.erase(id) == 0) {
-      ts.Result("No such task found", E_INVALIDARG);
-      return;
-    }
-    Self().Ui().KillTimer(Self().m_hWnd, id);
+    if (!TakeScheduled(id)) ts.Result("No such task found", E_INVALIDARG);
   }
 
+  // Window thread only.
   void Reschedule(UINT id, UINT delayMs) {
     VDTraceNS::CScope ts("&&== Reschedule ==>>");
     ts.Msg("id = %d, delay = %d ms", static_cast<int>(id), static_cast<int>(delayMs));
@@ -161,14 +159,23 @@ class CPostTaskHandler {
     try {
       if (task(id)) {
         ts.Msg("Task %d complete", static_cast<int>(id));
-        std::lock_guard lk(m_lock);
-        m_scheduled.erase(id);
-        Self().Ui().KillTimer(Self().m_hWnd, id);
+        TakeScheduled(id);
       }
     } catch (const CResultError& e) {
       ts.Result("Task failed", e.Result());  // entry and timer stay: retried at the next tick
     }
     return 0;
+  }
+
+  // Removes a scheduled task and its timer. The entry leaves the map under the lock and is
+  // destroyed when the returned node goes, after the lock is released.
+  bool TakeScheduled(UINT id) {
+    typename std::map<UINT, ScheduledTask>::node_type node;
+    std::lock_guard lk(m_lock);
+    node = m_scheduled.extract(id);
+    if (node.empty()) return false;
+    Self().Ui().KillTimer(Self().m_hWnd, id);
+    return true;
   }
 
   std::mutex m_lock;

@@ -210,6 +210,37 @@ TEST_F(TaskQueueTest, AScheduledTaskMayCancelItselfAndScheduleAnother) {
   EXPECT_EQ(follow, 1);
 }
 
+// What a scheduled task captured is destroyed once it leaves the queue; a destructor that
+// posts, schedules or cancels must find the queue's lock free (a shared object's last owner).
+TEST_F(TaskQueueTest, AScheduledTaskWhoseStateUsesTheQueueWhenDestroyedLeavesItWorking) {
+  struct RunsWhenGone {
+    std::function<void()> f;
+    explicit RunsWhenGone(std::function<void()> fn) : f(std::move(fn)) {}
+    ~RunsWhenGone() { f(); }
+  };
+  auto usesQueue = [this](const char* name) {
+    return [this, name] {
+      PostNamed(name);
+      W().CancelSchedule(W().Schedule(100, [](UINT) { return true; }));
+    };
+  };
+  auto cancelled = std::make_shared<RunsWhenGone>(usesQueue("cancelled"));
+  auto completed = std::make_shared<RunsWhenGone>(usesQueue("completed"));
+  const UINT id = W().Schedule(500, [cancelled](UINT) { return false; });
+  W().Schedule(100, [completed](UINT) { return true; });
+  cancelled.reset();
+  completed.reset();
+
+  machine.AdvanceBy(100);  // the second completes: its state goes with the entry
+  W().CancelSchedule(id);  // the first is cancelled: its state goes too
+  machine.RunUntilIdle();
+  EXPECT_EQ(order, (Names{"completed", "cancelled"}));
+  // The window thread is still serving the queue.
+  PostNamed("later");
+  machine.RunUntilIdle();
+  EXPECT_EQ(order.back(), "later");
+}
+
 TEST_F(TaskQueueTest, AScheduledTaskRaisingAResultErrorIsRetriedAtTheNextTick) {
   int runs = 0;
   W().Schedule(100, [&](UINT) {
