@@ -36,6 +36,9 @@ class IUi {
   virtual BOOL DestroyWindow(HWND hWnd) = 0;
   virtual BOOL IsWindow(HWND hWnd) = 0;
   virtual LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) = 0;
+  // DefWindowProcW as a window procedure, for a class whose windows need nothing of their
+  // own (WNDCLASSEXW::lpfnWndProc).
+  virtual WNDPROC DefWindowProcAddress() = 0;
   virtual LONG_PTR GetWindowLongPtrW(HWND hWnd, int nIndex) = 0;
   virtual LONG_PTR SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) = 0;
   virtual BOOL ShowWindow(HWND hWnd, int nCmdShow) = 0;

@@ -33,6 +33,19 @@ LRESULT ProcessUi::DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lPa
   return m_wm.DefWindowProcW(hWnd, Msg, wParam, lParam);
 }
 
+namespace {
+
+// A window procedure is a plain function: it finds the machine through the process whose
+// window is being served (set for the duration of every delivery).
+LRESULT CALLBACK SimDefWindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  Process* p = CurrentProcess();
+  return p ? p->GetMachine().Windows().DefWindowProcW(h, msg, wp, lp) : 0;
+}
+
+}  // namespace
+
+WNDPROC ProcessUi::DefWindowProcAddress() { return &SimDefWindowProc; }
+
 LONG_PTR ProcessUi::GetWindowLongPtrW(HWND hWnd, int nIndex) {
   return m_wm.GetWindowLongPtrW(Caller(), hWnd, nIndex);
 }
@@ -133,9 +146,9 @@ int ProcessUi::GetSystemMetrics(int nIndex) {
 
 int ProcessUi::MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT) {
   Machine& m = m_process.GetMachine();
-  m.GetDesktop().Record(m_process.SessionId(), L"dialog",
-                        std::wstring(lpCaption ? lpCaption : L"Error") + L": " +
-                            (lpText ? lpText : L""));
+  m.GetDesktop().Record(
+      m_process.SessionId(), L"dialog",
+      std::wstring(lpCaption ? lpCaption : L"Error") + L": " + (lpText ? lpText : L""));
   return IDOK;
 }
 

@@ -24,6 +24,7 @@ class ProcessUi : public platform::IUi {
   BOOL DestroyWindow(HWND hWnd) override;
   BOOL IsWindow(HWND hWnd) override;
   LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) override;
+  WNDPROC DefWindowProcAddress() override;
   LONG_PTR GetWindowLongPtrW(HWND hWnd, int nIndex) override;
   LONG_PTR SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) override;
   BOOL ShowWindow(HWND hWnd, int nCmdShow) override;

@@ -23,6 +23,8 @@ LRESULT CWin32Ui::DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lPar
   return ::DefWindowProcW(hWnd, Msg, wParam, lParam);
 }
 
+WNDPROC CWin32Ui::DefWindowProcAddress() { return &::DefWindowProcW; }
+
 LONG_PTR CWin32Ui::GetWindowLongPtrW(HWND hWnd, int nIndex) {
   return ::GetWindowLongPtrW(hWnd, nIndex);
 }
