@@ -5,13 +5,13 @@
 
 #include "app/agent_module.h"
 #include "app/cli.h"
-#include "core/main_window.h"
+#include "app/main_window.h"
 #include "core/messages.h"
 #include "platform/handles.h"
-#include "policy/editions.h"
-#include "support/cleanup_list.h"
+#include "support/editions/editions.h"
 #include "support/registry_read.h"
 #include "support/result_error.h"
+#include "support/settings/cleanup_list.h"
 #include "support/trace/trace.h"
 
 namespace app {
@@ -84,8 +84,8 @@ bool IsKioskLogon(core::CAgentProcess& process) {
   if (process.KioskLogonCache) return *process.KioskLogonCache;
   auto& reg = process.Platform().Registry();
   const REGSAM view = support::SuiteView(reg);
-  auto value = support::ReadDword(reg, HKEY_LOCAL_MACHINE,
-                                  L"SOFTWARE\\Policies\\Veridane\\Lumera", L"KioskLogon", view);
+  auto value = support::ReadDword(reg, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Veridane\\Lumera",
+                                  L"KioskLogon", view);
   if (!value)
     value = support::ReadDword(reg, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Kiosk\\Logon",
                                L"KioskLogon", view);
@@ -103,8 +103,8 @@ void RunMainLoop(core::CAgentProcess& process) {
     MSG msg{};
     for (;;) {
       const BOOL got = ui.GetMessageW(&msg, nullptr, 0, 0);
-      if (got == 0) break;        // WM_QUIT, posted by the window's WM_DESTROY
-      if (got == -1) continue;    // an error: keep going
+      if (got == 0) break;      // WM_QUIT, posted by the window's WM_DESTROY
+      if (got == -1) continue;  // an error: keep going
       ui.TranslateMessage(&msg);
       ui.DispatchMessageW(&msg);
     }
@@ -121,8 +121,8 @@ int AgentMain(platform::IPlatform& plat, HINSTANCE hInstance, LPCWSTR cmdLine, i
   if (scan.handledCommand) return 0;
   if (scan.noWizard) process.NoWizardMode = true;
 
-  if (EDITIONS::IsInstalledProduct(process, EDITIONS::kPrintvue) ||
-      EDITIONS::IsInstalledProduct(process, EDITIONS::kLumeraLite)) {
+  if (EDITIONS::IsInstalledProduct(process.Editions(), EDITIONS::kPrintvue) ||
+      EDITIONS::IsInstalledProduct(process.Editions(), EDITIONS::kLumeraLite)) {
     process.LowProfileMode = true;
     process.NoWizardMode = true;
     ts.Msg("Low profile mode on");
@@ -146,9 +146,10 @@ int AgentMain(platform::IPlatform& plat, HINSTANCE hInstance, LPCWSTR cmdLine, i
     // The password-reset check of the start-up sequence expects this key to exist.
     auto& reg = plat.Registry();
     platform::UniqueHKey key(reg);
-    reg.RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Applications\\Agent\\PasswordResets",
-                        0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.put(), nullptr);
+    reg.RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                        L"SOFTWARE\\Veridane\\Applications\\Agent\\PasswordResets", 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                        key.put(), nullptr);
     ts.Msg("RegServer/UnRegServer done.");
     return 0;
   }

@@ -2,10 +2,8 @@
 
 #include <cwctype>
 
-#include "auth/vdfp_api.h"
-#include "core/launch_app.h"
 #include "core/messages.h"
-#include "core/taskbar.h"
+#include "launch/commands.h"
 #include "platform/handles.h"
 #include "support/result_error.h"
 #include "support/trace/trace.h"
@@ -21,82 +19,7 @@ bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
   return i == a.size() && !b[i];
 }
 
-HRESULT LaunchConsole(core::CAgentProcess& process, const std::wstring& args) {
-  core::FocusTaskbar(process);
-  return LAUNCHAPPID::LaunchApp(process, LAUNCHAPPID::Console, args) ? S_OK : E_FAIL;
-}
-
-// The owner window does nothing but exist. A named CALLBACK function: a lambda cannot take
-// the stdcall convention that 32-bit Windows expects of a window procedure.
-LRESULT CALLBACK InvisibleParentProc(HWND, UINT m, WPARAM, LPARAM) { return m == WM_NCCREATE; }
-
 }  // namespace
-
-std::wstring EnrollmentPage(DWORD low, DWORD high) {
-  if (high != 0) return L"";
-  switch (low) {
-    case 0x1: return L"{92BF868E-7C95-4dba-810F-158A10350477}";
-    case 0x2: return L"{FF45399C-4E0E-4D88-A3D4-7CBB2B09681F}";
-    case 0x4:
-    case 0x20:
-    case 0x100: return L"{997948C3-DC26-46A5-AE18-83CB201C097F}";
-    case 0x8: return L"{C3D91C3D-AD9A-4CFD-BFD0-7BCBE70B87E0}";
-    case 0x80: return L"{9F5C6C1F-1E53-44B0-ADB1-CB6E346A4837}";
-    case 0x200: return L"{3FF58389-4A53-48C0-AFED-CA31A432DEF8}";
-    case 0x800: return L"{DC721D64-CBB2-4C73-AA43-3C99D11152EA}";
-    default: return L"";
-  }
-}
-
-HRESULT ShowAbout(core::CAgentProcess& process) {
-  VDTraceNS::CScope ts("CLI::ShowAbout");
-  core::FocusTaskbar(process);
-  ThrowIfFailed(process.AuthLibrary().VDFPInit());
-  auto& ui = process.Platform().Ui();
-  // An invisible owner keeps the About box out of the taskbar and in front.
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = &InvisibleParentProc;
-  wc.hInstance = process.Instance();
-  wc.lpszClassName = L"VDInvisibleParent";
-  ui.RegisterClassExW(&wc);
-  HWND owner = ui.CreateWindowExW(0, L"VDInvisibleParent", L"", WS_POPUP | WS_DISABLED, 0, 0, 1,
-                                  1, nullptr, nullptr, process.Instance(), nullptr);
-  // The About box: the product and the agent's own file version. Its fuller contents (legal
-  // texts, hyperlink, glass frame) come from the branding module.
-  wchar_t exe[MAX_PATH] = {};
-  auto& k = process.Platform().Kernel();
-  const DWORD n = k.GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  WORD v[4] = {};
-  std::wstring text = L"Veridane Agent";
-  if (n > 0 && n < MAX_PATH && k.GetFileVersion(exe, v)) {
-    text += L"\nVersion " + std::to_wstring(v[0]) + L"." + std::to_wstring(v[1]) + L"." +
-            std::to_wstring(v[2]) + L"." + std::to_wstring(v[3]);
-  }
-  ui.MessageBoxW(owner, text.c_str(), L"About Veridane Agent", MB_OK | MB_ICONINFORMATION);
-  if (owner) ui.DestroyWindow(owner);
-  ui.UnregisterClassW(L"VDInvisibleParent", process.Instance());
-  process.AuthLibrary().VDFPTerm();
-  return S_OK;
-}
-
-HRESULT OpenConsole(core::CAgentProcess& process) { return LaunchConsole(process, L""); }
-
-HRESULT EnrollCredentials(core::CAgentProcess& process, DWORD low, DWORD high) {
-  return LaunchConsole(process, EnrollmentPage(low, high));
-}
-
-HRESULT ManageCredentials(core::CAgentProcess& process) {
-  return LaunchConsole(process, L"-tile:72AF293F-9D47-4B71-9C71-97232B991A83");
-}
-
-HRESULT ResetCredentials(core::CAgentProcess& process) {
-  return LaunchConsole(process, L"-mode:UserReset");
-}
-
-HRESULT StartRecovery(core::CAgentProcess& process) {
-  return LaunchConsole(process, L"{77CEA7E9-B930-4DBD-953F-BCFE32667182}");
-}
 
 bool Handle(core::CAgentProcess& process, const std::wstring& text) {
   VDTraceNS::CScope ts("CLI::Handle");

@@ -6,7 +6,7 @@
 //   CCredential card(CCredential::CardTypeToCredential(cardType), 0, 0);
 #pragma once
 
-#include "auth/vdfpapi_types.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 // Card types the smart-card library reports.
 enum VD_CARD_TYPE : DWORD {

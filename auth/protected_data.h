@@ -3,7 +3,7 @@
 // value, so a record one of them writes opens here.
 #pragma once
 
-#include "auth/vdfpapi_types.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 // The person a kiosk session's logon component identified (the kiosk user record).
 inline constexpr const wchar_t* kVDKioskUserSlot = L"VD_KIOSK_USERNAME";

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "auth/vdfp_api.h"
+#include "support/vdfp/vdfp_api.h"
 
 // Empty when the host cannot be asked or knows no token type; traced under "EnumTokens".
 std::vector<GUID> EnumTokens(CVDFPApi& api);

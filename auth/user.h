@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "auth/vdfp_api.h"
 #include "platform/platform.h"
+#include "support/vdfp/vdfp_api.h"
 
 class CUser {
  public:

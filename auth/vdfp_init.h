@@ -12,9 +12,9 @@
 #include <atomic>
 #include <mutex>
 
-#include "auth/vdfp_api.h"
 #include "platform/platform.h"
 #include "platform/security.h"
+#include "support/vdfp/vdfp_api.h"
 
 // The host service signals this event once it runs.
 inline constexpr const wchar_t* kVDHostReadyEvent =

@@ -1,7 +1,7 @@
 #include "core/agent_process.h"
 
-#include "auth/vdfp_api.h"
 #include "core/messages.h"
+#include "support/vdfp/vdfp_api.h"
 
 namespace core {
 

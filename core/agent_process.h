@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "policy/edition_cache.h"
+#include "support/editions/editions.h"
 #include "support/settings/environment_utils.h"
 
 class CVDFPApi;
@@ -47,6 +47,9 @@ class CAgentProcess {
   EDITIONS::CEditionCaches EditionCache;
   // The self-enrollment policy's answer, asked until one query succeeds.
   CSelfEnrollmentState SelfEnrollment;
+
+  // What the edition tests need: this process's platform and caches.
+  EDITIONS::CEditionQuery Editions() { return {m_plat, EditionCache}; }
 
   // The authentication client library, loaded on first use.
   CVDFPApi& AuthLibrary();

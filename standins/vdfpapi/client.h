@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "auth/vdfpapi_types.h"
 #include "standins/vdfpapi/host.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 namespace vdfp_standin {
 

@@ -40,7 +40,7 @@
 #include <string>
 #include <vector>
 
-#include "auth/vdfpapi_types.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 namespace vdfp_standin {
 

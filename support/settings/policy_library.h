@@ -9,7 +9,7 @@
 // gives them back through BufferFree (CVDVariant::Clear does it).
 #pragma once
 
-#include "auth/vdfpapi_types.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 namespace GPO {
 

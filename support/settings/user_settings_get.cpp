@@ -3,11 +3,11 @@
 #include <cstring>
 #include <vector>
 
-#include "auth/vdfp_api.h"
 #include "support/registry_read.h"
 #include "support/result_error.h"
 #include "support/settings/settings_names.h"
 #include "support/settings/vd_variant.h"
+#include "support/vdfp/vdfp_api.h"
 
 namespace {
 

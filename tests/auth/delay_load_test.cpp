@@ -4,11 +4,11 @@
 
 #include <stdexcept>
 
-#include "auth/vdfp_api.h"
 #include "platform/sim/module_table.h"
 #include "support/delay_load.h"
 #include "support/result_error.h"
 #include "support/trace/trace_sink.h"
+#include "support/vdfp/vdfp_api.h"
 #include "tests/auth/auth_test_util.h"
 
 namespace {

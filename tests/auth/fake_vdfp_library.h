@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "auth/vdfpapi_types.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 namespace authtest {
 

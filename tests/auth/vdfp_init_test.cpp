@@ -2,10 +2,10 @@
 // the host's readiness event when it does not, and the ready message either way.
 #include <gtest/gtest.h>
 
-#include "auth/vdfp_api.h"
 #include "auth/vdfp_init.h"
 #include "core/messages.h"
 #include "support/trace/trace_sink.h"
+#include "support/vdfp/vdfp_api.h"
 #include "tests/auth/auth_test_util.h"
 
 namespace {

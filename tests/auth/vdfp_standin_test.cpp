@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "auth/vdfp_api.h"
 #include "platform/handles.h"
 #include "platform/sim/session_manager.h"
 #include "support/result_error.h"
+#include "support/vdfp/vdfp_api.h"
 #include "tests/auth/auth_test_util.h"
 
 namespace {

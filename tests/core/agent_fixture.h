@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
 #include "core/agent_process.h"
-#include "core/main_window.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "support/trace/trace.h"

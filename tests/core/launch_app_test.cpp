@@ -1,6 +1,6 @@
 // Launching the suite's applications: the table (agent, console of each edition, the OEM
 // fallback), the first-run mark, failures; and the simulated shell that starts them.
-#include "core/launch_app.h"
+#include "launch/launch_app.h"
 
 #include "agent_fixture.h"
 #include "platform/sim/process_shell.h"

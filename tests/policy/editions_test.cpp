@@ -1,7 +1,8 @@
 // Product editions: the installed product from the branding module, "installed" from the
 // edition's Version value, the per-process caches, the family tests and the console's
 // application identifier.
-#include "policy/editions.h"
+#include "support/editions/editions.h"
+#include "core/agent_process.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,7 @@ class EditionsTest : public ::testing::Test {
   }
   bool Installed(const std::wstring& edition) {
     Agent a(machine);
-    return EDITIONS::IsInstalled(a.process, (EDITIONS::kProductsKey + edition).c_str());
+    return EDITIONS::IsInstalled(a.process.Editions(), (EDITIONS::kProductsKey + edition).c_str());
   }
 
   sim::Machine machine;
@@ -67,55 +68,57 @@ class EditionsTest : public ::testing::Test {
 TEST_F(EditionsTest, TheBrandingStringNamesTheInstalledProductWithoutRegardToCase) {
   Brand(L"lumera KIOSK");
   Agent a(machine);
-  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraKiosk));
-  EXPECT_TRUE(
-      EDITIONS::IsInstalledProduct(a.process, L"software\\veridane\\PRODUCTS\\Lumera Kiosk"));
+  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
+  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(),
+                                           L"software\\veridane\\PRODUCTS\\Lumera Kiosk"));
   // The whole key path must match: neither a longer edition name nor a shorter one.
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraADKiosk));
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, L"SOFTWARE\\Veridane\\Products\\Lumera"));
+  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraADKiosk));
   EXPECT_FALSE(
-      EDITIONS::IsInstalledProduct(a.process, L"SOFTWARE\\Veridane\\Products\\Lumera Kiosk2"));
+      EDITIONS::IsInstalledProduct(a.process.Editions(), L"SOFTWARE\\Veridane\\Products\\Lumera"));
+  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(),
+                                            L"SOFTWARE\\Veridane\\Products\\Lumera Kiosk2"));
 }
 
 TEST_F(EditionsTest, NoBrandingModuleOrStringMeansNoInstalledProduct) {
   {  // nothing configured
     Agent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraKiosk));
+    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   }
   {  // the module is named but not there
     machine.Registry().SetString(kBrandingKey, L"DLLPath", kBrandingDll);
     Agent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraKiosk));
+    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   }
   {  // the module lacks the string
     machine.Modules().Install(kBrandingDll, {}, {{1101, L"Lumera Kiosk"}});
     Agent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraKiosk));
+    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   }
   {  // an empty name does not make the bare products key an edition
     Brand(L"");
     Agent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, L"SOFTWARE\\Veridane\\Products\\"));
+    EXPECT_FALSE(
+        EDITIONS::IsInstalledProduct(a.process.Editions(), L"SOFTWARE\\Veridane\\Products\\"));
   }
 }
 
 TEST_F(EditionsTest, TheInstalledProductIsAskedOncePerEditionAndProcess) {
   Brand(L"Lumera Kiosk");
   Agent a(machine);
-  ASSERT_TRUE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraKiosk));
+  ASSERT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   Unbrand();
   // The same edition in another case: answered from the cache.
-  EXPECT_TRUE(
-      EDITIONS::IsInstalledProduct(a.process, L"SOFTWARE\\VERIDANE\\PRODUCTS\\LUMERA KIOSK"));
+  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(),
+                                           L"SOFTWARE\\VERIDANE\\PRODUCTS\\LUMERA KIOSK"));
   // An edition not asked before sees the branding as it is now (none), and keeps that answer.
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraServer));
+  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraServer));
   Brand(L"Lumera Server");
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraServer));
-  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kLumeraKiosk));
+  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraServer));
+  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   // Another process has caches of its own.
   Agent b(machine);
-  EXPECT_TRUE(EDITIONS::IsInstalledProduct(b.process, EDITIONS::kLumeraServer));
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(b.process, EDITIONS::kLumeraKiosk));
+  EXPECT_TRUE(EDITIONS::IsInstalledProduct(b.process.Editions(), EDITIONS::kLumeraServer));
+  EXPECT_FALSE(EDITIONS::IsInstalledProduct(b.process.Editions(), EDITIONS::kLumeraKiosk));
 }
 
 TEST_F(EditionsTest, AKnownCallerCacheIsAnsweredWithoutLooking) {
@@ -166,20 +169,20 @@ TEST_F(EditionsTest, InstalledReadsTheProcessesOwnRegistryView) {
   SetVersion(L"Classic Home", REG_SZ, Bytes(L"5.2", true), kProducts64);
   EXPECT_FALSE(Installed(L"Classic Home"));
   Agent a64(machine, /*is32Bit=*/false);
-  EXPECT_TRUE(EDITIONS::IsInstalled(a64.process, EDITIONS::kClassicHome));
+  EXPECT_TRUE(EDITIONS::IsInstalled(a64.process.Editions(), EDITIONS::kClassicHome));
 }
 
 TEST_F(EditionsTest, InstalledIsAskedOncePerEditionApartFromTheProductQuestion) {
   SetVersion(L"Classic Home", REG_SZ, Bytes(L"5.2", true));
   Agent a(machine);
-  ASSERT_TRUE(EDITIONS::IsInstalled(a.process, EDITIONS::kClassicHome));
-  ASSERT_FALSE(EDITIONS::IsInstalled(a.process, EDITIONS::kPrintvue));
+  ASSERT_TRUE(EDITIONS::IsInstalled(a.process.Editions(), EDITIONS::kClassicHome));
+  ASSERT_FALSE(EDITIONS::IsInstalled(a.process.Editions(), EDITIONS::kPrintvue));
   machine.Registry().DeleteKey(std::wstring(kProducts32) + L"Classic Home");
   SetVersion(L"Printvue", REG_SZ, Bytes(L"1.0", true));
-  EXPECT_TRUE(EDITIONS::IsInstalled(a.process, EDITIONS::kClassicHome));
-  EXPECT_FALSE(EDITIONS::IsInstalled(a.process, EDITIONS::kPrintvue));
+  EXPECT_TRUE(EDITIONS::IsInstalled(a.process.Editions(), EDITIONS::kClassicHome));
+  EXPECT_FALSE(EDITIONS::IsInstalled(a.process.Editions(), EDITIONS::kPrintvue));
   // The two questions keep separate answers for one edition.
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process, EDITIONS::kClassicHome));
+  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kClassicHome));
   EXPECT_EQ(
       a.process.EditionCache.Get(EDITIONS::CEditionCaches::kIsInstalled, EDITIONS::kClassicHome),
       EDITIONS::TriState(true));
@@ -212,9 +215,9 @@ TEST_F(EditionsTest, EachEditionBelongsToItsOwnFamilyOnly) {
   for (const auto& c : cases) {
     Brand(c.product);
     Agent a(machine);
-    EXPECT_EQ(EDITIONS::IsLumeraADFamilyInstalled(a.process), c.ad) << c.product;
-    EXPECT_EQ(EDITIONS::IsLumeraFamilyInstalled(a.process), c.lumera) << c.product;
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process), c.appId) << c.product;
+    EXPECT_EQ(EDITIONS::IsLumeraADFamilyInstalled(a.process.Editions()), c.ad) << c.product;
+    EXPECT_EQ(EDITIONS::IsLumeraFamilyInstalled(a.process.Editions()), c.lumera) << c.product;
+    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), c.appId) << c.product;
   }
 }
 
@@ -226,23 +229,23 @@ TEST_F(EditionsTest, TheApplicationIdentifierSettlesTheOemAnswerWhenNoLumeraEdit
   Brand(L"Oemline Security Manager");
   {
     Agent a(machine);
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process), L"");
+    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), L"");
     EXPECT_EQ(oemAnswer(a), EDITIONS::TriState(true));
   }
   Brand(L"Classic Home");
   {
     Agent a(machine);
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process), L"");
+    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), L"");
     EXPECT_EQ(oemAnswer(a), EDITIONS::TriState(false));
   }
   Brand(L"Lumera Kiosk");
   {
     Agent a(machine);
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process), EDITIONS::kLumeraAppId);
+    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
     EXPECT_EQ(oemAnswer(a), std::nullopt);  // a Lumera edition answers before the question
     // The answers behind the identifier are cached: it stays after the branding changes.
     Brand(L"Lumera Mobile Enrollment");
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process), EDITIONS::kLumeraAppId);
+    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
   }
 }
 

@@ -11,8 +11,8 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
-#include "support/cleanup_list.h"
 #include "support/result_error.h"
+#include "support/settings/cleanup_list.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
 

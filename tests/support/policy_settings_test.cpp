@@ -8,12 +8,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "auth/vdfp_api.h"
 #include "support/result_error.h"
 #include "support/settings/environment_utils.h"
 #include "support/settings/policy_settings.h"
 #include "support/settings/vd_variant.h"
 #include "support/trace/trace_sink.h"
+#include "support/vdfp/vdfp_api.h"
 #include "tests/support/settings_test_util.h"
 
 namespace {

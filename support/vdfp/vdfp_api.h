@@ -16,9 +16,9 @@
 
 #include <utility>
 
-#include "auth/vdfpapi_types.h"
 #include "platform/platform.h"
 #include "support/delay_load.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 class CVDFPApi {
  public:

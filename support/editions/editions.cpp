@@ -1,4 +1,4 @@
-#include "policy/editions.h"
+#include "support/editions/editions.h"
 
 #include <cwctype>
 #include <string>
@@ -72,12 +72,12 @@ bool ReadInstalled(platform::IRegistry& reg, const wchar_t* editionKey) {
 
 // Asks one question about one edition through the process's caches.
 template <typename Ask>
-bool Cached(core::CAgentProcess& process, CEditionCaches::Question question,
+bool Cached(const CEditionQuery& editions, CEditionCaches::Question question,
             const wchar_t* editionKey, Ask ask) {
-  TriState cache = process.EditionCache.Get(question, editionKey);
+  TriState cache = editions.caches.Get(question, editionKey);
   if (cache) return *cache;
-  const bool answer = ask(process.Platform(), editionKey, cache);
-  process.EditionCache.Set(question, editionKey, answer);
+  const bool answer = ask(editions.plat, editionKey, cache);
+  editions.caches.Set(question, editionKey, answer);
   return answer;
 }
 
@@ -96,39 +96,39 @@ bool IsInstalled(platform::IPlatform& plat, const wchar_t* editionKey, TriState&
   return *cache;
 }
 
-bool IsInstalledProduct(core::CAgentProcess& process, const wchar_t* editionKey) {
-  return Cached(process, CEditionCaches::kIsInstalledProduct, editionKey,
+bool IsInstalledProduct(const CEditionQuery& editions, const wchar_t* editionKey) {
+  return Cached(editions, CEditionCaches::kIsInstalledProduct, editionKey,
                 [](platform::IPlatform& plat, const wchar_t* key, TriState& cache) {
                   return IsInstalledProduct(plat, key, cache);
                 });
 }
 
-bool IsInstalled(core::CAgentProcess& process, const wchar_t* editionKey) {
-  return Cached(process, CEditionCaches::kIsInstalled, editionKey,
+bool IsInstalled(const CEditionQuery& editions, const wchar_t* editionKey) {
+  return Cached(editions, CEditionCaches::kIsInstalled, editionKey,
                 [](platform::IPlatform& plat, const wchar_t* key, TriState& cache) {
                   return IsInstalled(plat, key, cache);
                 });
 }
 
-bool IsLumeraADFamilyInstalled(core::CAgentProcess& process) {
-  return IsInstalledProduct(process, kLumeraADWorkstation) ||
-         IsInstalledProduct(process, kLumeraADKiosk) ||
-         IsInstalledProduct(process, kLumeraADServer);
+bool IsLumeraADFamilyInstalled(const CEditionQuery& editions) {
+  return IsInstalledProduct(editions, kLumeraADWorkstation) ||
+         IsInstalledProduct(editions, kLumeraADKiosk) ||
+         IsInstalledProduct(editions, kLumeraADServer);
 }
 
-bool IsLumeraFamilyInstalled(core::CAgentProcess& process) {
-  return IsInstalledProduct(process, kLumeraWorkstation) ||
-         IsInstalledProduct(process, kLumeraKiosk) ||
-         IsInstalledProduct(process, kLumeraMobileEnrollment) ||
-         IsInstalledProduct(process, kLumeraLite) || IsInstalledProduct(process, kLumeraServer);
+bool IsLumeraFamilyInstalled(const CEditionQuery& editions) {
+  return IsInstalledProduct(editions, kLumeraWorkstation) ||
+         IsInstalledProduct(editions, kLumeraKiosk) ||
+         IsInstalledProduct(editions, kLumeraMobileEnrollment) ||
+         IsInstalledProduct(editions, kLumeraLite) || IsInstalledProduct(editions, kLumeraServer);
 }
 
-std::wstring GetApplicationId(core::CAgentProcess& process) {
-  if (IsInstalledProduct(process, kLumeraMobileEnrollment)) return kMobileEnrollmentAppId;
-  if (IsLumeraFamilyInstalled(process) || IsLumeraADFamilyInstalled(process)) return kLumeraAppId;
+std::wstring GetApplicationId(const CEditionQuery& editions) {
+  if (IsInstalledProduct(editions, kLumeraMobileEnrollment)) return kMobileEnrollmentAppId;
+  if (IsLumeraFamilyInstalled(editions) || IsLumeraADFamilyInstalled(editions)) return kLumeraAppId;
   // The OEM edition gets no identifier of its own, but its answer is settled here too, so
   // later OEM checks in this process find it cached.
-  IsInstalledProduct(process, kOemlineSecurityManager);
+  IsInstalledProduct(editions, kOemlineSecurityManager);
   return L"";
 }
 

@@ -1,8 +1,8 @@
 // Which edition of the suite is installed. Several parts of the agent adapt to it: the console
 // they launch, the menus they show, the prompts they make.
 //
-//   if (EDITIONS::IsLumeraFamilyInstalled(process)) ...
-//   const std::wstring appId = EDITIONS::GetApplicationId(process);   // for the console
+//   if (EDITIONS::IsLumeraFamilyInstalled(process.Editions())) ...
+//   const std::wstring appId = EDITIONS::GetApplicationId(process.Editions());
 //
 // An edition is named by its key path under HKLM (`SOFTWARE\Veridane\Products\<edition>`).
 // Every answer is cached per edition for the life of the process (see edition_cache.h).
@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "core/agent_process.h"
-#include "policy/edition_cache.h"
+#include "platform/platform.h"
+#include "support/editions/edition_cache.h"
 
 namespace EDITIONS {
 
@@ -50,16 +50,23 @@ bool IsInstalled(platform::IPlatform& plat, const wchar_t* editionKey, TriState&
 
 // ---- The same with the process's caches ----
 
-bool IsInstalledProduct(core::CAgentProcess& process, const wchar_t* editionKey);
-bool IsInstalled(core::CAgentProcess& process, const wchar_t* editionKey);
+// The platform to ask and the caches of the process asking (the per-process object hands
+// one out), so these answers need nothing above the platform.
+struct CEditionQuery {
+  platform::IPlatform& plat;
+  CEditionCaches& caches;
+};
+
+bool IsInstalledProduct(const CEditionQuery& editions, const wchar_t* editionKey);
+bool IsInstalled(const CEditionQuery& editions, const wchar_t* editionKey);
 
 // Any of the three Lumera AD editions is the installed product.
-bool IsLumeraADFamilyInstalled(core::CAgentProcess& process);
+bool IsLumeraADFamilyInstalled(const CEditionQuery& editions);
 // Any of Lumera Workstation, Kiosk, Mobile Enrollment, Lite or Server is the installed product.
-bool IsLumeraFamilyInstalled(core::CAgentProcess& process);
+bool IsLumeraFamilyInstalled(const CEditionQuery& editions);
 
 // kMobileEnrollmentAppId for the mobile-enrollment edition, kLumeraAppId for any other Lumera
 // edition (either family), otherwise empty.
-std::wstring GetApplicationId(core::CAgentProcess& process);
+std::wstring GetApplicationId(const CEditionQuery& editions);
 
 }  // namespace EDITIONS

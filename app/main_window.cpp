@@ -1,11 +1,11 @@
-#include "core/main_window.h"
+#include "app/main_window.h"
 
 #include <cwctype>
 #include <string>
 
-#include "core/launch_app.h"
 #include "core/own_dir.h"
 #include "core/taskbar.h"
+#include "launch/launch_app.h"
 #include "support/registry_read.h"
 #include "support/settings/settings_section.h"
 
@@ -47,13 +47,26 @@ BOOL CVdAgentMain::OwnHandlers::Route(CVdAgentMain& w, HWND, UINT m, WPARAM wp, 
   using Handler = LRESULT (CVdAgentMain::*)(UINT, WPARAM, LPARAM);
   Handler h = nullptr;
   switch (m) {
-    case core::WM_VD_READY: h = &CVdAgentMain::OnReady; break;
-    case WM_QUERYENDSESSION: h = &CVdAgentMain::OnQueryEndSession; break;
-    case WM_ENDSESSION: h = &CVdAgentMain::OnEndSession; break;
-    case WM_DESTROY: h = &CVdAgentMain::OnDestroy; break;
-    case WM_WTSSESSION_CHANGE: h = &CVdAgentMain::OnSessionChange; break;
-    case WM_COMMAND: h = &CVdAgentMain::OnCommand; break;
-    default: return FALSE;
+    case core::WM_VD_READY:
+      h = &CVdAgentMain::OnReady;
+      break;
+    case WM_QUERYENDSESSION:
+      h = &CVdAgentMain::OnQueryEndSession;
+      break;
+    case WM_ENDSESSION:
+      h = &CVdAgentMain::OnEndSession;
+      break;
+    case WM_DESTROY:
+      h = &CVdAgentMain::OnDestroy;
+      break;
+    case WM_WTSSESSION_CHANGE:
+      h = &CVdAgentMain::OnSessionChange;
+      break;
+    case WM_COMMAND:
+      h = &CVdAgentMain::OnCommand;
+      break;
+    default:
+      return FALSE;
   }
   w.SetMsgHandled(TRUE);
   r = (w.*h)(m, wp, lp);
@@ -73,8 +86,7 @@ LRESULT CVdAgentMain::OnCreate(UINT, WPARAM, LPARAM) {
   if (plat.Sessions().WTSRegisterSessionNotification(m_hWnd, NOTIFY_FOR_THIS_SESSION)) {
     m_sessionNotificationRegistered = true;
   } else {
-    ts.Result("WTSRegisterSessionNotification",
-              HRESULT_FROM_WIN32(plat.Kernel().GetLastError()));
+    ts.Result("WTSRegisterSessionNotification", HRESULT_FROM_WIN32(plat.Kernel().GetLastError()));
   }
   // The fingerprint handler and the tray icon see WM_CREATE next.
   SetMsgHandled(FALSE);
@@ -155,7 +167,8 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
     case core::ID_HIDE_TRAY_ICON: {
       VDTraceNS::CScope ts("CVdAgentMain::OnHideTrayIcon");
       core::FocusTaskbar(m_process);
-      CKwAppSettings(m_process.Platform()).Set(SettingNames::KwAppSettings::kShowTaskbarIcon, false);
+      CKwAppSettings(m_process.Platform())
+          .Set(SettingNames::KwAppSettings::kShowTaskbarIcon, false);
       return 0;
     }
     case core::ID_OPEN_CONSOLE: {

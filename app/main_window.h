@@ -13,6 +13,8 @@
 #include "auth/fingerprint_handler.h"
 #include "core/agent_process.h"
 #include "core/dashboard_notify_receiver.h"
+#include "core/exception_safe_window.h"
+#include "core/handler_chain.h"
 #include "core/keyboard_handler.h"
 #include "core/message_map.h"
 #include "core/messages.h"
@@ -24,28 +26,6 @@
 #include "policy/user_session_handler.h"
 #include "policy/ux_handler.h"
 #include "tray/tray_icon_handler.h"
-
-namespace core {
-
-// One stage of the chain: a mixin's message map, or one of the window's own maps.
-template <class Mixin>
-struct Stage {
-  template <class W>
-  static BOOL Route(W& w, HWND h, UINT m, WPARAM wp, LPARAM lp, LRESULT& r) {
-    return static_cast<Mixin&>(w).Mixin::ProcessHandlerMessage(h, m, wp, lp, r);
-  }
-};
-
-// The stages in order; the first that consumes a message ends its trip.
-template <class... Stages>
-struct Chain {
-  template <class W>
-  static BOOL Route(W& w, HWND h, UINT m, WPARAM wp, LPARAM lp, LRESULT& r) {
-    return (... || Stages::Route(w, h, m, wp, lp, r));
-  }
-};
-
-}  // namespace core
 
 class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
                      public CDashBoardNotifyReceiver<CVdAgentMain>,
@@ -75,19 +55,19 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // The order in which every message meets the handlers. It is not the order of the bases:
   // the hotkey is registered and the readers subscribed before the start-up sequence sees
   // ready, and the window's own ready runs after every mixin's.
-  using HandlerChain = core::Chain<OwnCreate,                                    // (1)
+  using HandlerChain = core::Chain<OwnCreate,                                            // (1)
                                    core::Stage<CDashBoardNotifyReceiver<CVdAgentMain>>,  // (2)
-                                   core::Stage<CKeyboardHandler<CVdAgentMain>>,     // (3)
-                                   core::Stage<CFingerprintHandler<CVdAgentMain>>,  // (4)
-                                   core::Stage<CCardHandler<CVdAgentMain>>,         // (5)
-                                   core::Stage<CKwsHandler<CVdAgentMain>>,          // (6)
-                                   core::Stage<CUserSessionHandler<CVdAgentMain>>,  // (7)
-                                   core::Stage<CKioskHandler<CVdAgentMain>>,        // (8)
-                                   core::Stage<CTrayIconHandler<CVdAgentMain>>,     // (9)
-                                   core::Stage<CPolicyHandler<CVdAgentMain>>,       // (10)
-                                   core::Stage<CUXHandler<CVdAgentMain>>,           // (11)
-                                   core::Stage<CPostTaskHandler<CVdAgentMain>>,     // (12)
-                                   OwnHandlers>;                                  // (13)
+                                   core::Stage<CKeyboardHandler<CVdAgentMain>>,          // (3)
+                                   core::Stage<CFingerprintHandler<CVdAgentMain>>,       // (4)
+                                   core::Stage<CCardHandler<CVdAgentMain>>,              // (5)
+                                   core::Stage<CKwsHandler<CVdAgentMain>>,               // (6)
+                                   core::Stage<CUserSessionHandler<CVdAgentMain>>,       // (7)
+                                   core::Stage<CKioskHandler<CVdAgentMain>>,             // (8)
+                                   core::Stage<CTrayIconHandler<CVdAgentMain>>,          // (9)
+                                   core::Stage<CPolicyHandler<CVdAgentMain>>,            // (10)
+                                   core::Stage<CUXHandler<CVdAgentMain>>,                // (11)
+                                   core::Stage<CPostTaskHandler<CVdAgentMain>>,          // (12)
+                                   OwnHandlers>;                                         // (13)
 
   BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
                             LRESULT& result) override;
@@ -132,30 +112,4 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   bool m_sessionNotificationRegistered = false;
   // "UserDashboardHelpID", read at the first help request.
   std::optional<std::wstring> m_helpId;
-};
-
-// The type actually created: the whole message map runs inside an exception guard, so a
-// failure in any handler is logged once and the window lives on.
-template <class TBase>
-class CExceptionSafeWindow : public TBase {
- public:
-  using TBase::TBase;
-
-  BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                            LRESULT& result) override {
-    try {
-      return TBase::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, result);
-    } catch (const CResultError& e) {
-      VDTraceNS::CScope ts("CExceptionSafeWindow::ProcessWindowMessage");
-      ts.Result("vda::wndproc", e.Result());
-    } catch (const std::exception& e) {
-      VDTraceNS::CScope ts("CExceptionSafeWindow::ProcessWindowMessage");
-      ts.Msg("vda::wndproc: %s", e.what());
-    } catch (...) {
-      VDTraceNS::CScope ts("CExceptionSafeWindow::ProcessWindowMessage");
-      ts.Result("vda::wndproc", E_UNEXPECTED);
-    }
-    result = 0;
-    return FALSE;  // not handled: the message goes to DefWindowProc
-  }
 };

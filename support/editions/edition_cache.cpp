@@ -1,4 +1,4 @@
-#include "policy/edition_cache.h"
+#include "support/editions/edition_cache.h"
 
 #include <cwctype>
 

@@ -1,4 +1,4 @@
-#include "auth/vdfp_api.h"
+#include "support/vdfp/vdfp_api.h"
 
 #include "support/trace/trace.h"
 

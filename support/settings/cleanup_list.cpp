@@ -1,4 +1,4 @@
-#include "support/cleanup_list.h"
+#include "support/settings/cleanup_list.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "core/launch_app.h"
+#include "launch/launch_app.h"
 
 #include <vector>
 
-#include "policy/editions.h"
+#include "support/editions/editions.h"
 #include "support/settings/settings_section.h"
 #include "support/trace/trace.h"
 
@@ -52,12 +52,12 @@ std::wstring GetProcessName(core::CAgentProcess& process, int appId) {
     case Agent:
       return kAgent;
     case Console:
-      if (EDITIONS::IsInstalled(process, EDITIONS::kLumeraMobileEnrollment))
+      if (EDITIONS::IsInstalled(process.Editions(), EDITIONS::kLumeraMobileEnrollment))
         return kMobileEnrollmentConsole;
-      if (EDITIONS::IsLumeraFamilyInstalled(process) ||
-          EDITIONS::IsLumeraADFamilyInstalled(process))
+      if (EDITIONS::IsLumeraFamilyInstalled(process.Editions()) ||
+          EDITIONS::IsLumeraADFamilyInstalled(process.Editions()))
         return kLumeraConsole;
-      if (EDITIONS::IsInstalled(process, EDITIONS::kOemlineSecurityManager))
+      if (EDITIONS::IsInstalled(process.Editions(), EDITIONS::kOemlineSecurityManager))
         return IsAppInstalled(process, kOemClientConsole) ? kOemClientConsole : kOemConsole;
       return L"";
     default:

@@ -1,7 +1,7 @@
 // The authentication client library's contract (VDFPApi.dll, dialogs in VDFPApiUI.dll): entry
-// point signatures, handles, records, codes. Shared by the agent's binding (auth/vdfp_api.h)
-// and by the stand-in library (standins/vdfpapi), so both build the same layouts; plain C
-// types only.
+// point signatures, handles, records, codes. Shared by the agent's binding
+// (support/vdfp/vdfp_api.h) and by the stand-in library (standins/vdfpapi), so both build the same
+// layouts; plain C types only.
 //
 // Conventions of the library:
 // - Every entry point returns an HRESULT, except the two buffer functions.
