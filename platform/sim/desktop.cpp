@@ -15,6 +15,16 @@ void Desktop::RecordLocked(DWORD sessionId, std::wstring kind, std::wstring text
       DesktopEvent{m_machine.GetClock().NowMs(), sessionId, std::move(kind), std::move(text)});
 }
 
+void Desktop::SetDialogUser(DialogUser user) {
+  std::lock_guard lk(m_mu);
+  m_dialogUser = std::move(user);
+}
+
+Desktop::DialogUser Desktop::GetDialogUser() const {
+  std::lock_guard lk(m_mu);
+  return m_dialogUser;
+}
+
 void Desktop::Record(DWORD sessionId, std::wstring kind, std::wstring text) {
   std::lock_guard lk(m_mu);
   RecordLocked(sessionId, std::move(kind), std::move(text));

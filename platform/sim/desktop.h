@@ -10,6 +10,7 @@
 // balloons, sounds, launched programs).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -67,6 +68,15 @@ class Desktop {
   HWND Foreground(DWORD sessionId) const;
   HWND Focus(DWORD sessionId) const;
 
+  // ---- The user at a message box ----
+  // While a message box is up its owner and the rest of the program stay alive; the user
+  // (a test) may act then and answers with the button pressed. Without one, every box is
+  // answered IDOK at once. Called on the thread that shows the box, no lock held.
+  using DialogUser =
+      std::function<int(HWND owner, const std::wstring& caption, const std::wstring& text)>;
+  void SetDialogUser(DialogUser user);
+  DialogUser GetDialogUser() const;
+
   // ---- Shell of a session (forwarded to the session manager) ----
   bool StartShell(DWORD sessionId);
   bool RestartShell(DWORD sessionId);
@@ -94,6 +104,7 @@ class Desktop {
   mutable std::mutex m_mu;  // a leaf: nothing is called while it is held
   std::map<DWORD, PerSession> m_sessions;
   std::vector<DesktopEvent> m_events;
+  DialogUser m_dialogUser;
 };
 
 }  // namespace sim

@@ -144,11 +144,12 @@ int ProcessUi::GetSystemMetrics(int nIndex) {
   }
 }
 
-int ProcessUi::MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT) {
+int ProcessUi::MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT) {
   Machine& m = m_process.GetMachine();
-  m.GetDesktop().Record(
-      m_process.SessionId(), L"dialog",
-      std::wstring(lpCaption ? lpCaption : L"Error") + L": " + (lpText ? lpText : L""));
+  const std::wstring caption = lpCaption ? lpCaption : L"Error";
+  const std::wstring text = lpText ? lpText : L"";
+  m.GetDesktop().Record(m_process.SessionId(), L"dialog", caption + L": " + text);
+  if (auto user = m.GetDesktop().GetDialogUser()) return user(hWnd, caption, text);
   return IDOK;
 }
 

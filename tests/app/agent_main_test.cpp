@@ -12,8 +12,8 @@
 #include "platform/sim/process.h"
 #include "platform/sim/process_shell.h"
 #include "platform/sim/registry_store.h"
-#include "platform/sim/window_manager.h"
 #include "platform/sim/session_manager.h"
+#include "platform/sim/window_manager.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
@@ -104,11 +104,31 @@ TEST_F(EntryTest, ShowAboutShowsTheBoxOnlyWhenTheLibraryStarts) {
   EXPECT_TRUE(machine.GetDesktop().Texts(1, L"dialog").empty());
 
   auto vdfp = vdfp_standin::InstallVdfpApi(machine);
-  machine.Files().SetFileVersion(L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe", {5, 2, 0, 100});
+  machine.Files().SetFileVersion(L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe",
+                                 {5, 2, 0, 100});
   EXPECT_EQ(Run(L"-showabout"), 0);
-  EXPECT_EQ(machine.GetDesktop().Texts(1, L"dialog"),
-            (std::vector<std::wstring>{L"About Veridane Agent: Veridane Agent\nVersion 5.2.0.100"}));
+  EXPECT_EQ(
+      machine.GetDesktop().Texts(1, L"dialog"),
+      (std::vector<std::wstring>{L"About Veridane Agent: Veridane Agent\nVersion 5.2.0.100"}));
   EXPECT_EQ(AgentWindows(), 0u);
+}
+
+TEST_F(EntryTest, TheAboutBoxsInvisibleOwnerAnswersAsAnyTopLevelWindowWhileTheBoxIsUp) {
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  HWND seenOwner = nullptr;
+  LRESULT queryEndSession = -1;
+  machine.GetDesktop().SetDialogUser([&](HWND owner, const std::wstring&, const std::wstring&) {
+    seenOwner = owner;
+    auto* p = sim::CurrentProcess();
+    // Windows asks every top-level window before the session ends; a 0 would hold it up.
+    queryEndSession = p->Ui().SendMessageW(owner, WM_QUERYENDSESSION, 0, 0);
+    return IDOK;
+  });
+  EXPECT_EQ(Run(L"-ShowAbout"), 0);
+  ASSERT_NE(seenOwner, nullptr);
+  EXPECT_EQ(queryEndSession, TRUE);
+  // Gone with the box, class and all.
+  EXPECT_TRUE(machine.Windows().WindowsOfClass(1, L"VDInvisibleParent").empty());
 }
 
 TEST_F(EntryTest, LastRegisterSwitchDecidesAndNoWizardStays) {
@@ -194,8 +214,8 @@ TEST_F(EntryTest, WithItsLibraryTheAgentBecomesReadyAndRunsUntilItsWindowCloses)
 TEST_F(EntryTest, AMissingLibraryEntryPointIsLoggedAndTheAgentEndsInOrder) {
   vdfp_standin::SimInstallOptions options;
   options.missingExports = {"VDFPInit"};
-  auto vdfp = vdfp_standin::InstallVdfpApi(machine, vdfp_standin::VdfpDescription::Default(),
-                                           options);
+  auto vdfp =
+      vdfp_standin::InstallVdfpApi(machine, vdfp_standin::VdfpDescription::Default(), options);
   EXPECT_EQ(Run(L""), 0);
   bool logged = false;
   for (const auto& t : sink.Texts('U'))
