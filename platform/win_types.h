@@ -59,6 +59,7 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 using LPWSTR = wchar_t*;
 using LPCWSTR = const wchar_t*;
+using LPCWCH = const wchar_t*;
 using HANDLE = void*;
 using PHANDLE = HANDLE*;
 
@@ -312,6 +313,11 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define WT_EXECUTEINWAITTHREAD 0x00000004u
 #define WT_EXECUTEONLYONCE 0x00000008u
 #define WT_EXECUTELONGFUNCTION 0x00000010u
+
+// ---- Strings ------------------------------------------------------------------------------
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
 
 // ---- Files --------------------------------------------------------------------------------
 #define GENERIC_READ 0x80000000u
