@@ -44,11 +44,13 @@ def main():
     out.write("// edit. Pairs of (unit, its upper case), sorted by unit.\n")
     out.write('#include "platform/sim/upcase_table.h"\n\n')
     out.write("namespace sim::text {\n\n")
+    out.write("// clang-format off\n")
     out.write("const UpcasePair kUpcasePairs[] = {\n")
     for i in range(0, len(table), 6):
         row = ", ".join("{0x%04X, 0x%04X}" % p for p in table[i:i + 6])
         out.write("    %s,\n" % row)
-    out.write("};\n\n")
+    out.write("};\n")
+    out.write("// clang-format on\n\n")
     out.write("const std::size_t kUpcasePairCount = sizeof(kUpcasePairs) / sizeof(kUpcasePairs[0]);\n\n")
     out.write("}  // namespace sim::text\n")
 

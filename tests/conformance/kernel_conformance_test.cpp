@@ -161,8 +161,9 @@ constexpr OrdinalRow kOrdinalRows[] = {
      TRUE, CSTR_GREATER_THAN, "final sigma keeps its own value"},
     {L"\u00B5s", L"\u039CS", TRUE, CSTR_LESS_THAN, "micro sign is no mu"},
     {L"\u0131d", L"ID", TRUE, CSTR_GREATER_THAN, "dotless i is no I"},
-    {L"\u042E\u043B\u0438\u044F \u0401\u0436\u0438\u043A", L"\u044E\u041B\u0418\u042F \u0451\u0416\u0418\u041A",
-     TRUE, CSTR_EQUAL, "Cyrillic, yo included"},
+    {L"\u042E\u043B\u0438\u044F \u0401\u0436\u0438\u043A",
+     L"\u044E\u041B\u0418\u042F \u0451\u0416\u0418\u041A", TRUE, CSTR_EQUAL,
+     "Cyrillic, yo included"},
     {L"\u0410nna", L"ANNA", TRUE, CSTR_GREATER_THAN, "Cyrillic A is no Latin A"},
     {L"\u10DC\u10D8\u10DC\u10DD", L"\u1C9C\u1C98\u1C9C\u1C9D", TRUE, CSTR_EQUAL,
      "Georgian Mkhedruli and Mtavruli"},
@@ -175,10 +176,14 @@ constexpr OrdinalRow kOrdinalRows[] = {
 
 const char* CstrName(int r) {
   switch (r) {
-    case CSTR_LESS_THAN: return "CSTR_LESS_THAN";
-    case CSTR_EQUAL: return "CSTR_EQUAL";
-    case CSTR_GREATER_THAN: return "CSTR_GREATER_THAN";
-    default: return "0 (failed)";
+    case CSTR_LESS_THAN:
+      return "CSTR_LESS_THAN";
+    case CSTR_EQUAL:
+      return "CSTR_EQUAL";
+    case CSTR_GREATER_THAN:
+      return "CSTR_GREATER_THAN";
+    default:
+      return "0 (failed)";
   }
 }
 
