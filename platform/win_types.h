@@ -382,6 +382,12 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+#define QS_POSTMESSAGE 0x0008u
+#define QS_TIMER 0x0010u
+#define QS_SENDMESSAGE 0x0040u
+#define QS_ALLPOSTMESSAGE 0x0100u
+#define QS_ALLINPUT 0x04FFu
+#define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
