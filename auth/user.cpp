@@ -1,7 +1,6 @@
 #include "auth/user.h"
 
 #include <cwchar>
-#include <cwctype>
 #include <utility>
 #include <vector>
 
@@ -13,12 +12,11 @@
 
 namespace {
 
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i])))
-      return false;
-  return true;
+// As Windows matches account names and SIDs: ordinal, case folded over all of UTF-16, so
+// "Jürgen" and "JÜRGEN" are one user whatever the locale.
+bool EqualsNoCase(platform::IKernel& kernel, const std::wstring& a, const std::wstring& b) {
+  return kernel.CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                     static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 constexpr const wchar_t* kKioskSessionKeyFormat = L"SOFTWARE\\Veridane\\Kiosk\\Session\\%u";
@@ -85,12 +83,15 @@ std::wstring CUser::ToString() const {
 }
 
 bool CUser::operator!=(const CUser& other) const {
-  if (!m_sSid.empty()) return !EqualsNoCase(m_sSid, other.Sid());
+  // A valid user always has the library, and with it the platform.
+  if (!m_api) return true;
+  platform::IKernel& kernel = m_api->Platform().Kernel();
+  if (!m_sSid.empty()) return !EqualsNoCase(kernel, m_sSid, other.Sid());
   if (HasUsableName()) {
     // Same format first: the right user's name is then wanted in that format, which
     // translates a user known only by SID instead of calling it different.
     if (m_dwNameFormat != other.m_dwNameFormat) return true;
-    return !EqualsNoCase(m_sAccountName, other.AccountName());
+    return !EqualsNoCase(kernel, m_sAccountName, other.AccountName());
   }
   return true;
 }

@@ -46,7 +46,8 @@ class CUser {
 
   // Users differ unless the left one's SID matches the right one's (without case); a left
   // user without SID compares its name (without case) and format; an invalid left user
-  // differs from everything, itself included.
+  // differs from everything, itself included. "Without case" is Windows' ordinal match
+  // (CompareStringOrdinal ignoring case), in every script.
   bool operator!=(const CUser& other) const;
   bool operator==(const CUser& other) const { return !(*this != other); }
 

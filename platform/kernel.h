@@ -81,6 +81,14 @@ class IKernel {
   virtual BOOL GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) = 0;
   virtual DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) = 0;
 
+  // ---- Strings ----
+  // Compares UTF-16 unit by unit, as Windows compares account names, SIDs and object
+  // names; bIgnoreCase folds through the system's fixed upper-case table, whatever the
+  // locale. A negative count reads up to the terminating zero. CSTR_LESS_THAN, CSTR_EQUAL
+  // or CSTR_GREATER_THAN; 0 with ERROR_INVALID_PARAMETER for a null string.
+  virtual int CompareStringOrdinal(LPCWCH lpString1, int cchCount1, LPCWCH lpString2, int cchCount2,
+                                   BOOL bIgnoreCase) = 0;
+
   // ---- Files and folders ----
   virtual HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                              LPSECURITY_ATTRIBUTES lpSecurityAttributes,

@@ -66,6 +66,15 @@ class IUi {
   virtual void PostQuitMessage(int nExitCode) = 0;
   // The same name (case-insensitive) gives the same value machine-wide, 0xC000..0xFFFF.
   virtual UINT RegisterWindowMessageW(LPCWSTR lpString) = 0;
+  // Waits for the object (or for nothing, nCount 0) or for input of the kinds in
+  // dwWakeMask (QS_SENDMESSAGE, QS_POSTMESSAGE, QS_TIMER, QS_ALLINPUT): WAIT_OBJECT_0 when
+  // the object is signalled (and taken, as any wait takes it), WAIT_OBJECT_0 + nCount when
+  // such input waits for the calling thread, WAIT_TIMEOUT, or WAIT_FAILED. It dispatches
+  // nothing itself: a PeekMessageW afterwards runs the sent messages. The simulated machine
+  // waits on at most one object and never with fWaitAll (ERROR_INVALID_PARAMETER), and
+  // reports input that waits, not only input that is new since the last look.
+  virtual DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
+                                          DWORD dwMilliseconds, DWORD dwWakeMask) = 0;
   // Lets a message through the privilege-isolation filter (looked up at run time; absent
   // on old systems, then FALSE with no effect).
   virtual BOOL ChangeWindowMessageFilter(UINT message, DWORD dwFlag) = 0;

@@ -59,6 +59,7 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 using LPWSTR = wchar_t*;
 using LPCWSTR = const wchar_t*;
+using LPCWCH = const wchar_t*;
 using HANDLE = void*;
 using PHANDLE = HANDLE*;
 
@@ -313,6 +314,11 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define WT_EXECUTEONLYONCE 0x00000008u
 #define WT_EXECUTELONGFUNCTION 0x00000010u
 
+// ---- Strings ------------------------------------------------------------------------------
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+
 // ---- Files --------------------------------------------------------------------------------
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -376,6 +382,12 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+#define QS_POSTMESSAGE 0x0008u
+#define QS_TIMER 0x0010u
+#define QS_SENDMESSAGE 0x0040u
+#define QS_ALLPOSTMESSAGE 0x0100u
+#define QS_ALLINPUT 0x04FFu
+#define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5

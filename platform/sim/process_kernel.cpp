@@ -434,6 +434,17 @@ std::wstring ProcessKernel::Expand(const std::wstring& s) const {
   return out;
 }
 
+int ProcessKernel::CompareStringOrdinal(LPCWCH lpString1, int cchCount1, LPCWCH lpString2,
+                                        int cchCount2, BOOL bIgnoreCase) {
+  if (!lpString1 || !lpString2) return Fail(ERROR_INVALID_PARAMETER, 0);
+  const std::wstring_view a =
+      cchCount1 < 0 ? std::wstring_view(lpString1) : std::wstring_view(lpString1, cchCount1);
+  const std::wstring_view b =
+      cchCount2 < 0 ? std::wstring_view(lpString2) : std::wstring_view(lpString2, cchCount2);
+  const int order = text::CompareOrdinal(a, b, bIgnoreCase != FALSE);
+  return order < 0 ? CSTR_LESS_THAN : order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
+}
+
 DWORD ProcessKernel::ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) {
   if (!lpSrc) return Fail(ERROR_INVALID_PARAMETER, DWORD{0});
   const std::wstring expanded = Expand(lpSrc);

@@ -1,6 +1,8 @@
 #include "platform/sim/process_ui.h"
 
 #include "platform/sim/desktop.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/object_manager.h"
 #include "platform/sim/session_manager.h"
 
 namespace sim {
@@ -93,6 +95,23 @@ LRESULT ProcessUi::SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARA
                                        UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult) {
   return m_wm.SendMessageTimeoutW(Caller(), hWnd, Msg, wParam, lParam, fuFlags, uTimeout,
                                   lpdwResult);
+}
+
+DWORD ProcessUi::MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
+                                           DWORD dwMilliseconds, DWORD dwWakeMask) {
+  if (nCount > 1 || (nCount == 1 && !pHandles) || fWaitAll) {
+    m_process.GetMachine().LastError() = ERROR_INVALID_PARAMETER;
+    return WAIT_FAILED;
+  }
+  std::shared_ptr<KernelObject> object;
+  if (nCount == 1) {
+    object = m_process.GetMachine().Objects().Lookup(m_process.Pid(), pHandles[0]);
+    if (!object) {
+      m_process.GetMachine().LastError() = ERROR_INVALID_HANDLE;
+      return WAIT_FAILED;
+    }
+  }
+  return m_wm.MsgWait(std::move(object), dwMilliseconds, dwWakeMask);
 }
 
 BOOL ProcessUi::GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {

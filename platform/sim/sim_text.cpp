@@ -1,6 +1,9 @@
 #include "platform/sim/sim_text.h"
 
+#include <algorithm>
 #include <cwctype>
+
+#include "platform/sim/upcase_table.h"
 
 namespace sim::text {
 
@@ -39,6 +42,44 @@ bool IEquals(std::wstring_view a, std::wstring_view b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldUpper(a[i]) != FoldUpper(b[i])) return false;
   return true;
+}
+
+char16_t OrdinalUpper(char16_t unit) {
+  const UpcasePair* end = kUpcasePairs + kUpcasePairCount;
+  const UpcasePair* it = std::lower_bound(
+      kUpcasePairs, end, unit, [](const UpcasePair& p, char16_t u) { return p.unit < u; });
+  return it != end && it->unit == unit ? it->upper : unit;
+}
+
+namespace {
+
+// The host's wchar_t holds a whole code point; Windows compares UTF-16 units.
+std::u16string Utf16(std::wstring_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (wchar_t wc : s) {
+    const auto c = static_cast<char32_t>(wc);
+    if (c > 0xFFFF && c <= 0x10FFFF) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int CompareOrdinal(std::wstring_view a, std::wstring_view b, bool ignoreCase) {
+  const std::u16string x = Utf16(a), y = Utf16(b);
+  const size_t n = std::min(x.size(), y.size());
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t cx = ignoreCase ? OrdinalUpper(x[i]) : x[i];
+    const char16_t cy = ignoreCase ? OrdinalUpper(y[i]) : y[i];
+    if (cx != cy) return cx < cy ? -1 : 1;
+  }
+  return x.size() == y.size() ? 0 : x.size() < y.size() ? -1 : 1;
 }
 
 std::string ToUtf8(std::wstring_view s) {

@@ -11,7 +11,9 @@
 // Sleep (it then waits on the virtual clock like everyone else). A thread that is not a
 // pool worker counts as busy from the moment a signal or a time-out ends its blocking
 // platform wait until it blocks in one again or ends: so a watcher thread that a registry
-// change wakes has done its work (posted its message, re-armed) when WaitIdle returns.
+// change wakes has done its work (posted its message, re-armed) when WaitIdle returns. The
+// platform waits are the kernel's waits and Sleep, and MsgWaitForMultipleObjects. A thread
+// that has started but not yet blocked is not seen at all.
 // WaitIdle never waits for the calling thread itself.
 //
 // Waiting for a running callback (UnregisterWaitEx or DeleteTimerQueueTimer with

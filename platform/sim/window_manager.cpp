@@ -6,8 +6,10 @@
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/object_manager.h"
 #include "platform/sim/process.h"
 #include "platform/sim/session_manager.h"
+#include "platform/sim/thread_pool.h"
 
 namespace sim {
 
@@ -987,6 +989,87 @@ BOOL WindowManager::GetMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, 
     --q->waiting;
     driverIdle = false;  // something happened: the driver gets another turn
   }
+}
+
+bool WindowManager::HasInputLocked(const ThreadQueue& q, DWORD wakeMask) const {
+  if ((wakeMask & QS_SENDMESSAGE) && !q.sent.empty()) return true;
+  if ((wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) && (!q.posted.empty() || q.quit))
+    return true;
+  if (wakeMask & QS_TIMER) {
+    for (const auto& [key, t] : m_timers)
+      if (t->tid == q.tid && t->pending) return true;
+  }
+  return false;
+}
+
+DWORD WindowManager::MsgWait(std::shared_ptr<KernelObject> object, DWORD timeoutMs,
+                             DWORD wakeMask) {
+  ObjectManager& objects = m_machine.Objects();
+  ThreadPool& pool = m_machine.Pool();
+  const DWORD tid = Tid();
+  const DWORD inputReady = object ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard lk(m_mu);
+    q = QueueLocked(tid);
+  }
+  auto inputWaits = [&] {
+    std::lock_guard lk(m_mu);
+    return HasInputLocked(*q, wakeMask);
+  };
+  // Never under our lock: the object manager calls back into it (below).
+  if (object && objects.TryAcquire(object, tid)) return WAIT_OBJECT_0;
+  if (inputWaits()) return inputReady;
+  if (timeoutMs == 0) return WAIT_TIMEOUT;
+
+  if (timeoutMs != INFINITE && !pool.IsWorkerThread()) {
+    // This thread drives the clock, as a finite kernel wait does: one due item at a time.
+    Clock& clock = m_machine.GetClock();
+    const ULONGLONG deadline = clock.NowMs() + timeoutMs;
+    for (;;) {
+      const ULONGLONG now = clock.NowMs();
+      if (now >= deadline) return WAIT_TIMEOUT;
+      const auto next = clock.NextDue();
+      clock.AdvanceTo(next && *next < deadline ? std::max(*next, now) : deadline);
+      if (object && objects.TryAcquire(object, tid)) return WAIT_OBJECT_0;
+      if (inputWaits()) return inputReady;
+    }
+  }
+
+  // Block until the object (or the time-out, on whoever moves the clock) ends the armed
+  // wait, or the queue changes. Like a kernel wait, the thread counts as idle meanwhile
+  // and busy again from the moment the object wakes it.
+  const auto self = std::this_thread::get_id();
+  auto blocked = std::make_shared<bool>(false);  // under the object manager's lock
+  auto ended = std::make_shared<bool>(false);    // under ours
+  std::weak_ptr<ThreadQueue> weakQueue = q;
+  auto w = objects.ArmWait(
+      object, tid, timeoutMs,
+      [this, &pool, self, blocked, ended, weakQueue](bool) {
+        if (*blocked) pool.MarkWoken(self);
+        // The object manager's lock is held here, so ours is taken after it, and the
+        // object manager is never called with ours held.
+        std::lock_guard lk(m_mu);
+        *ended = true;
+        if (auto queue = weakQueue.lock()) queue->Changed();
+      },
+      [&pool, blocked] {
+        *blocked = true;
+        pool.MarkBlocking();
+      });
+  bool input = false;
+  {
+    Lock lk(m_mu);
+    ++q->waiting;
+    q->cv.wait(lk, [&] { return *ended || (input = HasInputLocked(*q, wakeMask)); });
+    --q->waiting;
+  }
+  // Input won unless the wait ended meanwhile: then the object (or the time-out) answers.
+  if (input && objects.CancelWait(w)) {
+    if (*blocked) pool.MarkWoken(self);
+    return inputReady;
+  }
+  return w->timedOut ? WAIT_TIMEOUT : WAIT_OBJECT_0;
 }
 
 BOOL WindowManager::PeekMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max,

@@ -35,6 +35,7 @@
 namespace sim {
 
 class Machine;
+class KernelObject;
 
 // Who calls a process-level operation: its process and session (the sim itself is pid 0).
 struct UiCaller {
@@ -111,6 +112,9 @@ class WindowManager {
   LRESULT SendMessageTimeoutW(const UiCaller& c, HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT flags,
                               UINT timeoutMs, PDWORD_PTR result);
   BOOL GetMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max);
+  // MsgWaitForMultipleObjects on one object (null: none). WAIT_OBJECT_0 when the object
+  // was taken, WAIT_OBJECT_0 + 1 (+ 0 without an object) when input of the mask waits.
+  DWORD MsgWait(std::shared_ptr<KernelObject> object, DWORD timeoutMs, DWORD wakeMask);
   BOOL PeekMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max, UINT remove);
   LRESULT DispatchMessageW(const MSG* msg);
   void PostQuitMessage(int exitCode);
@@ -214,6 +218,8 @@ class WindowManager {
   // Takes the next message for the queue under the filter. Sent messages are not taken
   // here: the caller runs those first. Lock held.
   Fetched FetchLocked(ThreadQueue& q, HWND filter, UINT min, UINT max, bool remove, MSG* out);
+  // Input of the kinds in a QS_ mask waits for the queue's thread. Lock held.
+  bool HasInputLocked(const ThreadQueue& q, DWORD wakeMask) const;
   // Runs sent messages until none is left; true when any ran. Re-locks.
   bool RunSentLocked(ThreadQueue& q, Lock& lk);
   // Dispatch of a fetched posted or timer message (no lock held).

@@ -95,6 +95,11 @@ DWORD CWin32Kernel::ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD
   return ::ExpandEnvironmentStringsW(lpSrc, lpDst, nSize);
 }
 
+int CWin32Kernel::CompareStringOrdinal(LPCWCH lpString1, int cchCount1, LPCWCH lpString2,
+                                       int cchCount2, BOOL bIgnoreCase) {
+  return ::CompareStringOrdinal(lpString1, cchCount1, lpString2, cchCount2, bIgnoreCase);
+}
+
 HANDLE CWin32Kernel::CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                  LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                  DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,

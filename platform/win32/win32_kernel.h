@@ -43,6 +43,8 @@ class CWin32Kernel final : public IKernel {
   BOOL GetVersionExW(OSVERSIONINFOEXW* lpVersionInformation) override;
   BOOL GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) override;
   DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) override;
+  int CompareStringOrdinal(LPCWCH lpString1, int cchCount1, LPCWCH lpString2, int cchCount2,
+                           BOOL bIgnoreCase) override;
   HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) override;

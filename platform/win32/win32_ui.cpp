@@ -57,6 +57,11 @@ BOOL CWin32Ui::PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return ::PostMessageW(hWnd, Msg, wParam, lParam);
 }
 
+DWORD CWin32Ui::MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
+                                          DWORD dwMilliseconds, DWORD dwWakeMask) {
+  return ::MsgWaitForMultipleObjects(nCount, pHandles, fWaitAll, dwMilliseconds, dwWakeMask);
+}
+
 BOOL CWin32Ui::PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return ::PostThreadMessageW(idThread, Msg, wParam, lParam);
 }

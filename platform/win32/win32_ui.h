@@ -37,6 +37,8 @@ class CWin32Ui final : public IUi {
   LRESULT DispatchMessageW(const MSG* lpMsg) override;
   void PostQuitMessage(int nExitCode) override;
   UINT RegisterWindowMessageW(LPCWSTR lpString) override;
+  DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
+                                  DWORD dwMilliseconds, DWORD dwWakeMask) override;
   BOOL ChangeWindowMessageFilter(UINT message, DWORD dwFlag) override;
   UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) override;
   BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;

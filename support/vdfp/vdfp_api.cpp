@@ -58,7 +58,8 @@ HRESULT WithRecord(T** ppInfo, Call&& call) {
 }  // namespace
 
 CVDFPApi::CVDFPApi(platform::IPlatform& plat)
-    : m_lib(plat, kLibraryName, &CDelayLoadLibrary::SystemDirectoryPath),
+    : m_plat(plat),
+      m_lib(plat, kLibraryName, &CDelayLoadLibrary::SystemDirectoryPath),
       m_dialogs(plat, kDialogLibraryName, &CDelayLoadLibrary::SystemDirectoryPath) {}
 
 HRESULT CVDFPApi::VDFPInit() { return m_lib.Call<PFN_VDFPINIT>("VDFPInit", kInit); }

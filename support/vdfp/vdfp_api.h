@@ -26,6 +26,9 @@ class CVDFPApi {
   CVDFPApi(const CVDFPApi&) = delete;
   CVDFPApi& operator=(const CVDFPApi&) = delete;
 
+  // The process's platform, for the value types that travel with the binding.
+  platform::IPlatform& Platform() const { return m_plat; }
+
   static constexpr const char* kLibraryName = "VDFPApi.dll";
   static constexpr const char* kDialogLibraryName = "VDFPApiUI.dll";
 
@@ -95,6 +98,7 @@ class CVDFPApi {
   static void FreeTokenAuthenticateReply(LPVOID pv) { VDFPProcessHeapFree(pv); }
 
  private:
+  platform::IPlatform& m_plat;
   CDelayLoadLibrary m_lib;
   CDelayLoadLibrary m_dialogs;
 };

@@ -131,6 +131,18 @@ TEST_F(UserTest, WithoutSidsNamesDifferingInCaseAreEqualOnlyInTheSameFormat) {
   EXPECT_TRUE(upper != CUser(m_api, L"VDSIM-PC\\bob", VDFP_NAME_SAM));
 }
 
+TEST_F(UserTest, WithoutSidsNamesBeyondAsciiMatchAsWindowsMatchesThem) {
+  Host().Stop();
+  // A change of case is no change of user, in any script.
+  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\J\u00FCrgen", VDFP_NAME_SAM) ==
+              CUser(m_api, L"vdsim-pc\\J\u00DCRGEN", VDFP_NAME_SAM));
+  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\\u0410\u043B\u0451\u043D\u0430", VDFP_NAME_SAM) ==
+              CUser(m_api, L"VDSIM-PC\\\u0430\u041B\u0401\u041D\u0410", VDFP_NAME_SAM));
+  // Folding is one unit for one unit: a sharp s never matches "SS".
+  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\Stra\u00DFer", VDFP_NAME_SAM) !=
+              CUser(m_api, L"VDSIM-PC\\STRASSER", VDFP_NAME_SAM));
+}
+
 TEST_F(UserTest, NamedUserWithoutSidAsksTheRightUsersNameInItsOwnFormat) {
   Host().Stop();
   const CUser named(m_api, kAliceSam, VDFP_NAME_SAM);  // its SID could not be found

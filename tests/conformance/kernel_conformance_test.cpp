@@ -1,5 +1,6 @@
-// Kernel: session-local and Global\ names, and thread-pool waits.
+// Kernel: session-local and Global\ names, thread-pool waits, ordinal string comparison.
 #include <atomic>
+#include <cwchar>
 #include <string>
 
 #include "tests/conformance/backend.h"
@@ -134,6 +135,82 @@ TEST_F(KernelConformance, PoolWaitTimesOutOnThePlatformClock) {
   EXPECT_EQ(pc.timedOut, 1);
   EXPECT_TRUE(K().UnregisterWaitEx(wait, INVALID_HANDLE_VALUE));
   K().CloseHandle(ev);
+}
+
+// ---- Ordinal comparison, as Windows compares account names and SIDs ----------------------
+
+// One comparison and what Windows answers. Folding is one UTF-16 unit to one unit through
+// the system's table of simple case pairs: letters whose upper case maps back (ÿ/Ÿ, Cyrillic,
+// Georgian) match; ß, final sigma, the micro sign and dotless i keep their own value.
+struct OrdinalRow {
+  const wchar_t* left;
+  const wchar_t* right;
+  BOOL ignoreCase;
+  int expected;
+  const char* why;
+};
+
+constexpr OrdinalRow kOrdinalRows[] = {
+    {L"VDSIM-PC\\J\u00FCrgen", L"VDSIM-PC\\J\u00DCRGEN", TRUE, CSTR_EQUAL, "Latin-1 u umlaut"},
+    {L"\u00FFves", L"\u0178VES", TRUE, CSTR_EQUAL, "y diaeresis folds outside Latin-1"},
+    {L"stra\u00DFe", L"STRASSE", TRUE, CSTR_GREATER_THAN, "sharp s is no SS"},
+    {L"stra\u00DFe", L"STRA\u1E9EE", TRUE, CSTR_LESS_THAN, "nor capital sharp s"},
+    {L"\u03C3\u03AF\u03C3\u03C5\u03C6\u03BF\u03C3", L"\u03A3\u038A\u03A3\u03A5\u03A6\u039F\u03A3",
+     TRUE, CSTR_EQUAL, "Greek, sigma and accented iota"},
+    {L"\u03C3\u03AF\u03C3\u03C5\u03C6\u03BF\u03C2", L"\u03A3\u038A\u03A3\u03A5\u03A6\u039F\u03A3",
+     TRUE, CSTR_GREATER_THAN, "final sigma keeps its own value"},
+    {L"\u00B5s", L"\u039CS", TRUE, CSTR_LESS_THAN, "micro sign is no mu"},
+    {L"\u0131d", L"ID", TRUE, CSTR_GREATER_THAN, "dotless i is no I"},
+    {L"\u042E\u043B\u0438\u044F \u0401\u0436\u0438\u043A",
+     L"\u044E\u041B\u0418\u042F \u0451\u0416\u0418\u041A", TRUE, CSTR_EQUAL,
+     "Cyrillic, yo included"},
+    {L"\u0410nna", L"ANNA", TRUE, CSTR_GREATER_THAN, "Cyrillic A is no Latin A"},
+    {L"\u10DC\u10D8\u10DC\u10DD", L"\u1C9C\u1C98\u1C9C\u1C9D", TRUE, CSTR_EQUAL,
+     "Georgian Mkhedruli and Mtavruli"},
+    {L"\u2D00\u2D01", L"\u10A0\u10A1", TRUE, CSTR_EQUAL, "Georgian Nuskhuri and Asomtavruli"},
+    {L"\U0001F600", L"\uFF21", TRUE, CSTR_LESS_THAN, "a surrogate orders below U+FF21"},
+    {L"alice", L"ALICE2", TRUE, CSTR_LESS_THAN, "the shorter first"},
+    {L"VDSIM-PC\\J\u00FCrgen", L"VDSIM-PC\\J\u00DCRGEN", FALSE, CSTR_GREATER_THAN, "case counts"},
+    {L"S-1-5-21-1000", L"s-1-5-21-1000", TRUE, CSTR_EQUAL, "a SID"},
+};
+
+const char* CstrName(int r) {
+  switch (r) {
+    case CSTR_LESS_THAN:
+      return "CSTR_LESS_THAN";
+    case CSTR_EQUAL:
+      return "CSTR_EQUAL";
+    case CSTR_GREATER_THAN:
+      return "CSTR_GREATER_THAN";
+    default:
+      return "0 (failed)";
+  }
+}
+
+TEST_F(KernelConformance, OrdinalComparisonFoldsCaseAsWindowsDoes) {
+  for (const auto& row : kOrdinalRows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_STREQ(CstrName(K().CompareStringOrdinal(row.left, -1, row.right, -1, row.ignoreCase)),
+                 CstrName(row.expected));
+    // Swapped sides give the mirrored answer.
+    EXPECT_STREQ(CstrName(K().CompareStringOrdinal(row.right, -1, row.left, -1, row.ignoreCase)),
+                 CstrName(4 - row.expected));
+  }
+}
+
+TEST_F(KernelConformance, OrdinalComparisonTakesCountsAndRefusesNullStrings) {
+  // Counted strings may hold zeros and need none at the end.
+  const wchar_t left[] = {L'a', 0, L'b', L'x'};
+  const wchar_t right[] = {L'A', 0, L'B', L'y'};
+  EXPECT_STREQ(CstrName(K().CompareStringOrdinal(left, 3, right, 3, TRUE)), "CSTR_EQUAL");
+  EXPECT_STREQ(CstrName(K().CompareStringOrdinal(left, 4, right, 4, TRUE)), "CSTR_LESS_THAN");
+  EXPECT_STREQ(CstrName(K().CompareStringOrdinal(L"ab", 0, L"", -1, TRUE)), "CSTR_EQUAL");
+  // Any negative count reads up to the terminating zero.
+  EXPECT_STREQ(CstrName(K().CompareStringOrdinal(L"ab", -7, L"AB", -1, TRUE)), "CSTR_EQUAL");
+
+  K().SetLastError(0xCCCC);
+  EXPECT_EQ(K().CompareStringOrdinal(nullptr, 0, L"a", -1, TRUE), 0);
+  EXPECT_EQ(K().GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 }  // namespace

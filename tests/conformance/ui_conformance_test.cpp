@@ -1,6 +1,8 @@
-// User interface: messages across threads, window timers, registered messages and
-// broadcasts, and the workstation lock with its session notification.
+// User interface: messages across threads, waiting for an object or a sent message, window
+// timers, registered messages and broadcasts, and the workstation lock with its session
+// notification.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cwctype>
 #include <memory>
@@ -140,6 +142,45 @@ TEST_F(UiConformance, LockingTheWorkstationNotifiesRegisteredWindows) {
   EXPECT_EQ(change.wp, static_cast<WPARAM>(WTS_SESSION_LOCK));
   EXPECT_EQ(static_cast<DWORD>(change.lp), session);
   EXPECT_TRUE(Plat().Sessions().WTSUnRegisterSessionNotification(w.hwnd()));
+}
+
+TEST_F(UiConformance, MsgWaitEndsForItsObjectOrForAMessageSentToTheThread) {
+  platform::IKernel& k = Plat().Kernel();
+  RecordingWindow w(Plat(), B().Instance());
+  HANDLE ev = k.CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_EQ(Ui().MsgWaitForMultipleObjects(1, &ev, FALSE, 0, QS_SENDMESSAGE),
+            static_cast<DWORD>(WAIT_TIMEOUT));
+  k.SetEvent(ev);
+  EXPECT_EQ(Ui().MsgWaitForMultipleObjects(1, &ev, FALSE, INFINITE, QS_SENDMESSAGE),
+            static_cast<DWORD>(WAIT_OBJECT_0));
+  k.ResetEvent(ev);
+
+  // Another thread sends: the wait ends with WAIT_OBJECT_0 + 1 and dispatches nothing;
+  // a PeekMessageW then runs the message here and answers the sender.
+  std::atomic<bool> answered{false};
+  std::thread sender([&] {
+    Ui().SendMessageW(w.hwnd(), WM_APP + 9, 3, 0);
+    answered = true;
+  });
+  // A safety net against a wait that never wakes for the message: it then ends on the
+  // event, and the checks below fail instead of hanging.
+  std::thread safety([&] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (w.Count(WM_APP + 9) == 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    k.SetEvent(ev);
+  });
+  const DWORD r = Ui().MsgWaitForMultipleObjects(1, &ev, FALSE, INFINITE, QS_SENDMESSAGE);
+  EXPECT_EQ(r, static_cast<DWORD>(WAIT_OBJECT_0 + 1));
+  EXPECT_EQ(w.Count(WM_APP + 9), 0u) << "the wait itself ran the message";
+  MSG msg;
+  Ui().PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  ASSERT_EQ(w.Count(WM_APP + 9), 1u);
+  EXPECT_EQ(w.Of(WM_APP + 9)[0].tid, k.GetCurrentThreadId());
+  sender.join();
+  safety.join();
+  EXPECT_TRUE(answered);
+  k.CloseHandle(ev);
 }
 
 TEST_F(UiConformance, WineStillCannotLockTheWorkstation) {

@@ -563,6 +563,9 @@ class NoTimerKernel : public platform::IKernel {
   DWORD ExpandEnvironmentStringsW(LPCWSTR s, LPWSTR d, DWORD n) override {
     return k.ExpandEnvironmentStringsW(s, d, n);
   }
+  int CompareStringOrdinal(LPCWCH a, int na, LPCWCH b, int nb, BOOL ignoreCase) override {
+    return k.CompareStringOrdinal(a, na, b, nb, ignoreCase);
+  }
   HANDLE CreateFileW(LPCWSTR f, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD fl,
                      HANDLE t) override {
     return k.CreateFileW(f, a, s, sa, c, fl, t);
