@@ -31,6 +31,9 @@ HWND CVdAgentMain::CreateMainWindow() {
 
 BOOL CVdAgentMain::ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
                                         LRESULT& result) {
+  // Sent to the window while it waits for the taskbar inside WM_CREATE: no handler has seen
+  // the creation yet, so DefWindowProc answers.
+  if (m_bWaitingForTaskbar) return FALSE;
   return HandlerChain::Route(*this, hWnd, uMsg, wParam, lParam, result);
 }
 
@@ -79,8 +82,7 @@ LRESULT CVdAgentMain::OnCreate(UINT, WPARAM, LPARAM) {
   core::SetCurrDirToOwnDir(plat);
   plat.Kernel().SetCurrentThreadDescription(L"main");
 
-  // Started before the shell: wait for the taskbar, however long it takes.
-  while (!Ui().FindWindowW(core::kTaskbarClass, nullptr)) plat.Kernel().Sleep(1000);
+  WaitForTaskbar();
 
   Ui().SetForegroundWindow(m_hWnd);
   if (plat.Sessions().WTSRegisterSessionNotification(m_hWnd, NOTIFY_FOR_THIS_SESSION)) {
@@ -91,6 +93,21 @@ LRESULT CVdAgentMain::OnCreate(UINT, WPARAM, LPARAM) {
   // The fingerprint handler and the tray icon see WM_CREATE next.
   SetMsgHandled(FALSE);
   return 0;
+}
+
+void CVdAgentMain::WaitForTaskbar() {
+  // Started before the shell: wait for the taskbar, however long it takes, in one-second
+  // steps. Messages other programs send meanwhile are answered (a broadcast sent to every
+  // top-level window would otherwise hang until the shell comes); posted ones wait for the
+  // message loop.
+  m_bWaitingForTaskbar = true;
+  while (!Ui().FindWindowW(core::kTaskbarClass, nullptr)) {
+    if (Ui().MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
+      MSG msg;
+      Ui().PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+  m_bWaitingForTaskbar = false;
 }
 
 LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {

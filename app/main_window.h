@@ -107,9 +107,13 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   void OnInboundMessage(BYTE code);
 
  private:
+  void WaitForTaskbar();
+
   core::CAgentProcess& m_process;
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;
+  // Inside WM_CREATE, until the taskbar exists.
+  bool m_bWaitingForTaskbar = false;
   // "UserDashboardHelpID", read at the first help request.
   std::optional<std::wstring> m_helpId;
 };
