@@ -55,10 +55,10 @@ struct Tracer {
     const bool all = sink != nullptr && sinkMode == SinkMode::kRecordAll;
     const DWORD w = settings.word;
     word.store(w, std::memory_order_relaxed);
-    verbosity.store(all ? std::numeric_limits<LONG>::max() : settings.verbosity,
+    verbosity.store(all ? std::numeric_limits<LONG>::max() : settings.filter.verbosity,
                     std::memory_order_relaxed);
     messagesOn.store(all || (w & kSwitchDoProfiling) == 0, std::memory_order_relaxed);
-    const bool open = all || ((w & kSwitchDoTrace) != 0 && settings.componentEnabled);
+    const bool open = all || ((w & kSwitchDoTrace) != 0 && settings.filter.componentEnabled);
     detail::g_gate.open.store(open ? 1 : 0, std::memory_order_relaxed);
   }
 
@@ -178,11 +178,15 @@ void detail::Refresh(DWORD now) {
   Tracer& t = TheTracer();
   platform::IPlatform* p = t.plat.load(std::memory_order_acquire);
   if (p == nullptr) return;
-  const TraceSettings s = ReadTraceSettings(*p, t.module.base);
+  // Only a changed switch word has the verbosity and the component filter read again, and
+  // only then is the lock taken: a refresh that finds the switches as they were costs the
+  // scope that runs it a few registry reads and never waits for a thread that is writing.
+  const DWORD word = ReadTraceSwitchWord(*p);
+  if (word == t.word.load(std::memory_order_relaxed)) return;
   std::lock_guard lk(t.lock);
+  if (t.plat.load(std::memory_order_relaxed) != p) return;
   // Outputs that exist stay: a refresh only changes what gets recorded from now on.
-  if (s == t.settings || t.plat.load(std::memory_order_relaxed) != p) return;
-  t.settings = s;
+  t.settings = {word, ReadTraceFilter(*p, t.module.base)};
   t.Apply();
 }
 

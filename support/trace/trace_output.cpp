@@ -104,20 +104,24 @@ void SeekToEnd(platform::IKernel& kernel, HANDLE file) {
 
 std::string OsLine(const OSVERSIONINFOEXW& v) {
   const bool server = v.wProductType != VER_NT_WORKSTATION;
+  const auto is = [&](DWORD major, DWORD minor) {
+    return v.dwMajorVersion == major && v.dwMinorVersion == minor;
+  };
   const auto atLeast = [&](DWORD major, DWORD minor) {
     return v.dwMajorVersion > major || (v.dwMajorVersion == major && v.dwMinorVersion >= minor);
   };
-  // Newest first, so that a version between two named ones (6.3, 5.2 workstation) gets the
-  // name of the release it extends rather than "UNKNOWN".
+  // The first line that applies, in this order; only 10.0 and the servers from 6.2 and from
+  // 6.0 are ranges. So a 6.1 server is "Windows7", and a version between two named ones (a
+  // 6.3 or 5.2 workstation) is "UNKNOWN" rather than the release before it.
   if (atLeast(10, 0)) return "OS: Windows10";
   if (server && atLeast(6, 2)) return "OS: Server2012";
-  if (atLeast(6, 2)) return "OS: Windows8";
-  if (atLeast(6, 1) && !server) return "OS: Windows7";
+  if (is(6, 2)) return "OS: Windows8";
+  if (is(6, 1)) return "OS: Windows7";
   if (server && atLeast(6, 0)) return "OS: Server2008";
-  if (atLeast(6, 0)) return "OS: WindowsVista";
-  if (server && atLeast(5, 2)) return "OS: Server2003";
-  if (atLeast(5, 1)) return "OS: WindowsXP";
-  if (atLeast(5, 0)) return "OS: Windows2000";
+  if (is(6, 0)) return "OS: WindowsVista";
+  if (is(5, 1)) return "OS: WindowsXP";
+  if (server && is(5, 2)) return "OS: Server2003";
+  if (is(5, 0)) return "OS: Windows2000";
   return Format("OS: UNKNOWN OS(Major:%u Minor:%u)", static_cast<unsigned>(v.dwMajorVersion),
                 static_cast<unsigned>(v.dwMinorVersion));
 }

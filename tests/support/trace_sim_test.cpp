@@ -136,7 +136,7 @@ TEST_F(TraceSimTest, HeaderWithoutProductsOnAServer) {
   const TraceFileContents t = ReadTraceFile(machine.Files().HostPath(kTraceFile));
   ASSERT_TRUE(t.ok) << t.error;
   ASSERT_GE(t.header.size(), 11u);
-  EXPECT_EQ(t.header[3], "OS: Server2008");
+  EXPECT_EQ(t.header[3], "OS: Windows7");  // the 6.1 line comes before "Server2008"
   EXPECT_EQ(t.header[4], "ServicePack: Service Pack 1");
   EXPECT_EQ(t.header[7], "FileVersion: UNKNOWN");
   EXPECT_EQ(t.header[8], "No Printvue products found");
@@ -344,14 +344,30 @@ TEST_F(TraceFilterTest, ComponentsKeyEnablesOnlyTheModulesItLists) {
   EXPECT_TRUE(Records());
 }
 
-TEST_F(TraceFilterTest, FilterChangesApplyAtTheNextRefreshOfARunningAgent) {
+TEST_F(TraceFilterTest, FilterAndVerbosityAreReadAgainOnlyWhenTheSwitchWordChanges) {
   VDTraceNS::CRecordingSink sink(VDTraceNS::SinkMode::kFollowRegistry);
   StartAgent();
-  Work("before");
+  const auto levelOne = [](const char* text) {
+    CScope ts("CAgent::Detail", 1);
+    ts.Msg("%s", text);
+  };
+  levelOne("verbosity 0");
+  Reg().SetDword(kTracing, L"Verbosity", 1);
+  m_machine.AdvanceBy(30000);
+  levelOne("verbosity alone changed");
+  Reg().SetDword(kTracing, L"DoLog", 1);  // with a sink no log file is written
+  m_machine.AdvanceBy(30000);
+  levelOne("switch word changed");
+  EXPECT_EQ(sink.Texts('U'), (std::vector<std::string>{"switch word changed"}));
+
   Reg().SetDword(kTracing + std::wstring(L"\\ComponentsNOT"), L"VdAgent", 1);
   m_machine.AdvanceBy(30000);
-  Work("after");
-  EXPECT_EQ(sink.Texts('U'), (std::vector<std::string>{"before"}));
+  Work("filter alone changed");
+  Reg().SetDword(kTracing, L"DoLog", 0);
+  m_machine.AdvanceBy(30000);
+  Work("switch word changed again");
+  EXPECT_EQ(sink.Texts('U'),
+            (std::vector<std::string>{"switch word changed", "filter alone changed"}));
 }
 
 TEST_F(TraceFilterTest, VerbosityBoundsTheAbsoluteScopeLevel) {
