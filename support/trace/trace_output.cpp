@@ -1,7 +1,9 @@
 #include "support/trace/trace_output.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cwctype>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -165,10 +167,44 @@ std::string BuildTraceHeader(platform::IPlatform& plat, const ModuleNames& exe) 
   return h;
 }
 
+std::wstring TraceFileMutexName(std::wstring_view path) {
+  // FNV-1a over the path without regard to case: a file name may be longer than an object
+  // name can be, and backslashes are not allowed in one.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : path) {
+    hash ^= static_cast<std::uint64_t>(std::towupper(static_cast<wint_t>(c)));
+    hash *= 1099511628211ull;
+  }
+  std::wstring name = L"VdAgent trace file 0000000000000000";
+  for (auto it = name.rbegin(); hash != 0; ++it, hash >>= 4) *it = L"0123456789ABCDEF"[hash & 0xF];
+  return name;
+}
+
 CFileOutput::CFileOutput(platform::IPlatform& plat, const std::wstring& path, bool newFileAlways)
-    : m_kernel(plat.Kernel()), m_file(plat.Kernel()) {
+    : m_kernel(plat.Kernel()), m_writers(plat.Kernel()), m_file(plat.Kernel()) {
+  // Every process of the session that writes this file holds a named mutex made for it, for
+  // as long as its output lives. The name outlives no holder: Windows and the simulated
+  // machine drop it with the last handle, also of a process that died. So a process that
+  // finds the mutex there continues the file ('N'); only the first one recreates it.
+  // Share modes cannot tell this: the file is opened sharing reading and writing so that
+  // the viewer and the other writers can open it at all. The creator owns the mutex until
+  // its header is written, so a newcomer never continues a file that is about to be
+  // truncated under it.
+  m_writers.reset(m_kernel.CreateMutexW(nullptr, TRUE, TraceFileMutexName(path).c_str()));
+  // Without the mutex nobody can tell: keep what is there rather than risk another's records.
+  const bool othersWrite = !m_writers || m_kernel.GetLastError() == ERROR_ALREADY_EXISTS;
+  bool owned = m_writers && !othersWrite;
+  if (m_writers && othersWrite) {
+    const DWORD waited = m_kernel.WaitForSingleObject(m_writers.get(), kStartWaitMs);
+    owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+  Start(plat, path, newFileAlways && !othersWrite);
+  if (owned) m_kernel.ReleaseMutex(m_writers.get());
+}
+
+void CFileOutput::Start(platform::IPlatform& plat, const std::wstring& path, bool recreate) {
   m_file.reset(m_kernel.CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, newFileAlways ? CREATE_ALWAYS : OPEN_ALWAYS,
+                                    nullptr, recreate ? CREATE_ALWAYS : OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!m_file) return;
   if (FileSize(m_kernel, m_file.get()) == 0) {

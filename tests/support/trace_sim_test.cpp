@@ -53,6 +53,12 @@ class TraceSimTest : public ::testing::Test {
     CScope ts("CAgent::Work");
     ts.Msg("%s", text);
   }
+  // A message record written straight to an output, as another process's tracer would.
+  static void WriteMessage(VDTraceNS::CFileOutput& out, const std::string& text) {
+    BYTE rec[VDTraceNS::kRecordHeaderSize + 64];
+    const std::size_t n = VDTraceNS::EncodeRecord(rec, 7, 'U', text);
+    out.Write(rec, n);
+  }
 
   sim::Machine m_machine;
   std::unique_ptr<sim::Process> m_agent;
@@ -197,18 +203,46 @@ TEST_F(TraceSimTest, TwoProcessesContinuingOneFileKeepEachOthersRecords) {
   VDTraceNS::CFileOutput b(*second, kTraceFile, /*newFileAlways=*/false);
   ASSERT_TRUE(a.IsOpen());
   ASSERT_TRUE(b.IsOpen());
-  auto write = [](VDTraceNS::CFileOutput& out, const std::string& text) {
-    BYTE rec[VDTraceNS::kRecordHeaderSize + 64];
-    const std::size_t n = VDTraceNS::EncodeRecord(rec, 7, 'U', text);
-    out.Write(rec, n);
-  };
-  write(a, "a1");
-  write(b, "b1");
-  write(a, "a2");
-  write(b, "b2");
+  WriteMessage(a, "a1");
+  WriteMessage(b, "b1");
+  WriteMessage(a, "a2");
+  WriteMessage(b, "b2");
   const TraceFileContents t = Trace();
   ASSERT_TRUE(t.ok) << t.error;
   EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"a1", "b1", "a2", "b2"}));
+}
+
+TEST_F(TraceSimTest, ASecondProcessContinuesTheFileTheRunningAgentWrites) {
+  // A command process (-OpenConsole), the About box or a refused second instance starts
+  // while the agent traces: with "NewFileAlways" at its default it must not wipe the
+  // agent's records, only mark with 'N' where its own begin.
+  Reg().SetDword(kTracing, L"DoTrace", 1);
+  StartAgent();
+  Work("agent before");
+  m_machine.AdvanceBy(1000);
+  {
+    auto command = m_machine.CreateProcess({});
+    VDTraceNS::CFileOutput out(*command, kTraceFile, /*newFileAlways=*/true);
+    ASSERT_TRUE(out.IsOpen());
+    WriteMessage(out, "command");
+    // The command ends here; the agent goes on.
+  }
+  Work("agent after");
+  StopAgent();
+  TraceFileContents t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;  // a second header would not parse as records
+  EXPECT_EQ(std::count(t.header.begin(), t.header.end(), "trace3"), 1);
+  EXPECT_EQ(t.Types(), "tT>U<NUT>U<");
+  EXPECT_EQ(t.Texts('N'), (std::vector<std::string>{"03-02-2026"}));
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"agent before", "command", "agent after"}));
+
+  // Nobody holds the file any more: the next start recreates it.
+  StartAgent();
+  Work("next run");
+  t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.Types(), "tT>U<");
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"next run"}));
 }
 
 TEST_F(TraceSimTest, SwitchingOffAndOnAgainKeepsWritingTheSameFile) {
