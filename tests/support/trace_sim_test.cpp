@@ -245,6 +245,36 @@ TEST_F(TraceSimTest, ASecondProcessContinuesTheFileTheRunningAgentWrites) {
   EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"next run"}));
 }
 
+TEST_F(TraceSimTest, ScopesAndRecordsKeepTheCallersLastError) {
+  // Code reads GetLastError after opening a scope (CVDFPInit does); the scope's refresh
+  // reads the key and its first record creates the trace and log files, all of which set
+  // the last error on Windows.
+  Reg().SetDword(kTracing, L"DoTrace", 1);
+  Reg().SetDword(kTracing, L"DoLog", 1);
+  StartAgent();
+  platform::IKernel& k = m_agent->Kernel();
+  const auto failedCall = [&] {
+    ASSERT_EQ(k.OpenEventW(SYNCHRONIZE, FALSE, L"No Such Event"), nullptr);
+    ASSERT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  };
+  for (const char* round : {"first scope: refresh, new files", "next refresh, files open"}) {
+    SCOPED_TRACE(round);
+    failedCall();
+    {
+      CScope ts("CVDFPInit::CVDFPInit");
+      EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+      ts.Msg("Error is 0x%X", static_cast<unsigned>(HRESULT_FROM_WIN32(k.GetLastError())));
+      ts.Result("VDFPInit", E_FAIL);
+      EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    m_machine.AdvanceBy(30000);
+  }
+  const TraceFileContents t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"Error is 0x80070002", "Error is 0x80070002"}));
+}
+
 TEST_F(TraceSimTest, SwitchingOffAndOnAgainKeepsWritingTheSameFile) {
   // The output lives as long as the process: a refresh must not recreate the file (and with
   // "NewFileAlways" wipe what was traced before).
