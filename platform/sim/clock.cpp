@@ -23,11 +23,6 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 Clock::Clock(ULONGLONG bootUtcFileTime, LONG localBiasMinutes)
     : m_bootUtc(bootUtcFileTime), m_biasMinutes(localBiasMinutes) {}
 
-ULONGLONG Clock::NowMs() const {
-  std::lock_guard lk(m_mu);
-  return m_now;
-}
-
 ULONGLONG Clock::UtcFileTime() const { return m_bootUtc + NowMs() * kTicksPerMs; }
 
 SYSTEMTIME Clock::UtcSystemTime() const { return FileTimeToSystemTime(UtcFileTime()); }
@@ -77,12 +72,14 @@ void Clock::AdvanceTo(ULONGLONG target, bool pump) {
       settle = m_settle;
       if (!m_items.empty() && m_items.begin()->first.first <= target) {
         auto it = m_items.begin();
-        if (it->first.first > m_now) m_now = it->first.first;
+        if (it->first.first > m_now.load(std::memory_order_relaxed))
+          m_now.store(it->first.first, std::memory_order_release);
         cb = std::move(it->second);
         m_items.erase(it);
         ++m_generation;
       } else {
-        if (target > m_now) m_now = target;
+        if (target > m_now.load(std::memory_order_relaxed))
+          m_now.store(target, std::memory_order_release);
         ++m_generation;
       }
     }

@@ -9,6 +9,7 @@
 //   c.AdvanceTo(c.NowMs() + 2000);   // runs it at +1500, returns at +2000
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -33,7 +34,9 @@ class Clock {
   // localBiasMinutes: UTC = local + bias (Windows' sign convention; UTC+1 is -60).
   Clock(ULONGLONG bootUtcFileTime, LONG localBiasMinutes);
 
-  ULONGLONG NowMs() const;
+  // Reading the time takes no lock (one atomic load), as GetTickCount on Windows reads
+  // shared memory: the tracer's gate and timing code pay for the agent, not the simulation.
+  ULONGLONG NowMs() const { return m_now.load(std::memory_order_acquire); }
   ULONGLONG UtcFileTime() const;
   SYSTEMTIME UtcSystemTime() const;
   SYSTEMTIME LocalSystemTime() const;
@@ -62,7 +65,10 @@ class Clock {
   mutable std::mutex m_mu;
   std::condition_variable m_cv;
   std::recursive_mutex m_advance;
-  ULONGLONG m_now = 0;
+  // Written only under m_mu (time moves as the items and waits under it expect), read
+  // anywhere without it.
+  std::atomic<ULONGLONG> m_now{0};
+  static_assert(std::atomic<ULONGLONG>::is_always_lock_free);
   ULONGLONG m_bootUtc;
   LONG m_biasMinutes;
   uint64_t m_nextId = 1;

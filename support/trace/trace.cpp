@@ -24,6 +24,22 @@ namespace {
 constexpr DWORD kRefreshIntervalMs = 30000;
 constexpr std::size_t kMaxScopeName = 99;
 
+// Keeps the calling thread's last error across the tracer's own registry, file and mutex
+// calls: code reads GetLastError after opening a scope or writing a record (CVDFPInit
+// does), and must get its own failure, not ours.
+class LastErrorKeeper {
+ public:
+  explicit LastErrorKeeper(platform::IKernel& kernel)
+      : m_kernel(kernel), m_saved(kernel.GetLastError()) {}
+  ~LastErrorKeeper() { m_kernel.SetLastError(m_saved); }
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+ private:
+  platform::IKernel& m_kernel;
+  const DWORD m_saved;
+};
+
 struct Tracer {
   // The process-wide trace lock: record building, date and time bookkeeping, both outputs.
   std::mutex lock;
@@ -55,10 +71,10 @@ struct Tracer {
     const bool all = sink != nullptr && sinkMode == SinkMode::kRecordAll;
     const DWORD w = settings.word;
     word.store(w, std::memory_order_relaxed);
-    verbosity.store(all ? std::numeric_limits<LONG>::max() : settings.verbosity,
+    verbosity.store(all ? std::numeric_limits<LONG>::max() : settings.filter.verbosity,
                     std::memory_order_relaxed);
     messagesOn.store(all || (w & kSwitchDoProfiling) == 0, std::memory_order_relaxed);
-    const bool open = all || ((w & kSwitchDoTrace) != 0 && settings.componentEnabled);
+    const bool open = all || ((w & kSwitchDoTrace) != 0 && settings.filter.componentEnabled);
     detail::g_gate.open.store(open ? 1 : 0, std::memory_order_relaxed);
   }
 
@@ -120,14 +136,18 @@ struct Tracer {
   }
 
   void Write(char type, std::string_view text) {
-    std::lock_guard lk(lock);
-    platform::IPlatform* p = plat.load(std::memory_order_relaxed);
+    // Bind changes the platform only while nobody traces, so reading it before the lock is
+    // safe; the last error is kept from before the lock is taken to after it is let go.
+    platform::IPlatform* p = plat.load(std::memory_order_acquire);
     if (p == nullptr) {
       // Unbound: only a sink can see anything, and there is no clock to stamp it with.
+      std::lock_guard lk(lock);
       if (sink != nullptr) Emit(0, type, text);
       return;
     }
     platform::IKernel& k = p->Kernel();
+    const LastErrorKeeper keep(k);
+    std::lock_guard lk(lock);
     const DWORD tid = k.GetCurrentThreadId();
     SYSTEMTIME now{};
     k.GetLocalTime(&now);
@@ -178,11 +198,16 @@ void detail::Refresh(DWORD now) {
   Tracer& t = TheTracer();
   platform::IPlatform* p = t.plat.load(std::memory_order_acquire);
   if (p == nullptr) return;
-  const TraceSettings s = ReadTraceSettings(*p, t.module.base);
+  const LastErrorKeeper keep(p->Kernel());
+  // Only a changed switch word has the verbosity and the component filter read again, and
+  // only then is the lock taken: a refresh that finds the switches as they were costs the
+  // scope that runs it a few registry reads and never waits for a thread that is writing.
+  const DWORD word = ReadTraceSwitchWord(*p);
+  if (word == t.word.load(std::memory_order_relaxed)) return;
   std::lock_guard lk(t.lock);
+  if (t.plat.load(std::memory_order_relaxed) != p) return;
   // Outputs that exist stay: a refresh only changes what gets recorded from now on.
-  if (s == t.settings || t.plat.load(std::memory_order_relaxed) != p) return;
-  t.settings = s;
+  t.settings = {word, ReadTraceFilter(*p, t.module.base)};
   t.Apply();
 }
 

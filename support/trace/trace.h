@@ -21,6 +21,9 @@
 //
 // Cost with tracing off: a scope reads the tick count, compares it and tests one bit; no lock,
 // no formatting.
+//
+// Scopes and records keep the thread's last error: GetLastError after a scope, a message or
+// a result still gives the error of the caller's own failed call.
 #pragma once
 
 #include <atomic>

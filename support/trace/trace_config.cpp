@@ -100,17 +100,22 @@ DWORD MakeSwitchWord(DWORD doTrace, DWORD traceToFile, DWORD newFileAlways, DWOR
   return word;
 }
 
-TraceSettings ReadTraceSettings(platform::IPlatform& plat, std::wstring_view moduleBaseName) {
+DWORD ReadTraceSwitchWord(platform::IPlatform& plat) {
   platform::IRegistry& reg = plat.Registry();
   platform::UniqueHKey key = OpenTracingKey(reg);
   const HKEY k = key.get();
-  TraceSettings s;
-  s.word = MakeSwitchWord(DwordOr(reg, k, L"DoTrace", 0), DwordOr(reg, k, L"TraceToFile", 1),
-                          DwordOr(reg, k, L"NewFileAlways", 1), DwordOr(reg, k, L"DoProfiling", 0),
-                          DwordOr(reg, k, L"DoLog", 0));
-  s.verbosity = static_cast<LONG>(DwordOr(reg, k, L"Verbosity", 0));
-  s.componentEnabled = ComponentEnabled(reg, moduleBaseName);
-  return s;
+  return MakeSwitchWord(DwordOr(reg, k, L"DoTrace", 0), DwordOr(reg, k, L"TraceToFile", 1),
+                        DwordOr(reg, k, L"NewFileAlways", 1), DwordOr(reg, k, L"DoProfiling", 0),
+                        DwordOr(reg, k, L"DoLog", 0));
+}
+
+TraceFilter ReadTraceFilter(platform::IPlatform& plat, std::wstring_view moduleBaseName) {
+  platform::IRegistry& reg = plat.Registry();
+  platform::UniqueHKey key = OpenTracingKey(reg);
+  TraceFilter f;
+  f.verbosity = static_cast<LONG>(DwordOr(reg, key.get(), L"Verbosity", 0));
+  f.componentEnabled = ComponentEnabled(reg, moduleBaseName);
+  return f;
 }
 
 std::wstring ReadTraceString(platform::IPlatform& plat, const wchar_t* valueName) {

@@ -18,10 +18,16 @@ inline constexpr DWORD kSwitchDoLog = 0x80;
 
 inline constexpr const wchar_t* kTracingKey = L"SOFTWARE\\Veridane\\Tracing";
 
-struct TraceSettings {
-  DWORD word = 0;
+// What a refresh reads only when the switch word changed.
+struct TraceFilter {
   LONG verbosity = 0;
   bool componentEnabled = true;
+  bool operator==(const TraceFilter&) const = default;
+};
+
+struct TraceSettings {
+  DWORD word = 0;
+  TraceFilter filter;
   bool operator==(const TraceSettings&) const = default;
 };
 
@@ -29,9 +35,11 @@ struct TraceSettings {
 DWORD MakeSwitchWord(DWORD doTrace, DWORD traceToFile, DWORD newFileAlways, DWORD doProfiling,
                      DWORD doLog);
 
-// Reads the tracing key (default view; under WOW64 the 64-bit view when that fails). Missing
-// values and values of another type take their defaults; no key means all off.
-TraceSettings ReadTraceSettings(platform::IPlatform& plat, std::wstring_view moduleBaseName);
+// Read from the tracing key (default view; under WOW64 the 64-bit view when that fails).
+// Missing values and values of another type take their defaults; no key means all off.
+DWORD ReadTraceSwitchWord(platform::IPlatform& plat);
+// "Verbosity" and the component filter ("ComponentsNOT", "Components") for the module.
+TraceFilter ReadTraceFilter(platform::IPlatform& plat, std::wstring_view moduleBaseName);
 
 // A string value of the tracing key ("FileName", "TracePath"), REG_EXPAND_SZ expanded; empty
 // when absent, empty or of another type.

@@ -1,7 +1,9 @@
 #include "support/trace/trace_output.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cwctype>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -104,20 +106,24 @@ void SeekToEnd(platform::IKernel& kernel, HANDLE file) {
 
 std::string OsLine(const OSVERSIONINFOEXW& v) {
   const bool server = v.wProductType != VER_NT_WORKSTATION;
+  const auto is = [&](DWORD major, DWORD minor) {
+    return v.dwMajorVersion == major && v.dwMinorVersion == minor;
+  };
   const auto atLeast = [&](DWORD major, DWORD minor) {
     return v.dwMajorVersion > major || (v.dwMajorVersion == major && v.dwMinorVersion >= minor);
   };
-  // Newest first, so that a version between two named ones (6.3, 5.2 workstation) gets the
-  // name of the release it extends rather than "UNKNOWN".
+  // The first line that applies, in this order; only 10.0 and the servers from 6.2 and from
+  // 6.0 are ranges. So a 6.1 server is "Windows7", and a version between two named ones (a
+  // 6.3 or 5.2 workstation) is "UNKNOWN" rather than the release before it.
   if (atLeast(10, 0)) return "OS: Windows10";
   if (server && atLeast(6, 2)) return "OS: Server2012";
-  if (atLeast(6, 2)) return "OS: Windows8";
-  if (atLeast(6, 1) && !server) return "OS: Windows7";
+  if (is(6, 2)) return "OS: Windows8";
+  if (is(6, 1)) return "OS: Windows7";
   if (server && atLeast(6, 0)) return "OS: Server2008";
-  if (atLeast(6, 0)) return "OS: WindowsVista";
-  if (server && atLeast(5, 2)) return "OS: Server2003";
-  if (atLeast(5, 1)) return "OS: WindowsXP";
-  if (atLeast(5, 0)) return "OS: Windows2000";
+  if (is(6, 0)) return "OS: WindowsVista";
+  if (is(5, 1)) return "OS: WindowsXP";
+  if (server && is(5, 2)) return "OS: Server2003";
+  if (is(5, 0)) return "OS: Windows2000";
   return Format("OS: UNKNOWN OS(Major:%u Minor:%u)", static_cast<unsigned>(v.dwMajorVersion),
                 static_cast<unsigned>(v.dwMinorVersion));
 }
@@ -161,10 +167,44 @@ std::string BuildTraceHeader(platform::IPlatform& plat, const ModuleNames& exe) 
   return h;
 }
 
+std::wstring TraceFileMutexName(std::wstring_view path) {
+  // FNV-1a over the path without regard to case: a file name may be longer than an object
+  // name can be, and backslashes are not allowed in one.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : path) {
+    hash ^= static_cast<std::uint64_t>(std::towupper(static_cast<wint_t>(c)));
+    hash *= 1099511628211ull;
+  }
+  std::wstring name = L"VdAgent trace file 0000000000000000";
+  for (auto it = name.rbegin(); hash != 0; ++it, hash >>= 4) *it = L"0123456789ABCDEF"[hash & 0xF];
+  return name;
+}
+
 CFileOutput::CFileOutput(platform::IPlatform& plat, const std::wstring& path, bool newFileAlways)
-    : m_kernel(plat.Kernel()), m_file(plat.Kernel()) {
+    : m_kernel(plat.Kernel()), m_writers(plat.Kernel()), m_file(plat.Kernel()) {
+  // Every process of the session that writes this file holds a named mutex made for it, for
+  // as long as its output lives. The name outlives no holder: Windows and the simulated
+  // machine drop it with the last handle, also of a process that died. So a process that
+  // finds the mutex there continues the file ('N'); only the first one recreates it.
+  // Share modes cannot tell this: the file is opened sharing reading and writing so that
+  // the viewer and the other writers can open it at all. The creator owns the mutex until
+  // its header is written, so a newcomer never continues a file that is about to be
+  // truncated under it.
+  m_writers.reset(m_kernel.CreateMutexW(nullptr, TRUE, TraceFileMutexName(path).c_str()));
+  // Without the mutex nobody can tell: keep what is there rather than risk another's records.
+  const bool othersWrite = !m_writers || m_kernel.GetLastError() == ERROR_ALREADY_EXISTS;
+  bool owned = m_writers && !othersWrite;
+  if (m_writers && othersWrite) {
+    const DWORD waited = m_kernel.WaitForSingleObject(m_writers.get(), kStartWaitMs);
+    owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+  Start(plat, path, newFileAlways && !othersWrite);
+  if (owned) m_kernel.ReleaseMutex(m_writers.get());
+}
+
+void CFileOutput::Start(platform::IPlatform& plat, const std::wstring& path, bool recreate) {
   m_file.reset(m_kernel.CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, newFileAlways ? CREATE_ALWAYS : OPEN_ALWAYS,
+                                    nullptr, recreate ? CREATE_ALWAYS : OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!m_file) return;
   if (FileSize(m_kernel, m_file.get()) == 0) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -29,19 +30,31 @@ class CNoOutput final : public COutput {
 // The ".trc3" file: a plain header when the file is new, then one enciphered block per record.
 class CFileOutput final : public COutput {
  public:
-  // newFileAlways: recreate the file; otherwise an existing file is continued after an 'N'
-  // record. A file that cannot be opened leaves an output whose writes do nothing.
+  // newFileAlways: recreate the file, unless another live process of the session writes it
+  // (the running agent, when this is a command process or a refused second instance);
+  // otherwise an existing file is continued after an 'N' record. A file that cannot be
+  // opened leaves an output whose writes do nothing.
   CFileOutput(platform::IPlatform& plat, const std::wstring& path, bool newFileAlways);
   void Write(const BYTE* record, std::size_t length) override;
   bool IsOpen() const { return static_cast<bool>(m_file); }
 
+  // How long a newcomer waits for the process that creates the file to write its header;
+  // after that it goes on without (the file is continued all the same).
+  static constexpr DWORD kStartWaitMs = 5000;
+
  private:
+  void Start(platform::IPlatform& plat, const std::wstring& path, bool recreate);
   void WriteBlock(const BYTE* record, std::size_t length);
 
   platform::IKernel& m_kernel;
+  // Declared before the file, so the file is closed before others may recreate it.
+  platform::UniqueHandle m_writers;
   platform::UniqueFile m_file;
   CKeyStream m_keys;
 };
+
+// The name of the mutex that the writers of one trace file hold (session namespace).
+std::wstring TraceFileMutexName(std::wstring_view path);
 
 // The ".log" file: UTF-16LE lines for messages and results, each stamped with the time of the
 // last 'T' record.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -83,6 +87,67 @@ TEST(ClockTest, WaiterOnAnotherThreadWakesWhenTimeReachesItsDeadline) {
   c.AdvanceBy(1);
   waiter.join();
   EXPECT_TRUE(woke);
+}
+
+// Reading the clock never waits for its bookkeeping. A cancelled item's callback is
+// destroyed while the clock updates its list; an object it owns that reads the time as it
+// goes (a trace scope does, through GetTickCount) must not block on the clock.
+TEST(ClockTest, ReadingTheTimeNeverWaitsForTheClocksOwnBookkeeping) {
+  // Kept on the heap and left behind if the read ever blocks: the stuck thread still
+  // refers to it.
+  auto* c = new sim::Clock(MakeClock());
+  c->AdvanceTo(1234);
+  struct ReadsTimeWhenDestroyed {
+    sim::Clock* clock;
+    std::shared_ptr<std::atomic<ULONGLONG>> seen;
+    ~ReadsTimeWhenDestroyed() {
+      if (clock) seen->store(clock->NowMs());
+    }
+  };
+  auto seen = std::make_shared<std::atomic<ULONGLONG>>(0);
+  auto reader = std::make_shared<ReadsTimeWhenDestroyed>(ReadsTimeWhenDestroyed{c, seen});
+  const uint64_t id = c->ScheduleAt(5000, [reader] {});
+  reader.reset();  // the scheduled item now holds the only reference
+  // On a thread of its own, so that a read that blocks fails this test instead of hanging
+  // it; the bound is for a stuck thread, not a speed claim.
+  std::packaged_task<bool()> cancel([c, id] { return c->Cancel(id); });
+  std::future<bool> cancelled = cancel.get_future();
+  std::thread t(std::move(cancel));
+  if (cancelled.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    t.detach();
+    FAIL() << "reading the time blocked on the clock's own lock";
+  }
+  t.join();
+  EXPECT_TRUE(cancelled.get());
+  EXPECT_EQ(seen->load(), 1234u);
+  delete c;
+}
+
+TEST(ClockTest, ReadersOnOtherThreadsSeeTimeOnlyMoveForward) {
+  auto c = MakeClock();
+  std::atomic<bool> done{false};
+  std::atomic<bool> backwards{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 2; ++i) {
+    readers.emplace_back([&] {
+      ULONGLONG last = 0;
+      while (!done.load()) {
+        const ULONGLONG now = c.NowMs();
+        if (now < last) backwards = true;
+        last = now;
+      }
+    });
+  }
+  std::vector<ULONGLONG> at;
+  for (ULONGLONG due = 10; due <= 1000; due += 10)
+    c.ScheduleAt(due, [&] { at.push_back(c.NowMs()); });
+  for (int step = 0; step < 100; ++step) c.AdvanceBy(7);
+  done = true;
+  for (auto& r : readers) r.join();
+  EXPECT_FALSE(backwards.load());
+  // Each item still sees exactly its own due time.
+  ASSERT_EQ(at.size(), 70u);
+  for (std::size_t i = 0; i < at.size(); ++i) EXPECT_EQ(at[i], (i + 1) * 10) << i;
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST(TraceFileNameTest, AgentNameSessionAndFolderRules) {
   EXPECT_EQ(folder.back(), L'\\');
 }
 
-TEST(TraceHeaderTest, OperatingSystemLineNamesTheRelease) {
+TEST(TraceHeaderTest, OperatingSystemLineTakesTheFirstNameThatApplies) {
   const auto os = [](DWORD major, DWORD minor, BYTE type) {
     OSVERSIONINFOEXW v{};
     v.dwMajorVersion = major;
@@ -50,17 +50,26 @@ TEST(TraceHeaderTest, OperatingSystemLineNamesTheRelease) {
   };
   constexpr BYTE ws = VER_NT_WORKSTATION;
   constexpr BYTE srv = VER_NT_SERVER;
+  // Ranges only where the name says "or later": 10.0, a 6.2 server, a 6.0 server.
   EXPECT_EQ(os(10, 0, ws), "OS: Windows10");
   EXPECT_EQ(os(10, 0, srv), "OS: Windows10");
+  EXPECT_EQ(os(11, 2, ws), "OS: Windows10");
   EXPECT_EQ(os(6, 3, srv), "OS: Server2012");
   EXPECT_EQ(os(6, 2, VER_NT_DOMAIN_CONTROLLER), "OS: Server2012");
   EXPECT_EQ(os(6, 2, ws), "OS: Windows8");
   EXPECT_EQ(os(6, 1, ws), "OS: Windows7");
-  EXPECT_EQ(os(6, 1, srv), "OS: Server2008");
+  // A 6.1 server is named by the 6.1 line, which comes before "Server2008".
+  EXPECT_EQ(os(6, 1, srv), "OS: Windows7");
+  EXPECT_EQ(os(6, 0, srv), "OS: Server2008");
   EXPECT_EQ(os(6, 0, ws), "OS: WindowsVista");
   EXPECT_EQ(os(5, 2, srv), "OS: Server2003");
   EXPECT_EQ(os(5, 1, ws), "OS: WindowsXP");
   EXPECT_EQ(os(5, 0, ws), "OS: Windows2000");
+  // Versions between the named ones are not rounded down to the release before them.
+  EXPECT_EQ(os(6, 3, ws), "OS: UNKNOWN OS(Major:6 Minor:3)");
+  EXPECT_EQ(os(7, 0, ws), "OS: UNKNOWN OS(Major:7 Minor:0)");
+  EXPECT_EQ(os(5, 2, ws), "OS: UNKNOWN OS(Major:5 Minor:2)");
+  EXPECT_EQ(os(5, 1, srv), "OS: WindowsXP");
   EXPECT_EQ(os(4, 0, ws), "OS: UNKNOWN OS(Major:4 Minor:0)");
 }
 

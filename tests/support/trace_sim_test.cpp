@@ -53,6 +53,12 @@ class TraceSimTest : public ::testing::Test {
     CScope ts("CAgent::Work");
     ts.Msg("%s", text);
   }
+  // A message record written straight to an output, as another process's tracer would.
+  static void WriteMessage(VDTraceNS::CFileOutput& out, const std::string& text) {
+    BYTE rec[VDTraceNS::kRecordHeaderSize + 64];
+    const std::size_t n = VDTraceNS::EncodeRecord(rec, 7, 'U', text);
+    out.Write(rec, n);
+  }
 
   sim::Machine m_machine;
   std::unique_ptr<sim::Process> m_agent;
@@ -136,7 +142,7 @@ TEST_F(TraceSimTest, HeaderWithoutProductsOnAServer) {
   const TraceFileContents t = ReadTraceFile(machine.Files().HostPath(kTraceFile));
   ASSERT_TRUE(t.ok) << t.error;
   ASSERT_GE(t.header.size(), 11u);
-  EXPECT_EQ(t.header[3], "OS: Server2008");
+  EXPECT_EQ(t.header[3], "OS: Windows7");  // the 6.1 line comes before "Server2008"
   EXPECT_EQ(t.header[4], "ServicePack: Service Pack 1");
   EXPECT_EQ(t.header[7], "FileVersion: UNKNOWN");
   EXPECT_EQ(t.header[8], "No Printvue products found");
@@ -197,18 +203,76 @@ TEST_F(TraceSimTest, TwoProcessesContinuingOneFileKeepEachOthersRecords) {
   VDTraceNS::CFileOutput b(*second, kTraceFile, /*newFileAlways=*/false);
   ASSERT_TRUE(a.IsOpen());
   ASSERT_TRUE(b.IsOpen());
-  auto write = [](VDTraceNS::CFileOutput& out, const std::string& text) {
-    BYTE rec[VDTraceNS::kRecordHeaderSize + 64];
-    const std::size_t n = VDTraceNS::EncodeRecord(rec, 7, 'U', text);
-    out.Write(rec, n);
-  };
-  write(a, "a1");
-  write(b, "b1");
-  write(a, "a2");
-  write(b, "b2");
+  WriteMessage(a, "a1");
+  WriteMessage(b, "b1");
+  WriteMessage(a, "a2");
+  WriteMessage(b, "b2");
   const TraceFileContents t = Trace();
   ASSERT_TRUE(t.ok) << t.error;
   EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"a1", "b1", "a2", "b2"}));
+}
+
+TEST_F(TraceSimTest, ASecondProcessContinuesTheFileTheRunningAgentWrites) {
+  // A command process (-OpenConsole), the About box or a refused second instance starts
+  // while the agent traces: with "NewFileAlways" at its default it must not wipe the
+  // agent's records, only mark with 'N' where its own begin.
+  Reg().SetDword(kTracing, L"DoTrace", 1);
+  StartAgent();
+  Work("agent before");
+  m_machine.AdvanceBy(1000);
+  {
+    auto command = m_machine.CreateProcess({});
+    VDTraceNS::CFileOutput out(*command, kTraceFile, /*newFileAlways=*/true);
+    ASSERT_TRUE(out.IsOpen());
+    WriteMessage(out, "command");
+    // The command ends here; the agent goes on.
+  }
+  Work("agent after");
+  StopAgent();
+  TraceFileContents t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;  // a second header would not parse as records
+  EXPECT_EQ(std::count(t.header.begin(), t.header.end(), "trace3"), 1);
+  EXPECT_EQ(t.Types(), "tT>U<NUT>U<");
+  EXPECT_EQ(t.Texts('N'), (std::vector<std::string>{"03-02-2026"}));
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"agent before", "command", "agent after"}));
+
+  // Nobody holds the file any more: the next start recreates it.
+  StartAgent();
+  Work("next run");
+  t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.Types(), "tT>U<");
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"next run"}));
+}
+
+TEST_F(TraceSimTest, ScopesAndRecordsKeepTheCallersLastError) {
+  // Code reads GetLastError after opening a scope (CVDFPInit does); the scope's refresh
+  // reads the key and its first record creates the trace and log files, all of which set
+  // the last error on Windows.
+  Reg().SetDword(kTracing, L"DoTrace", 1);
+  Reg().SetDword(kTracing, L"DoLog", 1);
+  StartAgent();
+  platform::IKernel& k = m_agent->Kernel();
+  const auto failedCall = [&] {
+    ASSERT_EQ(k.OpenEventW(SYNCHRONIZE, FALSE, L"No Such Event"), nullptr);
+    ASSERT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  };
+  for (const char* round : {"first scope: refresh, new files", "next refresh, files open"}) {
+    SCOPED_TRACE(round);
+    failedCall();
+    {
+      CScope ts("CVDFPInit::CVDFPInit");
+      EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+      ts.Msg("Error is 0x%X", static_cast<unsigned>(HRESULT_FROM_WIN32(k.GetLastError())));
+      ts.Result("VDFPInit", E_FAIL);
+      EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    m_machine.AdvanceBy(30000);
+  }
+  const TraceFileContents t = Trace();
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.Texts('U'), (std::vector<std::string>{"Error is 0x80070002", "Error is 0x80070002"}));
 }
 
 TEST_F(TraceSimTest, SwitchingOffAndOnAgainKeepsWritingTheSameFile) {
@@ -344,14 +408,30 @@ TEST_F(TraceFilterTest, ComponentsKeyEnablesOnlyTheModulesItLists) {
   EXPECT_TRUE(Records());
 }
 
-TEST_F(TraceFilterTest, FilterChangesApplyAtTheNextRefreshOfARunningAgent) {
+TEST_F(TraceFilterTest, FilterAndVerbosityAreReadAgainOnlyWhenTheSwitchWordChanges) {
   VDTraceNS::CRecordingSink sink(VDTraceNS::SinkMode::kFollowRegistry);
   StartAgent();
-  Work("before");
+  const auto levelOne = [](const char* text) {
+    CScope ts("CAgent::Detail", 1);
+    ts.Msg("%s", text);
+  };
+  levelOne("verbosity 0");
+  Reg().SetDword(kTracing, L"Verbosity", 1);
+  m_machine.AdvanceBy(30000);
+  levelOne("verbosity alone changed");
+  Reg().SetDword(kTracing, L"DoLog", 1);  // with a sink no log file is written
+  m_machine.AdvanceBy(30000);
+  levelOne("switch word changed");
+  EXPECT_EQ(sink.Texts('U'), (std::vector<std::string>{"switch word changed"}));
+
   Reg().SetDword(kTracing + std::wstring(L"\\ComponentsNOT"), L"VdAgent", 1);
   m_machine.AdvanceBy(30000);
-  Work("after");
-  EXPECT_EQ(sink.Texts('U'), (std::vector<std::string>{"before"}));
+  Work("filter alone changed");
+  Reg().SetDword(kTracing, L"DoLog", 0);
+  m_machine.AdvanceBy(30000);
+  Work("switch word changed again");
+  EXPECT_EQ(sink.Texts('U'),
+            (std::vector<std::string>{"switch word changed", "filter alone changed"}));
 }
 
 TEST_F(TraceFilterTest, VerbosityBoundsTheAbsoluteScopeLevel) {

@@ -60,15 +60,20 @@ std::wstring Agent(const std::wstring& args = L"") {
   return L"\"" + OwnDir() + L"VdAgent.exe\"" + (args.empty() ? L"" : L" " + args);
 }
 
-void SetTracing(const std::wstring& folder, DWORD on = 1) {
+// append: "NewFileAlways" 0; otherwise the value is removed and its default (recreate the
+// file at each start) applies.
+void SetTracing(const std::wstring& folder, DWORD on = 1, bool append = true) {
   HKEY key = nullptr;
   ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Tracing", 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  const DWORD append = 0;
+  const DWORD zero = 0;
   ::RegSetValueExW(key, L"DoTrace", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), 4);
-  // Appending: a second instance must not wipe the first one's records.
-  ::RegSetValueExW(key, L"NewFileAlways", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&append), 4);
+  if (append) {
+    ::RegSetValueExW(key, L"NewFileAlways", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4);
+  } else {
+    ::RegDeleteValueW(key, L"NewFileAlways");
+  }
   ::RegSetValueExW(key, L"TracePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
   ::RegCloseKey(key);
@@ -136,6 +141,27 @@ TEST_F(AgentE2E, SecondInstanceThenCloseWindow) {
   ASSERT_NE(window, nullptr);
   SetTracing(m_traceDir, 1);
   Program second(Agent());
+  EXPECT_EQ(second.WaitExit(), 0u);
+  EXPECT_TRUE(first.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(first.WaitExit(), 0u);
+}
+
+// With "NewFileAlways" at its default, a command process and a refused second instance that
+// start while the agent runs continue its trace file rather than recreate it: the agent's
+// records survive and each newcomer's are preceded by an 'N' record (check_traces.sh).
+TEST_F(AgentE2E, LaterProcessesContinueTheRunningAgentsTrace) {
+  SetTracing(m_traceDir, 1, /*append=*/false);
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program first(Agent());
+  ASSERT_TRUE(first.started);
+  HWND window = WaitForWindow(first);
+  ASSERT_NE(window, nullptr);
+  Program command(Agent(L"-OpenConsole"));
+  ASSERT_TRUE(command.started);
+  EXPECT_EQ(command.WaitExit(), 0u);
+  Program second(Agent());
+  ASSERT_TRUE(second.started);
   EXPECT_EQ(second.WaitExit(), 0u);
   EXPECT_TRUE(first.Running());
   ::PostMessageW(window, WM_CLOSE, 0, 0);

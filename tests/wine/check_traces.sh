@@ -32,6 +32,19 @@ expect_order() {
     echo "FAIL $case: ready scopes missing or out of order"; fail=1
   fi
 }
+# Decoded lines matching the given extended regular expressions in that order (other lines
+# may come between).
+expect_sequence() {
+  local case="$1"; shift
+  local out
+  out="$(decode "$case")" || { echo "FAIL $case: unreadable trace"; fail=1; return; }
+  if ! awk -v want="$(printf '%s\n' "$@")" '
+      BEGIN { n = split(want, w, "\n"); i = 1 }
+      i <= n && $0 ~ w[i] { i++ }
+      END { exit (i > n ? 0 : 1) }' <<<"$out"; then
+    echo "FAIL $case: records missing or out of order: $*"; fail=1
+  fi
+}
 # The mixins that trace their ready event today, in chain order, then the window's own.
 ready_chain=()
 for h in CKeyboardHandler CFingerprintHandler CCardHandler CKwsHandler CUserSessionHandler \
@@ -43,6 +56,11 @@ expect SecondInstanceThenCloseWindow "This is second instance, aborting."
 expect ReadyAfterLateHost "Host is started!!!"
 expect_order ReadyAfterLateHost "${ready_chain[@]}"
 expect ReadyAfterLateHost "All done."
+# The running agent's start, each later process after its own 'N' record, the agent's end.
+continued=' N [0-9][0-9]-[0-9][0-9]-[0-9][0-9][0-9][0-9]$'
+expect_sequence LaterProcessesContinueTheRunningAgentsTrace \
+  ' OK to run$' "$continued" ' CLI::Handle$' "$continued" \
+  ' This is second instance, aborting[.]$' ' CVdAgentModule::Term$'
 expect MissingLibraryEndsAgent "Cannot load VDFPApi.dll"
 expect_order MissingLibraryEndsAgent "${ready_chain[@]}"
 exit $fail
