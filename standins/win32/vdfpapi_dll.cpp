@@ -42,7 +42,8 @@ struct CDescriptionFailure {
   // The library has no trace of its own: the debugger (or DebugView) shows why the machine
   // is not the one described, and the code reaches the agent's trace through VDFPInit.
   ::OutputDebugStringW((L"VDFPApi stand-in: " + what + L"\n").c_str());
-  throw CDescriptionFailure{hr, what};
+  // A last error of 0 must not turn into a library that answers S_OK to every call.
+  throw CDescriptionFailure{FAILED(hr) ? hr : E_FAIL, what};
 }
 
 std::wstring ErrorText(DWORD error) { return L"error " + std::to_wstring(error); }

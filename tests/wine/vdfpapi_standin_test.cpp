@@ -74,22 +74,25 @@ class Library {
     return reinterpret_cast<Pfn>(reinterpret_cast<void (*)()>(::GetProcAddress(l.m_module, name)));
   }
 
+  struct Job {
+    Library* lib;
+    HRESULT (*call)(Library&);
+    HRESULT hr;
+  };
+  static DWORD WINAPI RunJob(LPVOID p) {
+    auto* j = static_cast<Job*>(p);
+    j->hr = j->call(*j->lib);
+    return 0;
+  }
+
   std::optional<HRESULT> Bounded(SIZE_T stack, HRESULT (*call)(Library&)) {
-    struct Job {
-      Library* lib;
-      HRESULT (*call)(Library&);
-      HRESULT hr;
-    };
     auto* job = new Job{this, call, E_FAIL};
-    HANDLE t = ::CreateThread(
-        nullptr, stack,
-        [](LPVOID p) -> DWORD {
-          auto* j = static_cast<Job*>(p);
-          j->hr = j->call(*j->lib);
-          return 0;
-        },
-        job, stack ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
-    if (!t) return std::nullopt;
+    HANDLE t = ::CreateThread(nullptr, stack, &Library::RunJob, job,
+                              stack ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
+    if (!t) {
+      delete job;
+      return std::nullopt;
+    }
     const bool done = ::WaitForSingleObject(t, kGenerousMs) == WAIT_OBJECT_0;
     ::CloseHandle(t);
     if (!done) {
