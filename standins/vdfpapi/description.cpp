@@ -1,10 +1,10 @@
 #include "standins/vdfpapi/description.h"
 
 #include <cctype>
+#include <climits>
 #include <cwchar>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 namespace vdfp_standin {
 
@@ -36,14 +36,51 @@ const wchar_t* const kFormatNames[] = {L"",    L"NETBIOS",   L"DNS",     L"SAM",
 
 [[noreturn]] void Fail(const std::string& what) { throw DescriptionError(what); }
 
+// Session numbers are small on every machine; a derived SID ends in 1000 + session.
+constexpr DWORD kMaxSession = 65535;
+// A day: far beyond any test's wait, and clear of the 32-bit timer and clock arithmetic.
+constexpr ULONGLONG kMaxDelayMs = 24ull * 60 * 60 * 1000;
+
 std::wstring Str(const json& j, const char* what) {
   if (!j.is_string()) Fail(std::string(what) + ": a string was expected");
   return Utf8ToWide(j.get<std::string>());
 }
 
-ULONGLONG ParseMask(const json& j) {
-  if (j.is_number_unsigned() || j.is_number_integer()) return j.get<ULONGLONG>();
-  const std::wstring s = Str(j, "credential mask");
+// Numbers are taken only when they are whole and in the field's range: nlohmann would turn
+// 1e30 or -1 into some other session, delay or mask without a word.
+[[noreturn]] void OutOfRange(const json& j, const char* field, const std::string& range) {
+  // Only a number is printed: dumping another value (deeply nested, say) is not bounded.
+  const std::string shown = j.is_number() ? j.dump() + " is out of range" : "a number was expected";
+  Fail("\"" + std::string(field) + "\": " + shown + " (a whole number from " + range + ")");
+}
+
+ULONGLONG Unsigned(const json& j, const char* field, ULONGLONG max = ULLONG_MAX) {
+  if (j.is_number_unsigned() && j.get<ULONGLONG>() <= max) return j.get<ULONGLONG>();
+  // nlohmann keeps only negative integers signed: nothing signed is in range here.
+  OutOfRange(j, field, "0 to " + std::to_string(max));
+}
+
+long long Signed(const json& j, const char* field, long long min, long long max) {
+  if (j.is_number_unsigned() && j.get<ULONGLONG>() <= static_cast<ULONGLONG>(max))
+    return static_cast<long long>(j.get<ULONGLONG>());
+  if (j.is_number_integer() && !j.is_number_unsigned() && j.get<long long>() >= min &&
+      j.get<long long>() <= max)
+    return j.get<long long>();
+  OutOfRange(j, field, std::to_string(min) + " to " + std::to_string(max));
+}
+
+DWORD Dword(const json& j, const char* field, DWORD max = 0xFFFFFFFF) {
+  return static_cast<DWORD>(Unsigned(j, field, max));
+}
+
+bool Bool(const json& j, const char* field) {
+  if (!j.is_boolean()) Fail("\"" + std::string(field) + "\": true or false was expected");
+  return j.get<bool>();
+}
+
+ULONGLONG ParseMask(const json& j, const char* field) {
+  if (j.is_number()) return Unsigned(j, field);
+  const std::wstring s = Str(j, field);
   if (s.size() > 2 && s[0] == L'0' && (s[1] == L'x' || s[1] == L'X')) {
     try {
       return std::stoull(WideToUtf8(s.substr(2)), nullptr, 16);
@@ -65,17 +102,17 @@ ULONGLONG ParseMask(const json& j) {
   return mask;
 }
 
-ULONGLONG ParseMaskList(const json& j) {
-  if (!j.is_array()) return ParseMask(j);
+ULONGLONG ParseMaskList(const json& j, const char* field) {
+  if (!j.is_array()) return ParseMask(j, field);
   ULONGLONG mask = 0;
-  for (const auto& e : j) mask |= ParseMask(e);
+  for (const auto& e : j) mask |= ParseMask(e, field);
   return mask;
 }
 
-std::vector<ULONGLONG> ParseRules(const json& j) {
-  if (!j.is_array()) Fail("a policy is a list of rules");
+std::vector<ULONGLONG> ParseRules(const json& j, const char* field) {
+  if (!j.is_array()) Fail(std::string("\"") + field + "\": a policy is a list of rules");
   std::vector<ULONGLONG> rules;
-  for (const auto& r : j) rules.push_back(ParseMask(r));
+  for (const auto& r : j) rules.push_back(ParseMask(r, field));
   return rules;
 }
 
@@ -118,27 +155,37 @@ TokenTypeDesc ParseToken(const json& j) {
   if (const TokenTypeDesc* known = KnownTokenType(name)) t = *known;
   t.name = name;
   if (j.contains("guid")) t.guid = ParseGuid(j["guid"], "token guid");
-  if (j.contains("mask")) t.mask = ParseMask(j["mask"]);
-  if (j.contains("maxEnrollments")) t.maxEnrollments = j["maxEnrollments"].get<DWORD>();
+  if (j.contains("mask")) t.mask = ParseMask(j["mask"], "mask");
+  if (j.contains("maxEnrollments")) t.maxEnrollments = Dword(j["maxEnrollments"], "maxEnrollments");
   if (t.mask == 0) Fail("token " + WideToUtf8(name) + " has no credential mask");
   return t;
 }
 
-PolicyValue ParsePolicyValue(const json& j) {
+// Array values hold values: the depth is bounded so that neither this parser nor the
+// library's copy of the value into VDVARIANTs recurses without end on hostile input.
+constexpr int kMaxPolicyDepth = 64;
+
+PolicyValue ParsePolicyValue(const json& j, int depth = 1) {
+  if (depth > kMaxPolicyDepth)
+    Fail("policy nested deeper than " + std::to_string(kMaxPolicyDepth) + " levels");
   PolicyValue v;
-  v.type = j.at("type").get<DWORD>();
+  v.type = Dword(j.at("type"), "type");
   switch (v.type) {
     case VDVAR_BOOL:
       v.number = j.at("value").is_boolean() ? (j["value"].get<bool>() ? 1 : 0)
-                                            : j["value"].get<ULONGLONG>();
+                                            : Unsigned(j["value"], "value", 1);
       break;
     case VDVAR_INT32:
+      v.number = static_cast<ULONGLONG>(Signed(j.at("value"), "value", INT_MIN, INT_MAX));
+      break;
     case VDVAR_UINT32:
+      v.number = Unsigned(j.at("value"), "value", UINT_MAX);
+      break;
     case VDVAR_INT64:
+      v.number = static_cast<ULONGLONG>(Signed(j.at("value"), "value", LLONG_MIN, LLONG_MAX));
+      break;
     case VDVAR_UINT64:
-      v.number = j.at("value").is_number_integer() && j["value"].get<long long>() < 0
-                     ? static_cast<ULONGLONG>(j["value"].get<long long>())
-                     : j["value"].get<ULONGLONG>();
+      v.number = Unsigned(j.at("value"), "value");
       break;
     case VDVAR_STRING:
       v.text = Str(j.at("value"), "policy string");
@@ -147,7 +194,7 @@ PolicyValue ParsePolicyValue(const json& j) {
       v.blob = ParseHex(j.at("hex"), "policy blob");
       break;
     case VDVAR_ARRAY:
-      for (const auto& e : j.at("items")) v.items.push_back(ParsePolicyValue(e));
+      for (const auto& e : j.at("items")) v.items.push_back(ParsePolicyValue(e, depth + 1));
       break;
     default:
       Fail("unsupported policy value type " + std::to_string(v.type));
@@ -157,7 +204,7 @@ PolicyValue ParsePolicyValue(const json& j) {
 
 void ParseUser(const json& j, std::size_t index, UserDesc& u) {
   u.name = Str(j.at("name"), "user name");
-  if (j.contains("session")) u.session = j["session"].get<DWORD>();
+  if (j.contains("session")) u.session = Dword(j["session"], "session", kMaxSession);
   // Users signed in nowhere get SIDs of their own, clear of the sessions' ones.
   u.sid = j.contains("sid")
               ? Str(j["sid"], "sid")
@@ -169,8 +216,8 @@ void ParseUser(const json& j, std::size_t index, UserDesc& u) {
       u.names[format] = Str(value, "account name");
     }
   }
-  if (j.contains("enrolled")) u.enrolled = ParseMaskList(j["enrolled"]);
-  if (j.contains("policy")) u.policy = ParseRules(j["policy"]);
+  if (j.contains("enrolled")) u.enrolled = ParseMaskList(j["enrolled"], "enrolled");
+  if (j.contains("policy")) u.policy = ParseRules(j["policy"], "policy");
 }
 
 }  // namespace
@@ -401,9 +448,9 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
   try {
     if (j.contains("host")) {
       const auto& h = j["host"];
-      if (h.contains("running")) d.hostRunning = h["running"].get<bool>();
+      if (h.contains("running")) d.hostRunning = Bool(h["running"], "running");
       if (h.contains("asyncReplyDelayMs"))
-        d.asyncReplyDelayMs = h["asyncReplyDelayMs"].get<ULONGLONG>();
+        d.asyncReplyDelayMs = Unsigned(h["asyncReplyDelayMs"], "asyncReplyDelayMs", kMaxDelayMs);
     }
     if (j.contains("computerName")) d.computerName = Str(j["computerName"], "computerName");
     if (j.contains("dnsDomain")) d.dnsDomain = Str(j["dnsDomain"], "dnsDomain");
@@ -419,7 +466,8 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
         d.users.push_back(std::move(u));
       }
     }
-    if (j.contains("defaultPolicy")) d.defaultPolicy = ParseRules(j["defaultPolicy"]);
+    if (j.contains("defaultPolicy"))
+      d.defaultPolicy = ParseRules(j["defaultPolicy"], "defaultPolicy");
     if (j.contains("readers")) {
       d.readers.clear();
       int n = 0;
@@ -433,8 +481,8 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
           r.id = *GuidFromString(L"{5C3B1F0E-8D2A-4E61-9B7C-2F4A6D8E0B11}");
           r.id.Data4[7] = static_cast<BYTE>(0x11 + d.readers.size());
         }
-        if (jr.contains("mask")) r.mask = ParseMask(jr["mask"]);
-        if (jr.contains("connected")) r.connected = jr["connected"].get<bool>();
+        if (jr.contains("mask")) r.mask = ParseMask(jr["mask"], "mask");
+        if (jr.contains("connected")) r.connected = Bool(jr["connected"], "connected");
         if (jr.contains("reenroll"))
           for (const auto& u : jr["reenroll"]) r.reenroll.push_back(Str(u, "user"));
         d.readers.push_back(std::move(r));
@@ -444,7 +492,7 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
       d.domains.clear();
       for (const auto& jd : j["domains"]) {
         DomainDesc dom{Str(jd.at("name"), "domain name"), VDFP_AUTH_DOMAIN_ACTIVE};
-        if (jd.contains("state")) dom.state = jd["state"].get<DWORD>();
+        if (jd.contains("state")) dom.state = Dword(jd["state"], "state");
         d.domains.push_back(std::move(dom));
       }
     }
@@ -461,8 +509,15 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
       for (const auto& jp : j["policySettings"]) {
         PolicySettingDesc p;
         p.name = Str(jp.at("name"), "policy name");
-        if (jp.contains("status")) p.status = jp["status"].get<HRESULT>();
-        p.value = ParsePolicyValue(jp);
+        // Either reading of an HRESULT: signed, or as the unsigned 0x8... it is often written.
+        if (jp.contains("status"))
+          p.status = static_cast<HRESULT>(
+              static_cast<DWORD>(Signed(jp["status"], "status", INT_MIN, UINT_MAX)));
+        try {
+          p.value = ParsePolicyValue(jp);
+        } catch (const DescriptionError& e) {
+          Fail("policy setting \"" + WideToUtf8(p.name) + "\": " + e.what());
+        }
         d.policySettings.push_back(std::move(p));
       }
     }
@@ -470,7 +525,7 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
       const auto& jd = j["dialogs"];
       if (jd.contains("identify"))
         d.dialogs.identifyUser = jd["identify"].is_null() ? L"" : Str(jd["identify"], "user");
-      if (jd.contains("verify")) d.dialogs.verifyAccepts = jd["verify"].get<bool>();
+      if (jd.contains("verify")) d.dialogs.verifyAccepts = Bool(jd["verify"], "verify");
     }
   } catch (const json::exception& e) {
     Fail(std::string("bad description: ") + e.what());
@@ -479,12 +534,21 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
   return d;
 }
 
-VdfpDescription VdfpDescription::FromFile(const std::string& path) {
+std::string ReadDescriptionText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail("cannot read " + path);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return FromJson(ss.str());
+  // One byte more than allowed tells a file at the limit from a larger one; a device such as
+  // /dev/zero ends here too instead of filling memory.
+  std::string text(kMaxDescriptionBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) Fail("cannot read " + path);
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxDescriptionBytes) Fail(path + " is larger than " + kMaxDescriptionSize);
+  return text;
+}
+
+VdfpDescription VdfpDescription::FromFile(const std::string& path) {
+  return FromJson(ReadDescriptionText(path));
 }
 
 }  // namespace vdfp_standin

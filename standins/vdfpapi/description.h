@@ -2,7 +2,8 @@
 // token types and who enrolled what, logon policies, readers, authentication domains,
 // protected-data slots, policy settings and how the library's dialogs end.
 //
-// Read from JSON (every member optional; absent members keep the defaults shown):
+// Read from JSON (every member optional; absent members keep the defaults shown; numbers are
+// whole and in their field's range, array policy values nest at most 64 levels):
 //
 //   {
 //     "host": {"running": true, "asyncReplyDelayMs": 0},
@@ -131,6 +132,14 @@ class DescriptionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The largest description read from a file: far above any real machine's, small enough that
+// a wrong name (a device, a log file) is refused rather than read without end.
+constexpr std::size_t kMaxDescriptionBytes = 4u << 20;
+constexpr const char* kMaxDescriptionSize = "4 MiB";
+// A description file's text; throws DescriptionError naming the file when it cannot be read
+// or is larger than kMaxDescriptionBytes.
+std::string ReadDescriptionText(const std::string& path);
 
 // ---- Helpers shared by the stand-in ----
 // The user SIDs the simulated sessions use: "S-1-5-21-3623811015-3361044348-30300820-<1000+n>".

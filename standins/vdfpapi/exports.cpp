@@ -4,6 +4,7 @@
 
 using vdfp_standin::CClientLibrary;
 using vdfp_standin::CurrentClient;
+using vdfp_standin::LibraryUnavailable;
 
 namespace {
 
@@ -13,6 +14,8 @@ HRESULT Forward(Fn&& fn) noexcept {
   try {
     std::shared_ptr<CClientLibrary> c = CurrentClient();
     return c ? fn(*c) : E_UNEXPECTED;
+  } catch (const LibraryUnavailable& e) {
+    return e.Code();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
@@ -84,12 +87,19 @@ extern "C" LPVOID WINAPI VdfpStandin_VDFPBufferAlloc(SIZE_T cb) {
 extern "C" void WINAPI VdfpStandin_VDFPBufferFree(LPVOID pv) {
   try {
     // Any thread may give a block back, with or without a process to account it to.
-    if (std::shared_ptr<CClientLibrary> c = CurrentClient()) {
+    std::shared_ptr<CClientLibrary> c;
+    try {
+      c = CurrentClient();
+    } catch (const LibraryUnavailable&) {
+      // No library, so no block of its own: anything else is the tracker's to judge.
+    }
+    if (c) {
       c->BufferFree(pv);
     } else {
       vdfp_standin::CBufferTracker::Free(pv);
     }
   } catch (...) {
+    // VDFPBufferFree returns nothing: a failure to free cannot be reported to the caller.
   }
 }
 

@@ -1,16 +1,22 @@
 // Binds the stand-in library to a real Windows process: VDFPApi.dll (and VDFPApiUI.dll) for
 // machines, or Wine prefixes, where the suite is not installed.
 //
-// The machine description is a JSON file named by the REG_SZ "DescriptionFile" under
-// HKLM\SOFTWARE\Veridane\StandIns\VDFPApi (or the environment variable
-// VDFP_STANDIN_DESCRIPTION); without one the built-in default machine is used. The host
-// counts as running while its readiness event "Global\{AA2FD877-...}" is signalled, which
-// the stand-in host program (VDHostStandIn.exe) does.
+// The machine description is a JSON file named by the REG_SZ (or REG_EXPAND_SZ)
+// "DescriptionFile" under HKLM\SOFTWARE\Veridane\StandIns\VDFPApi (or the environment
+// variable VDFP_STANDIN_DESCRIPTION); without one the built-in default machine is used. A file
+// named but not usable (missing, unreadable, larger than 4 MiB, malformed) is reported with
+// OutputDebugString and fails every call, VDFPInit first, with one code: the system's error
+// for a file that cannot be read, ERROR_FILE_TOO_LARGE, or ERROR_INVALID_DATA for a bad
+// description.
+//
+// The host counts as running while its readiness event "Global\{AA2FD877-...}" is signalled,
+// which the stand-in host program (VDHostStandIn.exe) does.
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "standins/vdfpapi/client.h"
 #include "standins/vdfpapi/description.h"
@@ -22,38 +28,113 @@ namespace vdfp_standin {
 namespace {
 
 constexpr const wchar_t* kReadyEvent = L"Global\\{AA2FD877-ED65-4499-9C86-D90FB5CC1F9D}";
+constexpr const wchar_t* kDescriptionValue = L"DescriptionFile";
+constexpr const wchar_t* kDescriptionVariable = L"VDFP_STANDIN_DESCRIPTION";
 
-std::string Narrow(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
-                                      nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                        nullptr);
-  return s;
+// Why the description the administrator named cannot be used, with the code every entry point
+// answers from then on.
+struct CDescriptionFailure {
+  HRESULT hr;
+  std::wstring what;
+};
+
+[[noreturn]] void FailDescription(HRESULT hr, const std::wstring& what) {
+  // The library has no trace of its own: the debugger (or DebugView) shows why the machine
+  // is not the one described, and the code reaches the agent's trace through VDFPInit.
+  ::OutputDebugStringW((L"VDFPApi stand-in: " + what + L"\n").c_str());
+  // A last error of 0 must not turn into a library that answers S_OK to every call.
+  throw CDescriptionFailure{FAILED(hr) ? hr : E_FAIL, what};
+}
+
+std::wstring ErrorText(DWORD error) { return L"error " + std::to_wstring(error); }
+
+// The REG_SZ or REG_EXPAND_SZ "DescriptionFile", empty when there is none. RegGetValueW
+// refuses RRF_RT_REG_EXPAND_SZ without RRF_NOEXPAND (ERROR_INVALID_PARAMETER, on Windows and
+// on Wine alike): the value is read as stored and expanded here.
+std::wstring RegistryDescriptionPath() {
+  constexpr const wchar_t* kKey = L"SOFTWARE\\Veridane\\StandIns\\VDFPApi";
+  constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+  std::wstring value;
+  DWORD type = 0;
+  DWORD bytes = 0;
+  LSTATUS st =
+      ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kDescriptionValue, kFlags, &type, nullptr, &bytes);
+  // The value may grow between the size query and the read: ask again until it fits.
+  while (st == ERROR_SUCCESS || st == ERROR_MORE_DATA) {
+    value.resize(bytes / sizeof(wchar_t) + 1);
+    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    st = ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kDescriptionValue, kFlags, &type, value.data(),
+                        &bytes);
+    if (st == ERROR_SUCCESS) {
+      value.resize(bytes / sizeof(wchar_t));
+      while (!value.empty() && value.back() == L'\0') value.pop_back();
+      break;
+    }
+  }
+  if (st == ERROR_FILE_NOT_FOUND) return {};  // no key or no value: the default machine
+  if (st != ERROR_SUCCESS)
+    FailDescription(HRESULT_FROM_WIN32(st),
+                    L"cannot read the registry value DescriptionFile: " + ErrorText(st));
+  if (type == REG_EXPAND_SZ && !value.empty()) {
+    const DWORD n = ::ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
+    std::wstring expanded(n, L'\0');
+    if (n == 0 || ::ExpandEnvironmentStringsW(value.c_str(), expanded.data(), n) != n)
+      FailDescription(HRESULT_FROM_WIN32(::GetLastError()),
+                      L"cannot expand the DescriptionFile " + value);
+    expanded.resize(n - 1);
+    value = expanded;
+  }
+  return value;
 }
 
 std::wstring DescriptionPath() {
-  wchar_t buf[MAX_PATH] = {};
-  DWORD size = sizeof(buf) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\StandIns\\VDFPApi",
-                     L"DescriptionFile", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, buf,
-                     &size) == ERROR_SUCCESS &&
-      buf[0])
-    return buf;
-  const DWORD n = ::GetEnvironmentVariableW(L"VDFP_STANDIN_DESCRIPTION", buf, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::wstring(buf, n) : std::wstring();
+  std::wstring path = RegistryDescriptionPath();
+  if (!path.empty()) return path;
+  const DWORD n = ::GetEnvironmentVariableW(kDescriptionVariable, nullptr, 0);
+  if (n <= 1) return {};
+  path.resize(n);
+  path.resize(::GetEnvironmentVariableW(kDescriptionVariable, path.data(), n));
+  return path;
+}
+
+// The file's text, at most kMaxDescriptionBytes: the wide path reaches every file name (the
+// narrow one of std::ifstream is in the ANSI code page), and the error is the system's.
+std::string ReadDescriptionFile(const std::wstring& path) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    FailDescription(HRESULT_FROM_WIN32(error), L"cannot read " + path + L": " + ErrorText(error));
+  }
+  std::string text(kMaxDescriptionBytes + 1, '\0');
+  std::size_t got = 0;
+  DWORD error = ERROR_SUCCESS;
+  for (DWORD n = 0; got < text.size(); got += n) {
+    if (!::ReadFile(file, text.data() + got, static_cast<DWORD>(text.size() - got), &n, nullptr)) {
+      error = ::GetLastError();
+      break;
+    }
+    if (n == 0) break;
+  }
+  ::CloseHandle(file);
+  if (error != ERROR_SUCCESS)
+    FailDescription(HRESULT_FROM_WIN32(error), L"cannot read " + path + L": " + ErrorText(error));
+  if (got > kMaxDescriptionBytes)
+    FailDescription(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                    path + L" is larger than " + Utf8ToWide(kMaxDescriptionSize));
+  text.resize(got);
+  return text;
 }
 
 VdfpDescription LoadDescription() {
   const std::wstring path = DescriptionPath();
   if (path.empty()) return VdfpDescription::Default();
+  const std::string text = ReadDescriptionFile(path);
   try {
-    return VdfpDescription::FromFile(Narrow(path));
-  } catch (const std::exception& e) {
+    return VdfpDescription::FromJson(text);
+  } catch (const DescriptionError& e) {
     // An administrator's mistake must be visible, not silently replaced by the default.
-    ::OutputDebugStringA((std::string("VDFPApi stand-in: ") + e.what()).c_str());
-    throw;
+    FailDescription(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), path + L": " + Utf8ToWide(e.what()));
   }
 }
 
@@ -93,11 +174,30 @@ struct CProcessLibrary {
   CWin32HostSite hostSite;
   CHostService host;
   std::shared_ptr<CClientLibrary> client;
-  CProcessLibrary()
-      : host(LoadDescription(), hostSite),
+  explicit CProcessLibrary(VdfpDescription description)
+      : host(std::move(description), hostSite),
         client(std::make_shared<CClientLibrary>(host, std::make_unique<CWin32ClientSite>(),
                                                 ::GetCurrentProcessId())) {}
 };
+
+// The library, or why there is none. Building is tried once: a description that cannot be
+// used fails every later call with the same code, and is reported once.
+struct CBuild {
+  CProcessLibrary* library = nullptr;  // lives until the process ends
+  HRESULT failure = S_OK;
+};
+
+CBuild Build() noexcept {
+  try {
+    return {new CProcessLibrary(LoadDescription()), S_OK};
+  } catch (const CDescriptionFailure& f) {
+    return {nullptr, f.hr};
+  } catch (const std::bad_alloc&) {
+    return {nullptr, E_OUTOFMEMORY};
+  } catch (...) {
+    return {nullptr, E_UNEXPECTED};
+  }
+}
 
 bool HostEventSignalled() {
   HANDLE e = ::OpenEventW(SYNCHRONIZE, FALSE, kReadyEvent);
@@ -110,9 +210,12 @@ bool HostEventSignalled() {
 }  // namespace
 
 std::shared_ptr<CClientLibrary> CurrentClient() {
-  static std::once_flag once;
-  static CProcessLibrary* library = nullptr;  // lives until the process ends
-  std::call_once(once, [] { library = new CProcessLibrary(); });
+  // Not std::call_once: with mingw's posix thread model a callable that throws leaves the
+  // flag taken, and every later call waits for good. Build never throws, and a function-local
+  // static is built once, thread-safely.
+  static const CBuild built = Build();
+  if (!built.library) throw LibraryUnavailable(built.failure);
+  CProcessLibrary* library = built.library;
   // The host follows its readiness event, so a host program started late is seen.
   const bool running = HostEventSignalled();
   if (running && !library->host.IsRunning()) library->host.Start();

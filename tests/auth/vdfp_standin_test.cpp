@@ -3,7 +3,11 @@
 // give back every buffer.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/handles.h"
 #include "platform/sim/session_manager.h"
@@ -700,6 +704,116 @@ TEST(VdfpDescriptionTest, MalformedDescriptionsAreRejected) {
                DescriptionError);
   EXPECT_THROW(VdfpDescription::FromJson(R"({"protectedData": [{"slot": "S", "hex": "123"}]})"),
                DescriptionError);
+}
+
+// The message a refused description gives, or "accepted".
+std::string Refusal(const std::string& json) {
+  try {
+    VdfpDescription::FromJson(json);
+  } catch (const vdfp_standin::DescriptionError& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+// One policy setting whose value is an array nesting `levels` values (1: a plain number).
+std::string NestedPolicy(int levels) {
+  std::string s = R"({"policySettings": [{"name": "Deep", )";
+  for (int i = 1; i < levels; ++i) s += R"("type": 11, "items": [{)";
+  s += R"("type": 4, "value": 7})";
+  for (int i = 1; i < levels; ++i) s += "]}";
+  return s + "]}";
+}
+
+TEST(VdfpDescriptionTest, PolicyValuesNestAtMost64Levels) {
+  const auto d = VdfpDescription::FromJson(NestedPolicy(64));
+  ASSERT_EQ(d.policySettings.size(), 1u);
+  const vdfp_standin::PolicyValue* v = &d.policySettings[0].value;
+  for (int level = 1; level < 64; ++level) {
+    ASSERT_EQ(v->items.size(), 1u) << level;
+    v = &v->items[0];
+  }
+  EXPECT_EQ(v->number, 7u);
+
+  EXPECT_NE(Refusal(NestedPolicy(65)).find("\"Deep\": policy nested deeper than 64 levels"),
+            std::string::npos);
+  // Deep enough to overflow any stack by recursion: refused, not a crash.
+  EXPECT_NE(Refusal(NestedPolicy(100000)).find("nested deeper"), std::string::npos);
+}
+
+TEST(VdfpDescriptionTest, NumbersOutOfTheirFieldsRangeAreRefusedByName) {
+  const std::pair<const char*, const char*> refused[] = {
+      {R"({"users": [{"name": "x", "session": 1e30}]})", R"("session": 1e+30 is out of range)"},
+      {R"({"users": [{"name": "x", "session": -1}]})", R"("session": -1 is out of range)"},
+      {R"({"users": [{"name": "x", "session": 1.5}]})", R"("session": 1.5 is out of range)"},
+      {R"({"users": [{"name": "x", "session": 65536}]})", R"("session": 65536 is out)"},
+      {R"({"users": [{"name": "x", "session": "1"}]})", R"("session": a number was expected)"},
+      {R"({"host": {"asyncReplyDelayMs": 18446744073709551615}})",
+       R"("asyncReplyDelayMs": 18446744073709551615 is out of range)"},
+      {R"({"host": {"asyncReplyDelayMs": 86400001}})", R"("asyncReplyDelayMs": 86400001 is out)"},
+      {R"({"tokens": [{"name": "Badge", "mask": -4096}]})", R"("mask": -4096 is out)"},
+      {R"({"tokens": [{"name": "Badge", "mask": 1, "maxEnrollments": -1}]})",
+       R"("maxEnrollments": -1 is out)"},
+      {R"({"users": [{"name": "x", "enrolled": [2.5]}]})", R"("enrolled": 2.5 is out)"},
+      {R"({"users": [{"name": "x", "policy": [-1]}]})", R"("policy": -1 is out)"},
+      {R"({"domains": [{"name": "OS", "state": 4294967296}]})", R"("state": 4294967296 is out)"},
+      {R"({"readers": [{"connected": 1}]})", R"("connected": true or false was expected)"},
+      {R"({"policySettings": [{"name": "P", "type": -1}]})", R"("type": -1 is out)"},
+      {R"({"policySettings": [{"name": "P", "type": 3, "value": 2147483648}]})",
+       R"("value": 2147483648 is out of range (a whole number from -2147483648 to 2147483647))"},
+      {R"({"policySettings": [{"name": "P", "type": 4, "value": -1}]})", R"("value": -1 is out)"},
+      {R"({"policySettings": [{"name": "P", "type": 9, "value": 9223372036854775808}]})",
+       R"("value": 9223372036854775808 is out)"},
+      {R"({"policySettings": [{"name": "P", "type": 9, "value": 18446744073709551615}]})",
+       R"("value": 18446744073709551615 is out)"},
+      {R"({"policySettings": [{"name": "P", "type": 1, "value": 2}]})", R"("value": 2 is out)"},
+      {R"({"policySettings": [{"name": "P", "type": 4, "value": 1, "status": 4294967296}]})",
+       R"("status": 4294967296 is out)"},
+  };
+  for (const auto& [json, message] : refused)
+    EXPECT_NE(Refusal(json).find(message), std::string::npos) << json << "\n" << Refusal(json);
+
+  // The ends of each range are taken, and mean what they say.
+  const auto d = VdfpDescription::FromJson(R"({
+    "host": {"asyncReplyDelayMs": 86400000},
+    "users": [{"name": "x", "session": 65535, "enrolled": 18446744073709551615}],
+    "policySettings": [
+      {"name": "I32", "type": 3, "value": -2147483648, "status": 2147942402},
+      {"name": "I64", "type": 9, "value": -9223372036854775808, "status": -2147024894},
+      {"name": "U64", "type": 10, "value": 18446744073709551615}]})");
+  EXPECT_EQ(d.asyncReplyDelayMs, 86400000u);
+  EXPECT_EQ(d.users[0].session, 65535u);
+  EXPECT_EQ(d.users[0].enrolled, ~0ull);
+  EXPECT_EQ(static_cast<LONGLONG>(d.policySettings[0].value.number), -2147483648ll);
+  EXPECT_EQ(d.policySettings[0].status, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(d.policySettings[1].value.number, 1ull << 63);
+  EXPECT_EQ(d.policySettings[1].status, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(d.policySettings[2].value.number, ~0ull);
+}
+
+TEST(VdfpDescriptionTest, DescriptionFilesAreReadUpToTheirBound) {
+  using vdfp_standin::kMaxDescriptionBytes;
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("vdfp-description-" + std::to_string(::getpid()) + ".json");
+  auto write = [&](std::size_t bytes) {
+    std::string text = R"({"computerName": "BIG"})";
+    text.resize(bytes, ' ');
+    std::ofstream(path, std::ios::binary) << text;
+  };
+  write(kMaxDescriptionBytes);
+  EXPECT_EQ(VdfpDescription::FromFile(path.string()).computerName, L"BIG");
+  write(kMaxDescriptionBytes + 1);
+  EXPECT_THROW(VdfpDescription::FromFile(path.string()), vdfp_standin::DescriptionError);
+  std::filesystem::remove(path);
+  // A device without an end, and a file that is not there: each a message naming it.
+  for (const std::string& name : {std::string("/dev/zero"), path.string()}) {
+    try {
+      vdfp_standin::ReadDescriptionText(name);
+      ADD_FAILURE() << name << " was read";
+    } catch (const vdfp_standin::DescriptionError& e) {
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+  }
 }
 
 }  // namespace

@@ -2,8 +2,14 @@
 // becomes ready, sees the session locked and unlocked, and ends at log-off; the trace file it
 // wrote decodes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tools/vdagent_sim/demo_run.h"
@@ -51,6 +57,59 @@ TEST(VdAgentSimTest, ACommandLineCommandEndsWithoutStartingTheAgent) {
   EXPECT_EQ(r.agentExitCode, 0);
   EXPECT_TRUE(Has(r.timeline, "Command: OpenConsole"));
   EXPECT_FALSE(Has(r.timeline, "OK to run"));
+}
+
+// The program itself: whatever goes wrong ends as a message on stderr and an exit code, never
+// as an abort.
+class VdAgentSimProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir =
+        std::filesystem::temp_directory_path() / ("vdagent-sim-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(m_dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const auto p = m_dir / name;
+    std::ofstream(p, std::ios::binary) << text;
+    return p.string();
+  }
+  // Runs vdagent-sim with `args`; the exit code (-signal when a signal ended it) and stderr.
+  std::pair<int, std::string> Run(const std::string& args) {
+    const auto err = m_dir / "stderr.txt";
+    const std::string cmd =
+        std::string(VDAGENT_SIM_PATH) + " " + args + " >/dev/null 2>" + err.string();
+    const int status = std::system(cmd.c_str());
+    std::ifstream in(err);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    // The shell reports a signal that ended its child as 128 + signal.
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return {code > 128 ? -(code - 128) : code, ss.str()};
+  }
+
+  std::filesystem::path m_dir;
+};
+
+TEST_F(VdAgentSimProgramTest, EveryFailureIsAMessageAndAnExitCode) {
+  std::string big = "{}";
+  big.resize((5u << 20), ' ');
+  const std::pair<std::string, std::string> cases[] = {
+      {"--machine /dev/zero", "/dev/zero is larger than 4 MiB"},
+      {"--machine " + Write("big.json", big), "is larger than 4 MiB"},
+      {"--machine " + (m_dir / "missing.json").string(), "cannot read"},
+      {"--machine " + Write("bad.json", "{\"users\": [{\"name\": \"x\", \"session\": -1}]}"),
+       "\"session\": -1 is out of range"},
+      {"--machine " + Write("syntax.json", "{"), "not JSON"},
+      {"--keep-trace /dev/null/traces", "/dev/null/traces"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto [code, err] = Run(args);
+    EXPECT_GT(code, 0) << args << "\n" << err;
+    EXPECT_NE(err.find("vdagent-sim: "), std::string::npos) << args << "\n" << err;
+    EXPECT_NE(err.find(message), std::string::npos) << args << "\n" << err;
+  }
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
+
+#include "tests/wine/debug_output_monitor.h"
 
 namespace {
 
@@ -79,6 +82,22 @@ void SetTracing(const std::wstring& folder, DWORD on = 1, bool append = true) {
   ::RegCloseKey(key);
 }
 
+// The stand-in library's machine description, by name; empty: the built-in machine.
+void SetDescription(const std::wstring& path) {
+  constexpr const wchar_t* kKey = L"SOFTWARE\\Veridane\\StandIns\\VDFPApi";
+  if (path.empty()) {
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"DescriptionFile");
+    return;
+  }
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExW(key, L"DescriptionFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(key);
+}
+
 class AgentE2E : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -93,10 +112,14 @@ class AgentE2E : public ::testing::Test {
     const std::wstring old = m_traceDir + L"VdAgent.VdAgent.exe.1.trc3";
     ::DeleteFileW(old.c_str());
     SetTracing(m_traceDir);
+    SetDescription(L"");
     InstallLibrary(true);
     ASSERT_EQ(::FindWindowW(kWindowClass, nullptr), nullptr) << "an agent of an earlier case runs";
   }
-  void TearDown() override { InstallLibrary(true); }
+  void TearDown() override {
+    InstallLibrary(true);
+    SetDescription(L"");
+  }
 
   static void InstallLibrary(bool present) {
     const std::wstring target = SystemDir() + L"VDFPApi.dll";
@@ -189,6 +212,23 @@ TEST_F(AgentE2E, MissingLibraryEndsAgent) {
   Program first(Agent());
   ASSERT_TRUE(first.started);
   EXPECT_EQ(first.WaitExit(), 0u);
+}
+
+// The description the registry names cannot be used: the library says why, fails the agent's
+// initialisation (traced, checked by check_traces.sh) rather than serving the built-in
+// machine, and the agent ends by itself with 0.
+TEST_F(AgentE2E, BadDescriptionEndsAgent) {
+  const std::wstring path = m_traceDir + L"machine.json";
+  std::ofstream(std::string(path.begin(), path.end()))
+      << R"({"users": [{"name": "alice", "session": 1e30}]})";
+  SetDescription(path);
+  DebugOutputMonitor monitor;
+  ASSERT_TRUE(monitor.Listening());
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program first(Agent());
+  ASSERT_TRUE(first.started);
+  EXPECT_EQ(first.WaitExit(), 0u);
+  EXPECT_TRUE(monitor.Saw("machine.json: \"session\": 1e+30 is out of range")) << monitor.All();
 }
 
 }  // namespace

@@ -63,4 +63,8 @@ expect_sequence LaterProcessesContinueTheRunningAgentsTrace \
   ' This is second instance, aborting[.]$' ' CVdAgentModule::Term$'
 expect MissingLibraryEndsAgent "Cannot load VDFPApi.dll"
 expect_order MissingLibraryEndsAgent "${ready_chain[@]}"
+# ERROR_INVALID_DATA from the library that refused its machine description, whether the host
+# was up before the agent or not.
+expect BadDescriptionEndsAgent "-2147024883 OnReady"
+expect_order BadDescriptionEndsAgent "${ready_chain[@]}"
 exit $fail

@@ -3,11 +3,9 @@
 //   vdagent-sim [--cmdline "<agent command line>"] [--machine FILE.json] [--keep-trace DIR]
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <sstream>
 #include <string>
 
+#include "standins/vdfpapi/description.h"
 #include "tools/vdagent_sim/demo_run.h"
 
 namespace {
@@ -22,9 +20,7 @@ void Usage(std::FILE* to) {
 
 std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   vdsim::DemoOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -39,15 +35,8 @@ int main(int argc, char** argv) {
     if (a == "--cmdline") {
       options.agentCommandLine = Widen(value("--cmdline"));
     } else if (a == "--machine") {
-      const std::string path = value("--machine");
-      std::ifstream in(path);
-      if (!in) {
-        std::fprintf(stderr, "vdagent-sim: cannot read machine description '%s'\n", path.c_str());
-        return 2;
-      }
-      std::stringstream ss;
-      ss << in.rdbuf();
-      options.machineJson = ss.str();
+      // Bounded: a wrong name (a device, a log) is refused instead of filling memory.
+      options.machineJson = vdfp_standin::ReadDescriptionText(value("--machine"));
     } else if (a == "--keep-trace") {
       options.keepTraceDir = value("--keep-trace");
     } else if (a == "-h" || a == "--help") {
@@ -60,13 +49,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  vdsim::DemoResult r;
-  try {
-    r = vdsim::RunDemo(options);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "vdagent-sim: %s\n", e.what());
-    return 1;
-  }
+  const vdsim::DemoResult r = vdsim::RunDemo(options);
   std::printf("== Trace file header\n");
   for (const auto& l : r.headerLines) std::printf("%s\n", l.c_str());
   std::printf("\n== Agent trace (simulated time)\n");
@@ -80,4 +63,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+// Every failure, whatever part it comes from, ends as a message and an exit code: an
+// exception left to the runtime would abort the program with neither.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const vdfp_standin::DescriptionError& e) {
+    std::fprintf(stderr, "vdagent-sim: machine description: %s\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vdagent-sim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "vdagent-sim: an unknown failure ended the run\n");
+  }
+  return 1;
 }
