@@ -67,6 +67,15 @@ SwitchScan ScanCommandLine(core::CAgentProcess& process, const wchar_t* cmdLine)
   return scan;
 }
 
+bool CheckLowProfile(core::CAgentProcess& process) {
+  if (EDITIONS::IsInstalledProduct(process.Editions(), EDITIONS::kPrintvue) ||
+      EDITIONS::IsInstalledProduct(process.Editions(), EDITIONS::kLumeraLite)) {
+    process.LowProfileMode = true;
+    process.NoWizardMode = true;
+  }
+  return process.LowProfileMode;
+}
+
 bool CheckSafeMode(platform::IPlatform& plat) {
   VDTraceNS::CScope ts("CheckSafeMode");
   try {
@@ -121,12 +130,7 @@ int AgentMain(platform::IPlatform& plat, HINSTANCE hInstance, LPCWSTR cmdLine, i
   if (scan.handledCommand) return 0;
   if (scan.noWizard) process.NoWizardMode = true;
 
-  if (EDITIONS::IsInstalledProduct(process.Editions(), EDITIONS::kPrintvue) ||
-      EDITIONS::IsInstalledProduct(process.Editions(), EDITIONS::kLumeraLite)) {
-    process.LowProfileMode = true;
-    process.NoWizardMode = true;
-    ts.Msg("Low profile mode on");
-  }
+  if (CheckLowProfile(process)) ts.Msg("Low profile mode on");
 
   if (scan.mode == RegisterMode::Unregister) {
     const HRESULT hr = CVdAgentModule::UnregisterServer(process, process.LowProfileMode);

@@ -21,6 +21,10 @@ struct SwitchScan {
   bool noWizard = false;
 };
 SwitchScan ScanCommandLine(core::CAgentProcess& process, const wchar_t* cmdLine);
+// The reader-only product and the lite edition run the agent in low profile, which also
+// turns the wizards off; a mode already on stays on. True when low profile is on (the
+// entry logs it).
+bool CheckLowProfile(core::CAgentProcess& process);
 bool CheckSafeMode(platform::IPlatform& plat);
 bool IsKioskLogon(core::CAgentProcess& process);
 void RunMainLoop(core::CAgentProcess& process);

@@ -263,6 +263,7 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
 #define ERROR_CLASS_HAS_WINDOWS 1412L
 #define ERROR_TIMEOUT 1460L
+#define RPC_S_INVALID_BINDING 1702L
 #define ERROR_IO_INCOMPLETE 996L
 
 // ---- Registry -----------------------------------------------------------------------------

@@ -24,15 +24,24 @@ BOOL ProcessSessions::WTSRegisterSessionNotification(HWND hWnd, DWORD dwFlags) {
     m.LastError() = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
+  if (!m.Sessions().NotificationServiceRunning()) {
+    m.LastError() = RPC_S_INVALID_BINDING;
+    return FALSE;
+  }
   m.Sessions().Register(hWnd, info->sessionId, dwFlags);
   return TRUE;
 }
 
 BOOL ProcessSessions::WTSUnRegisterSessionNotification(HWND hWnd) {
   Machine& m = m_process.GetMachine();
+  m.Sessions().NoteUnregisterCall(hWnd);
   auto info = m.Windows().Info(hWnd);
   if (!info || info->sessionId != m_process.SessionId()) {
     m.LastError() = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (!m.Sessions().NotificationServiceRunning()) {
+    m.LastError() = RPC_S_INVALID_BINDING;
     return FALSE;
   }
   // Unregistering twice is harmless.

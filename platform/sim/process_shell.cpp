@@ -37,11 +37,36 @@ std::wstring ProcessShell::Expand(const std::wstring& s) {
 }
 
 BOOL ProcessShell::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
-  auto& k = m_process.Kernel();
   if (!info || info->cbSize != sizeof(SHELLEXECUTEINFOW)) {
-    k.SetLastError(ERROR_INVALID_PARAMETER);
+    m_process.Kernel().SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  ShellExecuteCall call;
+  call.owner = info->hwnd;
+  call.mask = info->fMask;
+  call.show = info->nShow;
+  call.verb = info->lpVerb ? info->lpVerb : L"";
+  call.file = info->lpFile ? info->lpFile : L"";
+  call.parameters = info->lpParameters ? info->lpParameters : L"";
+  const BOOL started = Execute(info);
+  call.started = started != FALSE;
+  std::lock_guard lk(m_mu);
+  m_calls.push_back(std::move(call));
+  return started;
+}
+
+std::vector<ShellExecuteCall> ProcessShell::Calls() const {
+  std::lock_guard lk(m_mu);
+  return m_calls;
+}
+
+std::vector<ShellExecuteCall> ShellExecuteCalls(Process& process) {
+  // The simulated process's shell is always this class.
+  return static_cast<ProcessShell&>(process.Shell()).Calls();
+}
+
+BOOL ProcessShell::Execute(SHELLEXECUTEINFOW* info) {
+  auto& k = m_process.Kernel();
   info->hProcess = nullptr;  // no simulated process stands behind a launch
   if (!info->lpFile || !*info->lpFile) return Fail(k, info, ERROR_FILE_NOT_FOUND, SE_ERR_FNF);
 

@@ -6,8 +6,12 @@
 //   ... the agent launches it ...
 //   auto launched = sim::LaunchedPrograms(machine.GetDesktop(), 1);
 //   EXPECT_EQ(launched.back().arguments, L"-mode:UserReset");
+//
+// What no user sees, the owner window, mask and show command of each call, the process's
+// shell keeps: `sim::ShellExecuteCalls(process)`.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +39,17 @@ struct LaunchedProgram {
 // The programs started in a session, in order.
 std::vector<LaunchedProgram> LaunchedPrograms(const Desktop& desktop, DWORD sessionId);
 
+// One ShellExecuteExW call of a process, as it was asked, whether or not it started anything.
+struct ShellExecuteCall {
+  HWND owner = nullptr;  // hwnd: the window the shell's error messages would belong to
+  ULONG mask = 0;        // fMask
+  int show = 0;          // nShow
+  std::wstring verb;     // lpVerb, empty when null
+  std::wstring file;     // lpFile as given, not expanded
+  std::wstring parameters;
+  bool started = false;
+};
+
 class ProcessShell : public platform::IShell {
  public:
   explicit ProcessShell(Process& p);
@@ -42,12 +57,20 @@ class ProcessShell : public platform::IShell {
   ProcessShell& operator=(const ProcessShell&) = delete;
 
   BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) override;
+  // The calls with a valid structure, in order.
+  std::vector<ShellExecuteCall> Calls() const;
 
  private:
+  BOOL Execute(SHELLEXECUTEINFOW* info);
   std::wstring Expand(const std::wstring& s);
 
   Process& m_process;
   Machine& m_machine;
+  mutable std::mutex m_mu;
+  std::vector<ShellExecuteCall> m_calls;
 };
+
+// The ShellExecuteExW calls of `process`, in order.
+std::vector<ShellExecuteCall> ShellExecuteCalls(Process& process);
 
 }  // namespace sim

@@ -151,6 +151,27 @@ bool SessionManager::IsRegistered(HWND h) const {
   return m_registrations.count(h) != 0;
 }
 
+void SessionManager::SetNotificationServiceRunning(bool running) {
+  std::lock_guard lk(m_mu);
+  m_notificationService = running;
+}
+
+bool SessionManager::NotificationServiceRunning() const {
+  std::lock_guard lk(m_mu);
+  return m_notificationService;
+}
+
+void SessionManager::NoteUnregisterCall(HWND h) {
+  std::lock_guard lk(m_mu);
+  ++m_unregisterCalls[h];
+}
+
+int SessionManager::UnregisterCalls(HWND h) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_unregisterCalls.find(h);
+  return it == m_unregisterCalls.end() ? 0 : it->second;
+}
+
 // ---- Operations ---------------------------------------------------------------------------
 
 bool SessionManager::Lock(DWORD sessionId) {

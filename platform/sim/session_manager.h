@@ -97,6 +97,13 @@ class SessionManager {
   // The window is gone.
   void DropWindow(HWND h);
   bool IsRegistered(HWND h) const;
+  // While the notification service is not running (early in a boot, before the remote
+  // desktop services are up) registering and unregistering fail with RPC_S_INVALID_BINDING.
+  void SetNotificationServiceRunning(bool running);
+  bool NotificationServiceRunning() const;
+  // WTSUnRegisterSessionNotification calls made for the window, whatever their outcome.
+  void NoteUnregisterCall(HWND h);
+  int UnregisterCalls(HWND h) const;
 
  private:
   struct Registration {
@@ -121,6 +128,8 @@ class SessionManager {
   DWORD m_nextRid = 1001;
   DWORD m_console = kNoConsoleSession;
   std::map<HWND, Registration> m_registrations;
+  bool m_notificationService = true;
+  std::map<HWND, int> m_unregisterCalls;
 };
 
 }  // namespace sim

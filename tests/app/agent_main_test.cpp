@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/messages.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
@@ -164,6 +166,38 @@ TEST_F(EntryTest, RegisteringCreatesThePasswordResetKeyInThe32BitView) {
   EXPECT_EQ(AgentWindows(), 0u);
 }
 
+TEST_F(EntryTest, UnregisteringIsCarriedOutBeforeTheInstanceCheckAndRegistersNothing) {
+  const std::wstring folder = L"C:\\Program Files\\Veridane";
+  machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane", L"VeridanePath", folder);
+  std::filesystem::create_directories(machine.Files().HostPath(folder));
+  // The uninstaller runs while the session's agent still runs.
+  auto running = machine.CreateProcess({});
+  HANDLE m = running->Kernel().CreateMutexW(nullptr, FALSE, core::kAgentInstanceMutex);
+
+  // The last switch decides, whatever came before it.
+  EXPECT_EQ(Run(L"-RegServer /UNREGSERVER"), 0);
+  EXPECT_TRUE(sink.Contains('>', "CVdAgentModule::UnregisterServer"));
+  EXPECT_FALSE(sink.Contains('>', "CVdAgentModule::RegisterServer"));
+  EXPECT_TRUE(Traced("lowProfile = 0"));
+  EXPECT_TRUE(Traced("RegServer/UnRegServer done."));
+  EXPECT_FALSE(Traced("This is second instance, aborting."));
+  EXPECT_TRUE(sink.Texts('E').empty());
+  // The clean-up list was written; the registration's key was not made.
+  EXPECT_TRUE(machine.Files().ReadFile(folder + L"\\Cleanup.txt").has_value());
+  EXPECT_FALSE(machine.Registry().KeyExists(
+      L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Applications\\Agent\\PasswordResets"));
+  EXPECT_EQ(AgentWindows(), 0u);
+  running->Kernel().CloseHandle(m);
+
+  // A low-profile product unregisters in low profile.
+  suite_test::SetInstalledProduct(machine, L"Printvue");
+  sink.Clear();
+  EXPECT_EQ(Run(L"/UnRegServer"), 0);
+  EXPECT_TRUE(Traced("lowProfile = 1"));
+  EXPECT_TRUE(Traced("RegServer/UnRegServer done."));
+  EXPECT_FALSE(Traced("OK to run"));
+}
+
 TEST_F(EntryTest, AnAgentWithoutItsLibraryEndsAfterEveryHandlerSawTheFailedReady) {
   // The host signals at once; the library itself is not installed.
   auto host = machine.CreateProcess({.sessionId = 0});
@@ -279,6 +313,33 @@ TEST_F(EntryTest, TheLiteEditionTurnsOnLowProfileAndNoWizardMode) {
   EXPECT_EQ(Run(L"-RegServer"), 0);
   EXPECT_TRUE(Traced("Low profile mode on"));
   EXPECT_TRUE(Traced("lowProfile = 1"));
+}
+
+TEST(LowProfileTest, TheLowProfileProductsTurnTheWizardsOffWithoutTheSwitch) {
+  const struct {
+    const wchar_t* product;  // null: no product installed
+    bool lowProfile;
+  } cases[] = {
+      {L"Printvue", true},
+      {L"Lumera Lite", true},
+      {L"Lumera Workstation", false},
+      {nullptr, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.product ? c.product : L"(none)")));
+    sim::Machine machine;
+    if (c.product) suite_test::SetInstalledProduct(machine, c.product);
+    auto p = machine.CreateProcess({});
+    sim::CurrentProcessScope scope(p.get());
+    core::CAgentProcess process(*p, nullptr);
+    EXPECT_EQ(app::CheckLowProfile(process), c.lowProfile);
+    EXPECT_EQ(process.LowProfileMode, c.lowProfile);
+    EXPECT_EQ(process.NoWizardMode, c.lowProfile);
+    // A NoWizard switch given on the command line is never taken back.
+    process.NoWizardMode = true;
+    app::CheckLowProfile(process);
+    EXPECT_TRUE(process.NoWizardMode);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "launch/launch_app.h"
 
 #include "agent_fixture.h"
+#include "launch/commands.h"
 #include "platform/sim/process_shell.h"
 #include "platform/sim/session_manager.h"
 #include "suite_install.h"
@@ -165,6 +166,95 @@ TEST_F(LaunchTest, WithoutTheSuiteVariablesNothingIsFound) {
   EXPECT_FALSE(LAUNCHAPPID::LaunchApp(p, LAUNCHAPPID::Agent, L"-ShowAbout"));
   EXPECT_TRUE(sink.Contains('U', "Launch hr=0x80070002"));
   EXPECT_TRUE(Launched().empty());
+}
+
+TEST_F(LaunchTest, ALaunchIsOwnedByTheCallersForegroundWindowAndAsksTheShellForNoUi) {
+  // The agent's window took the foreground when it was created.
+  ASSERT_EQ(proc->Ui().GetForegroundWindow(), window->m_hWnd);
+  const wchar_t* agentExe = L"%NXWDINSTALLPATH_X86%VdAgent.exe";
+  EXPECT_TRUE(LAUNCHAPPID::LaunchProcessName(*agent, agentExe, L"-ShowAbout"));
+
+  // With another thread's window in front there is no owner: its errors would belong to
+  // a window the agent does not run. The program fails to start, but the call is the same.
+  HWND taskbar = machine.Sessions().ShellWindow(1);
+  ASSERT_NE(proc->Ui().GetWindowThreadProcessId(taskbar, nullptr),
+            proc->Kernel().GetCurrentThreadId());
+  ASSERT_TRUE(proc->Ui().SetForegroundWindow(taskbar));
+  machine.Files().Delete(kAgentExe);
+  EXPECT_FALSE(LAUNCHAPPID::LaunchProcessName(*agent, agentExe, L""));
+
+  const auto calls = sim::ShellExecuteCalls(*proc);
+  ASSERT_EQ(calls.size(), 2u);
+  const HWND owners[] = {window->m_hWnd, nullptr};
+  const bool started[] = {true, false};
+  for (size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(calls[i].owner, owners[i]);
+    // The shell expands the suite's variables; a failure is the agent's to report, not a
+    // message box of the shell's.
+    EXPECT_EQ(calls[i].mask, ULONG{SEE_MASK_DOENVSUBST | SEE_MASK_FLAG_NO_UI});
+    EXPECT_EQ(calls[i].show, SW_SHOWNORMAL);
+    EXPECT_EQ(calls[i].verb, L"open");
+    EXPECT_EQ(calls[i].file, agentExe);
+    EXPECT_EQ(calls[i].started, started[i]);
+  }
+  EXPECT_EQ(calls[0].parameters, L"-ShowAbout");
+}
+
+// ---- The enrollment page ----
+
+TEST(EnrollmentPageTest, EachKnownCredentialHasItsPageAndEveryOtherMaskNone) {
+  const wchar_t* const kCards = L"{997948C3-DC26-46A5-AE18-83CB201C097F}";
+  const struct {
+    DWORD low;
+    const wchar_t* page;
+  } known[] = {
+      {0x1, L"{92BF868E-7C95-4dba-810F-158A10350477}"},    // password
+      {0x2, L"{FF45399C-4E0E-4D88-A3D4-7CBB2B09681F}"},    // fingerprint
+      {0x4, kCards},                                       // smart card
+      {0x20, kCards},                                      // contactless card
+      {0x100, kCards},                                     // proximity card
+      {0x8, L"{C3D91C3D-AD9A-4CFD-BFD0-7BCBE70B87E0}"},    // spare key
+      {0x80, L"{9F5C6C1F-1E53-44B0-ADB1-CB6E346A4837}"},   // PIN code
+      {0x200, L"{3FF58389-4A53-48C0-AFED-CA31A432DEF8}"},  // Bluetooth
+      {0x800, L"{DC721D64-CBB2-4C73-AA43-3C99D11152EA}"},  // RSA token
+  };
+  for (const auto& k : known) {
+    SCOPED_TRACE(testing::Message() << "mask 0x" << std::hex << k.low);
+    EXPECT_EQ(CLI::EnrollmentPage(k.low, 0), k.page);
+    // Any bit in the high half refuses even a known low half.
+    EXPECT_EQ(CLI::EnrollmentPage(k.low, 0x1), L"");
+    EXPECT_EQ(CLI::EnrollmentPage(k.low, 0x80000000u), L"");
+  }
+  const struct {
+    const char* why;
+    DWORD low;
+  } refused[] = {
+      {"nothing", 0x0},
+      {"password and fingerprint", 0x3},
+      {"two cards of one page", 0x24},
+      {"fingerprint and RSA token", 0x802},
+      {"an unknown bit", 0x10},
+      {"an unknown bit", 0x40},
+      {"an unknown bit", 0x400},
+      {"an unknown bit", 0x1000},
+      {"the top bit", 0x80000000u},
+      {"every bit", 0xFFFFFFFFu},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.why);
+    EXPECT_EQ(CLI::EnrollmentPage(r.low, 0), L"") << std::hex << r.low;
+  }
+}
+
+TEST_F(LaunchTest, EnrollingOpensTheConsoleOnThePageOfTheMask) {
+  SetInstalledProduct(machine, L"Lumera Workstation");
+  EXPECT_EQ(CLI::EnrollCredentials(*agent, 0x2, 0), S_OK);
+  EXPECT_EQ(CLI::EnrollCredentials(*agent, 0x2, 0x4), S_OK);
+  EXPECT_EQ(Launched(), (decltype(Launched()){
+                            {kLumeraConsole, L"{FF45399C-4E0E-4D88-A3D4-7CBB2B09681F}"},
+                            {kLumeraConsole, L""},
+                        }));
 }
 
 // ---- The simulated shell ----

@@ -162,6 +162,31 @@ TEST_F(SettingsReadTest, BooleansTakeTheLibrarysBooleanAndNumberTypes) {
   }
 }
 
+TEST_F(SettingsReadTest, ANumberTakesOnlyTheLibrarysNumberTypesNeverItsBoolean) {
+  // A boolean policy is no count: with it overriding, the registry still answers.
+  Reg().SetDword(HkcuSection(), L"LogonCount", 3);
+  LibraryNumber(L"LogonCount", S_OK, VDVAR_BOOL, 1);
+  HRESULT hr = E_FAIL;
+  EXPECT_EQ(ReadDword(L"LogonCount", 99, &hr), 3u);
+  EXPECT_EQ(hr, S_OK);
+  // Nor is it a default: with the registry silent the caller's value stays.
+  ASSERT_TRUE(Reg().DeleteValue(HkcuSection(), L"LogonCount"));
+  LibraryNumber(L"LogonCount", S_FALSE, VDVAR_BOOL, 1);
+  EXPECT_EQ(ReadDword(L"LogonCount", 99, &hr), 99u);
+  EXPECT_EQ(hr, S_FALSE);
+  // Both 32-bit number types are taken, as override and as default.
+  const struct {
+    HRESULT status;
+    DWORD type;
+  } taken[] = {
+      {S_OK, VDVAR_INT32}, {S_OK, VDVAR_UINT32}, {S_FALSE, VDVAR_INT32}, {S_FALSE, VDVAR_UINT32}};
+  for (const auto& c : taken) {
+    LibraryNumber(L"LogonCount", c.status, c.type, 5);
+    EXPECT_EQ(ReadDword(L"LogonCount", 99, &hr), 5u) << "status " << c.status << " type " << c.type;
+    EXPECT_EQ(hr, S_OK);
+  }
+}
+
 // ---- Registry types ----------------------------------------------------------------------
 
 TEST_F(SettingsReadTest, ValuesOfTheWrongTypeAreSkipped) {

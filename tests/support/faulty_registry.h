@@ -1,0 +1,102 @@
+// A simulated process's platform whose registry can refuse writing under HKCU or raise from
+// a value query: the failures a settings reader and writer must survive that the simulated
+// registry itself never produces. Everything else goes to the process unchanged.
+//
+//   settingstest::FaultyPlatform plat(Agent());
+//   plat.Reg().refuseHkcuWrites = true;        // as an ACL that lets the user only read
+//   CKwAppSettings kw(plat);                   // kw.IsWritable() is false
+#pragma once
+
+#include <functional>
+
+#include "platform/platform.h"
+
+namespace settingstest {
+
+class FaultyRegistry : public platform::IRegistry {
+ public:
+  explicit FaultyRegistry(platform::IRegistry& inner) : m(inner) {}
+
+  // Opening an existing HKCU key for writing gives ERROR_ACCESS_DENIED, and so does creating
+  // one; a missing key is still reported as missing first, as Windows does.
+  bool refuseHkcuWrites = false;
+  // Runs before every value query; a test makes it throw.
+  std::function<void()> beforeQuery;
+  // Every RegSetValueExW call, whatever its outcome.
+  unsigned setValueCalls = 0;
+
+  LSTATUS RegOpenKeyExW(HKEY a, LPCWSTR b, DWORD c, REGSAM d, PHKEY e) override {
+    const LSTATUS s = m.RegOpenKeyExW(a, b, c, d, e);
+    if (s != ERROR_SUCCESS || !Refused(a, d)) return s;
+    m.RegCloseKey(*e);
+    *e = nullptr;
+    return ERROR_ACCESS_DENIED;
+  }
+  LSTATUS RegCreateKeyExW(HKEY a, LPCWSTR b, DWORD c, LPWSTR d, DWORD e, REGSAM f,
+                          LPSECURITY_ATTRIBUTES g, PHKEY h, LPDWORD i) override {
+    if (Refused(a, f)) {
+      if (h) *h = nullptr;
+      return ERROR_ACCESS_DENIED;
+    }
+    return m.RegCreateKeyExW(a, b, c, d, e, f, g, h, i);
+  }
+  LSTATUS RegCloseKey(HKEY k) override { return m.RegCloseKey(k); }
+  LSTATUS RegQueryValueExW(HKEY a, LPCWSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f) override {
+    if (beforeQuery) beforeQuery();
+    return m.RegQueryValueExW(a, b, c, d, e, f);
+  }
+  LSTATUS RegSetValueExW(HKEY a, LPCWSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f) override {
+    ++setValueCalls;
+    return m.RegSetValueExW(a, b, c, d, e, f);
+  }
+  LSTATUS RegDeleteValueW(HKEY a, LPCWSTR b) override { return m.RegDeleteValueW(a, b); }
+  LSTATUS RegDeleteKeyExW(HKEY a, LPCWSTR b, REGSAM c, DWORD d) override {
+    return m.RegDeleteKeyExW(a, b, c, d);
+  }
+  LSTATUS RegDeleteTreeW(HKEY a, LPCWSTR b) override { return m.RegDeleteTreeW(a, b); }
+  LSTATUS RegEnumKeyExW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPWSTR f, LPDWORD g,
+                        FILETIME* h) override {
+    return m.RegEnumKeyExW(a, b, c, d, e, f, g, h);
+  }
+  LSTATUS RegEnumValueW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g,
+                        LPDWORD h) override {
+    return m.RegEnumValueW(a, b, c, d, e, f, g, h);
+  }
+  LSTATUS RegQueryInfoKeyW(HKEY a, LPWSTR b, LPDWORD c, LPDWORD d, LPDWORD e, LPDWORD f, LPDWORD g,
+                           LPDWORD h, LPDWORD i, LPDWORD j, LPDWORD k, FILETIME* l) override {
+    return m.RegQueryInfoKeyW(a, b, c, d, e, f, g, h, i, j, k, l);
+  }
+  LSTATUS RegNotifyChangeKeyValue(HKEY a, BOOL b, DWORD c, HANDLE d, BOOL e) override {
+    return m.RegNotifyChangeKeyValue(a, b, c, d, e);
+  }
+  BOOL IsWow64Process() override { return m.IsWow64Process(); }
+  BOOL Is64BitWindows() override { return m.Is64BitWindows(); }
+
+ private:
+  bool Refused(HKEY root, REGSAM sam) const {
+    return refuseHkcuWrites && root == HKEY_CURRENT_USER &&
+           (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
+  }
+
+  platform::IRegistry& m;
+};
+
+class FaultyPlatform : public platform::IPlatform {
+ public:
+  explicit FaultyPlatform(platform::IPlatform& inner) : m(inner), m_reg(inner.Registry()) {}
+  FaultyRegistry& Reg() { return m_reg; }
+
+  platform::IRegistry& Registry() override { return m_reg; }
+  platform::IKernel& Kernel() override { return m.Kernel(); }
+  platform::IUi& Ui() override { return m.Ui(); }
+  platform::ISessions& Sessions() override { return m.Sessions(); }
+  platform::ICom& Com() override { return m.Com(); }
+  platform::IModules& Modules() override { return m.Modules(); }
+  platform::IShell& Shell() override { return m.Shell(); }
+
+ private:
+  platform::IPlatform& m;
+  FaultyRegistry m_reg;
+};
+
+}  // namespace settingstest
