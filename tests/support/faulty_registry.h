@@ -10,12 +10,13 @@
 #include <functional>
 
 #include "platform/platform.h"
+#include "tests/testing/forwarding_registry.h"
 
 namespace settingstest {
 
-class FaultyRegistry : public platform::IRegistry {
+class FaultyRegistry : public testing_support::ForwardingRegistry {
  public:
-  explicit FaultyRegistry(platform::IRegistry& inner) : m(inner) {}
+  using ForwardingRegistry::ForwardingRegistry;
 
   // Opening an existing HKCU key for writing gives ERROR_ACCESS_DENIED, and so does creating
   // one; a missing key is still reported as missing first, as Windows does.
@@ -26,9 +27,9 @@ class FaultyRegistry : public platform::IRegistry {
   unsigned setValueCalls = 0;
 
   LSTATUS RegOpenKeyExW(HKEY a, LPCWSTR b, DWORD c, REGSAM d, PHKEY e) override {
-    const LSTATUS s = m.RegOpenKeyExW(a, b, c, d, e);
+    const LSTATUS s = inner.RegOpenKeyExW(a, b, c, d, e);
     if (s != ERROR_SUCCESS || !Refused(a, d)) return s;
-    m.RegCloseKey(*e);
+    inner.RegCloseKey(*e);
     *e = nullptr;
     return ERROR_ACCESS_DENIED;
   }
@@ -38,47 +39,22 @@ class FaultyRegistry : public platform::IRegistry {
       if (h) *h = nullptr;
       return ERROR_ACCESS_DENIED;
     }
-    return m.RegCreateKeyExW(a, b, c, d, e, f, g, h, i);
+    return inner.RegCreateKeyExW(a, b, c, d, e, f, g, h, i);
   }
-  LSTATUS RegCloseKey(HKEY k) override { return m.RegCloseKey(k); }
   LSTATUS RegQueryValueExW(HKEY a, LPCWSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f) override {
     if (beforeQuery) beforeQuery();
-    return m.RegQueryValueExW(a, b, c, d, e, f);
+    return inner.RegQueryValueExW(a, b, c, d, e, f);
   }
   LSTATUS RegSetValueExW(HKEY a, LPCWSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f) override {
     ++setValueCalls;
-    return m.RegSetValueExW(a, b, c, d, e, f);
+    return inner.RegSetValueExW(a, b, c, d, e, f);
   }
-  LSTATUS RegDeleteValueW(HKEY a, LPCWSTR b) override { return m.RegDeleteValueW(a, b); }
-  LSTATUS RegDeleteKeyExW(HKEY a, LPCWSTR b, REGSAM c, DWORD d) override {
-    return m.RegDeleteKeyExW(a, b, c, d);
-  }
-  LSTATUS RegDeleteTreeW(HKEY a, LPCWSTR b) override { return m.RegDeleteTreeW(a, b); }
-  LSTATUS RegEnumKeyExW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPWSTR f, LPDWORD g,
-                        FILETIME* h) override {
-    return m.RegEnumKeyExW(a, b, c, d, e, f, g, h);
-  }
-  LSTATUS RegEnumValueW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g,
-                        LPDWORD h) override {
-    return m.RegEnumValueW(a, b, c, d, e, f, g, h);
-  }
-  LSTATUS RegQueryInfoKeyW(HKEY a, LPWSTR b, LPDWORD c, LPDWORD d, LPDWORD e, LPDWORD f, LPDWORD g,
-                           LPDWORD h, LPDWORD i, LPDWORD j, LPDWORD k, FILETIME* l) override {
-    return m.RegQueryInfoKeyW(a, b, c, d, e, f, g, h, i, j, k, l);
-  }
-  LSTATUS RegNotifyChangeKeyValue(HKEY a, BOOL b, DWORD c, HANDLE d, BOOL e) override {
-    return m.RegNotifyChangeKeyValue(a, b, c, d, e);
-  }
-  BOOL IsWow64Process() override { return m.IsWow64Process(); }
-  BOOL Is64BitWindows() override { return m.Is64BitWindows(); }
 
  private:
   bool Refused(HKEY root, REGSAM sam) const {
     return refuseHkcuWrites && root == HKEY_CURRENT_USER &&
            (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
   }
-
-  platform::IRegistry& m;
 };
 
 class FaultyPlatform : public platform::IPlatform {

@@ -24,6 +24,7 @@
 #include "support/result_error.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
+#include "tests/testing/forwarding_registry.h"
 
 namespace {
 
@@ -32,9 +33,9 @@ constexpr const wchar_t* kHost = L"HKLM\\SOFTWARE\\Veridane\\VDHost";
 
 // What the watcher asks the registry for: the filter and sub-tree flag of every
 // subscription, and the event it waits on (so a test can see the thread blocked on it).
-class RecordingRegistry : public platform::IRegistry {
+class RecordingRegistry : public testing_support::ForwardingRegistry {
  public:
-  explicit RecordingRegistry(platform::IRegistry& inner) : m(inner) {}
+  using ForwardingRegistry::ForwardingRegistry;
   struct Subscription {
     BOOL subtree;
     DWORD filter;
@@ -52,44 +53,10 @@ class RecordingRegistry : public platform::IRegistry {
       std::lock_guard lk(m_mu);
       m_subs.push_back({subtree, filter, async, ev});
     }
-    return m.RegNotifyChangeKeyValue(k, subtree, filter, ev, async);
+    return inner.RegNotifyChangeKeyValue(k, subtree, filter, ev, async);
   }
-  LSTATUS RegOpenKeyExW(HKEY a, LPCWSTR b, DWORD c, REGSAM d, PHKEY e) override {
-    return m.RegOpenKeyExW(a, b, c, d, e);
-  }
-  LSTATUS RegCreateKeyExW(HKEY a, LPCWSTR b, DWORD c, LPWSTR d, DWORD e, REGSAM f,
-                          LPSECURITY_ATTRIBUTES g, PHKEY h, LPDWORD i) override {
-    return m.RegCreateKeyExW(a, b, c, d, e, f, g, h, i);
-  }
-  LSTATUS RegCloseKey(HKEY k) override { return m.RegCloseKey(k); }
-  LSTATUS RegQueryValueExW(HKEY a, LPCWSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f) override {
-    return m.RegQueryValueExW(a, b, c, d, e, f);
-  }
-  LSTATUS RegSetValueExW(HKEY a, LPCWSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f) override {
-    return m.RegSetValueExW(a, b, c, d, e, f);
-  }
-  LSTATUS RegDeleteValueW(HKEY a, LPCWSTR b) override { return m.RegDeleteValueW(a, b); }
-  LSTATUS RegDeleteKeyExW(HKEY a, LPCWSTR b, REGSAM c, DWORD d) override {
-    return m.RegDeleteKeyExW(a, b, c, d);
-  }
-  LSTATUS RegDeleteTreeW(HKEY a, LPCWSTR b) override { return m.RegDeleteTreeW(a, b); }
-  LSTATUS RegEnumKeyExW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPWSTR f, LPDWORD g,
-                        FILETIME* h) override {
-    return m.RegEnumKeyExW(a, b, c, d, e, f, g, h);
-  }
-  LSTATUS RegEnumValueW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g,
-                        LPDWORD h) override {
-    return m.RegEnumValueW(a, b, c, d, e, f, g, h);
-  }
-  LSTATUS RegQueryInfoKeyW(HKEY a, LPWSTR b, LPDWORD c, LPDWORD d, LPDWORD e, LPDWORD f, LPDWORD g,
-                           LPDWORD h, LPDWORD i, LPDWORD j, LPDWORD k, FILETIME* l) override {
-    return m.RegQueryInfoKeyW(a, b, c, d, e, f, g, h, i, j, k, l);
-  }
-  BOOL IsWow64Process() override { return m.IsWow64Process(); }
-  BOOL Is64BitWindows() override { return m.Is64BitWindows(); }
 
  private:
-  platform::IRegistry& m;
   std::mutex m_mu;
   std::vector<Subscription> m_subs;
 };
