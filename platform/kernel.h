@@ -75,11 +75,37 @@ class IKernel {
   virtual DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) = 0;
   virtual UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) = 0;
   virtual BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) = 0;
+  // NetBIOS or DNS names of the computer; ComputerNameDnsDomain is empty (length 0, TRUE)
+  // outside a domain. A buffer too small: FALSE with ERROR_MORE_DATA and *nSize the
+  // characters needed, terminator included; success: *nSize the length without it.
+  virtual BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer,
+                                  LPDWORD nSize) = 0;
   // The real version (RtlGetVersion), never the compatibility-shimmed one.
   virtual BOOL GetVersionExW(OSVERSIONINFOEXW* lpVersionInformation) = 0;
   // The four parts of the file version in a file's version resource (through Version.dll).
   virtual BOOL GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) = 0;
   virtual DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) = 0;
+
+  // ---- Processes ----
+  // Starts a program. lpApplicationName null: the program is the first token of the command
+  // line (quoted or not). A file that is not a program fails with ERROR_BAD_EXE_FORMAT, a
+  // missing one with ERROR_FILE_NOT_FOUND. The caller closes both returned handles; the
+  // process handle is signalled when the program ends.
+  virtual BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                              LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                              LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                              DWORD dwCreationFlags, LPVOID lpEnvironment,
+                              LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                              LPPROCESS_INFORMATION lpProcessInformation) = 0;
+  virtual BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) = 0;
+
+  // ---- Security ----
+  // The SID of a well-known account or group into pSid (*cbSid bytes; too small: FALSE,
+  // ERROR_INSUFFICIENT_BUFFER and the size needed).
+  virtual BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID DomainSid,
+                                  PSID pSid, DWORD* cbSid) = 0;
+  // TokenHandle null: the calling thread's or process's token.
+  virtual BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) = 0;
 
   // ---- Strings ----
   // Compares UTF-16 unit by unit, as Windows compares account names, SIDs and object
@@ -104,6 +130,13 @@ class IKernel {
   virtual BOOL DeleteFileW(LPCWSTR lpFileName) = 0;
   virtual DWORD GetFileAttributesW(LPCWSTR lpFileName) = 0;
   virtual BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) = 0;
+  // Copies a file, calling lpProgressRoutine (when given) after each chunk; PROGRESS_CANCEL
+  // or *pbCancel set ends the copy with ERROR_REQUEST_ABORTED and removes the partial copy.
+  virtual BOOL CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                           LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
+                           DWORD dwCopyFlags) = 0;
+  // Renames a file; MOVEFILE_REPLACE_EXISTING replaces a file already at the new name.
+  virtual BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) = 0;
   virtual DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) = 0;
   virtual BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) = 0;
 };

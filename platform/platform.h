@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/com.h"
+#include "platform/crypt.h"
 #include "platform/kernel.h"
 #include "platform/modules.h"
 #include "platform/registry.h"
@@ -25,6 +26,7 @@ class IPlatform {
   virtual ICom& Com() = 0;
   virtual IModules& Modules() = 0;
   virtual IShell& Shell() = 0;
+  virtual ICrypt& Crypt() = 0;
 };
 
 }  // namespace platform

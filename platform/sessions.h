@@ -27,6 +27,7 @@ struct WTS_SESSION_INFOW {
 };
 using PWTS_SESSION_INFOW = WTS_SESSION_INFOW*;
 #define WTS_CURRENT_SERVER_HANDLE (static_cast<HANDLE>(nullptr))
+#define WTS_CURRENT_SESSION (static_cast<DWORD>(-1))
 #endif
 
 #ifdef _WIN32
@@ -72,6 +73,9 @@ class ISessions {
   virtual BOOL WTSEnumerateSessionsW(HANDLE hServer, DWORD Reserved, DWORD Version,
                                      PWTS_SESSION_INFOW* ppSessionInfo, DWORD* pCount) = 0;
   virtual void WTSFreeMemory(PVOID pMemory) = 0;
+  // Disconnects a session (WTS_CURRENT_SESSION: the caller's) from its terminal; the user
+  // stays logged on and the session can be connected again, as fast user switching does.
+  virtual BOOL WTSDisconnectSession(HANDLE hServer, DWORD SessionId, BOOL bWait) = 0;
   // For a handle from WTSOpenServer; never for WTS_CURRENT_SERVER_HANDLE.
   virtual void WTSCloseServer(HANDLE hServer) = 0;
 };

@@ -23,6 +23,13 @@ class IShell {
   // success. SEE_MASK_DOENVSUBST expands environment variables in lpFile and lpDirectory
   // (never in lpParameters).
   virtual BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) = 0;
+  // The older call: > 32 on success, else an SE_ERR_ code (ERROR_FILE_NOT_FOUND is 2).
+  virtual HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile,
+                                  LPCWSTR lpParameters, LPCWSTR lpDirectory, INT nShowCmd) = 0;
+  // Creates a folder with every missing parent: ERROR_SUCCESS, ERROR_ALREADY_EXISTS when
+  // it is there, ERROR_BAD_PATHNAME for a relative path, or the failing step's error.
+  virtual int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath,
+                                   const SECURITY_ATTRIBUTES* psa) = 0;
 };
 
 }  // namespace platform

@@ -83,8 +83,25 @@ class IUi {
   virtual UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) = 0;
   virtual BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) = 0;
 
+  // ---- Hotkeys and the keyboard ----
+  // A hotkey belongs to one window machine-wide (per session on Windows): a combination
+  // another window holds fails with ERROR_HOTKEY_ALREADY_REGISTERED. Pressing it posts
+  // WM_HOTKEY (wParam: the id, lParam: MAKELPARAM(modifiers, vk)) to the window.
+  virtual BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) = 0;
+  virtual BOOL UnregisterHotKey(HWND hWnd, int id) = 0;
+  // The high bit is set while the key is down on the session's keyboard.
+  virtual SHORT GetAsyncKeyState(int vKey) = 0;
+  // Posts (BSF_POSTMESSAGE) or sends the message to the top-level windows of the recipients
+  // (BSM_APPLICATIONS: every program of the session). *lpInfo: the recipients asked, then
+  // the recipients reached. Returns a positive value on success, -1 on failure.
+  virtual long BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
+                                       LPARAM lParam) = 0;
+
   // ---- System ----
   virtual int GetSystemMetrics(int nIndex) = 0;
+  // Only SPI_GETSCREENSAVERRUNNING is asked for: *(BOOL*)pvParam is set.
+  virtual BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam,
+                                     UINT fWinIni) = 0;
   virtual BOOL LockWorkStation() = 0;
   // A modal message box; returns the button that closed it (IDOK, ...), 0 on failure.
   virtual int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) = 0;

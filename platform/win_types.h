@@ -16,6 +16,7 @@
 #include <windows.h>
 #include <wtsapi32.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 #else
 
 #include <cstddef>
@@ -466,6 +467,126 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define USER_TIMER_MAXIMUM 0x7FFFFFFFu
 #define SMTO_BLOCK 0x0001u
 #define ENDSESSION_LOGOFF 0x80000000u
+
+// ---- Keyboard and hotkeys -----------------------------------------------------------------
+using SHORT = std::int16_t;
+#define MOD_ALT 0x0001u
+#define MOD_CONTROL 0x0002u
+#define MOD_SHIFT 0x0004u
+#define MOD_WIN 0x0008u
+#define MOD_NOREPEAT 0x4000u
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_LWIN 0x5B
+#define VK_RWIN 0x5C
+#define VK_LSHIFT 0xA0
+#define VK_RSHIFT 0xA1
+#define VK_LCONTROL 0xA2
+#define VK_RCONTROL 0xA3
+#define VK_LMENU 0xA4
+#define VK_RMENU 0xA5
+#define ERROR_HOTKEY_ALREADY_REGISTERED 1409L
+#define ERROR_HOTKEY_NOT_REGISTERED 1419L
+#define SPI_GETSCREENSAVERRUNNING 0x0072u
+#define BSF_IGNORECURRENTTASK 0x00000002u
+#define BSF_POSTMESSAGE 0x00000010u
+#define BSM_ALLCOMPONENTS 0x00000000u
+#define BSM_APPLICATIONS 0x00000008u
+
+// ---- Processes and files ------------------------------------------------------------------
+struct STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput, hStdOutput, hStdError;
+};
+using LPSTARTUPINFOW = STARTUPINFOW*;
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400u
+#define NORMAL_PRIORITY_CLASS 0x00000020u
+#define STILL_ACTIVE 259
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_REQUEST_ABORTED 1235L
+using LPBOOL = BOOL*;
+using PBOOL = BOOL*;
+using LPPROGRESS_ROUTINE = DWORD (*)(LARGE_INTEGER TotalFileSize,
+                                     LARGE_INTEGER TotalBytesTransferred,
+                                     LARGE_INTEGER StreamSize,
+                                     LARGE_INTEGER StreamBytesTransferred, DWORD dwStreamNumber,
+                                     DWORD dwCallbackReason, HANDLE hSourceFile,
+                                     HANDLE hDestinationFile, LPVOID lpData);
+#define PROGRESS_CONTINUE 0
+#define PROGRESS_CANCEL 1
+#define PROGRESS_STOP 2
+#define PROGRESS_QUIET 3
+#define CALLBACK_CHUNK_FINISHED 0x0
+#define CALLBACK_STREAM_SWITCH 0x1
+#define COPY_FILE_FAIL_IF_EXISTS 0x00000001u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_COPY_ALLOWED 0x00000002u
+enum COMPUTER_NAME_FORMAT {
+  ComputerNameNetBIOS,
+  ComputerNameDnsHostname,
+  ComputerNameDnsDomain,
+  ComputerNameDnsFullyQualified,
+  ComputerNamePhysicalNetBIOS,
+  ComputerNamePhysicalDnsHostname,
+  ComputerNamePhysicalDnsDomain,
+  ComputerNamePhysicalDnsFullyQualified,
+  ComputerNameMax
+};
+
+// ---- Security identifiers -----------------------------------------------------------------
+using PSID = void*;
+enum WELL_KNOWN_SID_TYPE {
+  WinLocalSystemSid = 22,
+  WinBuiltinAdministratorsSid = 26,
+};
+#define SECURITY_MAX_SID_SIZE 68
+
+// ---- Certificate encoding (CRYPT32) ---------------------------------------------------------
+struct CRYPT_INTEGER_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+};
+using CRYPT_UINT_BLOB = CRYPT_INTEGER_BLOB;
+using CRYPT_DER_BLOB = CRYPT_INTEGER_BLOB;
+using CRYPT_DATA_BLOB = CRYPT_INTEGER_BLOB;
+using PCRYPT_DER_BLOB = CRYPT_DER_BLOB*;
+struct CRYPT_SEQUENCE_OF_ANY {
+  DWORD cValue;
+  PCRYPT_DER_BLOB rgValue;
+};
+struct CERT_NAME_VALUE {
+  DWORD dwValueType;
+  CRYPT_DATA_BLOB Value;
+};
+#define X509_ASN_ENCODING 0x00000001u
+#define PKCS_7_ASN_ENCODING 0x00010000u
+#define X509_ANY_STRING (reinterpret_cast<LPCSTR>(6))
+#define X509_OCTET_STRING (reinterpret_cast<LPCSTR>(25))
+#define X509_MULTI_BYTE_INTEGER (reinterpret_cast<LPCSTR>(28))
+#define X509_SEQUENCE_OF_ANY (reinterpret_cast<LPCSTR>(34))
+#define X509_MULTI_BYTE_UINT (reinterpret_cast<LPCSTR>(38))
+#define CERT_RDN_UNICODE_STRING 12
+#define CRYPT_DECODE_NOCOPY_FLAG 0x1u
+#define CRYPT_E_ASN1_EOD (static_cast<HRESULT>(0x80093102L))
+#define CRYPT_E_ASN1_CORRUPT (static_cast<HRESULT>(0x80093103L))
+#define CRYPT_E_ASN1_LARGE (static_cast<HRESULT>(0x80093104L))
+#define CRYPT_E_ASN1_BADTAG (static_cast<HRESULT>(0x8009310BL))
+#define ERROR_FILE_EXISTS 80L
 
 // ---- Shell ----------------------------------------------------------------------------------
 struct SHELLEXECUTEINFOW {

@@ -1,6 +1,7 @@
 #include "platform/sim/process.h"
 
 #include "platform/sim/process_com.h"
+#include "platform/sim/process_crypt.h"
 #include "platform/sim/process_kernel.h"
 #include "platform/sim/process_modules.h"
 #include "platform/sim/process_registry.h"
@@ -33,10 +34,12 @@ Process::Process(Machine& machine, DWORD pid, const ProcessOptions& opts)
   m_com = std::make_unique<ProcessCom>(*this);
   m_modules = std::make_unique<ProcessModules>(*this);
   m_shell = std::make_unique<ProcessShell>(*this);
+  m_crypt = std::make_unique<ProcessCrypt>(*this);
 }
 
 Process::~Process() {
   // Windows go first (they may still send messages), kernel handles and waits last.
+  m_crypt.reset();
   m_shell.reset();
   m_modules.reset();
   m_com.reset();
@@ -54,6 +57,7 @@ platform::ISessions& Process::Sessions() { return *m_sessions; }
 platform::ICom& Process::Com() { return *m_com; }
 platform::IModules& Process::Modules() { return *m_modules; }
 platform::IShell& Process::Shell() { return *m_shell; }
+platform::ICrypt& Process::Crypt() { return *m_crypt; }
 
 bool Process::IsWow64() const { return m_is32Bit && m_machine.Description().is64BitWindows; }
 

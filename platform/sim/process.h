@@ -19,6 +19,7 @@ class ProcessSessions;
 class ProcessCom;
 class ProcessModules;
 class ProcessShell;
+class ProcessCrypt;
 
 class Process : public platform::IPlatform {
  public:
@@ -32,6 +33,7 @@ class Process : public platform::IPlatform {
   platform::ICom& Com() override;
   platform::IModules& Modules() override;
   platform::IShell& Shell() override;
+  platform::ICrypt& Crypt() override;
 
   Machine& GetMachine() { return m_machine; }
   DWORD Pid() const { return m_pid; }
@@ -60,6 +62,7 @@ class Process : public platform::IPlatform {
   std::unique_ptr<ProcessCom> m_com;
   std::unique_ptr<ProcessModules> m_modules;
   std::unique_ptr<ProcessShell> m_shell;
+  std::unique_ptr<ProcessCrypt> m_crypt;
 };
 
 // The simulated process whose code runs on this thread right now. The machine sets it

@@ -567,3 +567,39 @@ BOOL ProcessKernel::SetCurrentDirectoryW(LPCWSTR lpPathName) {
 }
 
 }  // namespace sim
+
+// Not simulated yet.
+namespace sim {
+
+BOOL ProcessKernel::GetComputerNameExW(COMPUTER_NAME_FORMAT, LPWSTR, LPDWORD) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessKernel::CreateProcessW(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                   BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                   LPPROCESS_INFORMATION) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessKernel::GetExitCodeProcess(HANDLE, LPDWORD) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessKernel::CreateWellKnownSid(WELL_KNOWN_SID_TYPE, PSID, PSID, DWORD*) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessKernel::CheckTokenMembership(HANDLE, PSID, PBOOL) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessKernel::CopyFileExW(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessKernel::MoveFileExW(LPCWSTR, LPCWSTR, DWORD) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+
+}  // namespace sim

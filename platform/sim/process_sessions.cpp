@@ -155,3 +155,13 @@ BOOLEAN ProcessSessions::GetUserNameExW(EXTENDED_NAME_FORMAT NameFormat, LPWSTR 
 }
 
 }  // namespace sim
+
+// Not simulated yet.
+namespace sim {
+
+BOOL ProcessSessions::WTSDisconnectSession(HANDLE, DWORD, BOOL) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+
+}  // namespace sim

@@ -25,6 +25,7 @@ class ProcessSessions : public platform::ISessions {
                              PWTS_SESSION_INFOW* ppSessionInfo, DWORD* pCount) override;
   void WTSFreeMemory(PVOID pMemory) override;
   void WTSCloseServer(HANDLE hServer) override;
+  BOOL WTSDisconnectSession(HANDLE hServer, DWORD SessionId, BOOL bWait) override;
 
  private:
   Process& m_process;

@@ -116,3 +116,16 @@ std::vector<LaunchedProgram> LaunchedPrograms(const Desktop& desktop, DWORD sess
 }
 
 }  // namespace sim
+
+// Not simulated yet.
+namespace sim {
+
+HINSTANCE ProcessShell::ShellExecuteW(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+  m_machine.LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(SE_ERR_FNF));
+}
+int ProcessShell::SHCreateDirectoryExW(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*) {
+  return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+}  // namespace sim

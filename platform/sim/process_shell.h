@@ -57,6 +57,9 @@ class ProcessShell : public platform::IShell {
   ProcessShell& operator=(const ProcessShell&) = delete;
 
   BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) override;
+  HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters,
+                          LPCWSTR lpDirectory, INT nShowCmd) override;
+  int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY_ATTRIBUTES* psa) override;
   // The calls with a valid structure, in order.
   std::vector<ShellExecuteCall> Calls() const;
 

@@ -187,3 +187,26 @@ BOOL ProcessUi::LockWorkStation() {
 }
 
 }  // namespace sim
+
+// Not simulated yet.
+namespace sim {
+
+BOOL ProcessUi::SystemParametersInfoW(UINT, UINT, PVOID, UINT) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessUi::RegisterHotKey(HWND, int, UINT, UINT) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+BOOL ProcessUi::UnregisterHotKey(HWND, int) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+SHORT ProcessUi::GetAsyncKeyState(int) { return 0; }
+long ProcessUi::BroadcastSystemMessageW(DWORD, LPDWORD, UINT, WPARAM, LPARAM) {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return -1;
+}
+
+}  // namespace sim

@@ -55,6 +55,12 @@ class ProcessUi : public platform::IUi {
   BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;
 
   int GetSystemMetrics(int nIndex) override;
+  BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) override;
+  BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) override;
+  BOOL UnregisterHotKey(HWND hWnd, int id) override;
+  SHORT GetAsyncKeyState(int vKey) override;
+  long BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
+                               LPARAM lParam) override;
   BOOL LockWorkStation() override;
   // The user reads the box and presses its first button at once; the desktop shows it.
   int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;

@@ -229,3 +229,48 @@ BOOL CWin32Kernel::GetFileVersion(LPCWSTR lpFileName, WORD parts[4]) {
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+BOOL CWin32Kernel::GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer,
+                                      LPDWORD nSize) {
+  return ::GetComputerNameExW(NameType, lpBuffer, nSize);
+}
+
+BOOL CWin32Kernel::CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                  LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                  LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                  DWORD dwCreationFlags, LPVOID lpEnvironment,
+                                  LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                                  LPPROCESS_INFORMATION lpProcessInformation) {
+  return ::CreateProcessW(lpApplicationName, lpCommandLine, lpProcessAttributes,
+                          lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
+                          lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
+}
+
+BOOL CWin32Kernel::GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+  return ::GetExitCodeProcess(hProcess, lpExitCode);
+}
+
+BOOL CWin32Kernel::CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID DomainSid,
+                                      PSID pSid, DWORD* cbSid) {
+  return ::CreateWellKnownSid(WellKnownSidType, DomainSid, pSid, cbSid);
+}
+
+BOOL CWin32Kernel::CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) {
+  return ::CheckTokenMembership(TokenHandle, SidToCheck, IsMember);
+}
+
+BOOL CWin32Kernel::CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                               LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData,
+                               LPBOOL pbCancel, DWORD dwCopyFlags) {
+  return ::CopyFileExW(lpExistingFileName, lpNewFileName, lpProgressRoutine, lpData, pbCancel,
+                       dwCopyFlags);
+}
+
+BOOL CWin32Kernel::MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                               DWORD dwFlags) {
+  return ::MoveFileExW(lpExistingFileName, lpNewFileName, dwFlags);
+}
+
+}  // namespace platform::win32

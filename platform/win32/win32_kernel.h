@@ -60,6 +60,21 @@ class CWin32Kernel final : public IKernel {
   BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) override;
   DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) override;
   BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) override;
+  BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer, LPDWORD nSize) override;
+  BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                      LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                      LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                      DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                      LPSTARTUPINFOW lpStartupInfo,
+                      LPPROCESS_INFORMATION lpProcessInformation) override;
+  BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) override;
+  BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID DomainSid, PSID pSid,
+                          DWORD* cbSid) override;
+  BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) override;
+  BOOL CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                   LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
+                   DWORD dwCopyFlags) override;
+  BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) override;
 };
 
 }  // namespace platform::win32

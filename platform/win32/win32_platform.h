@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/win32_com.h"
+#include "platform/win32/win32_crypt.h"
 #include "platform/win32/win32_kernel.h"
 #include "platform/win32/win32_modules.h"
 #include "platform/win32/win32_registry.h"
@@ -27,6 +28,7 @@ class CWin32Platform final : public IPlatform {
   ICom& Com() override { return m_com; }
   IModules& Modules() override { return m_modules; }
   IShell& Shell() override { return m_shell; }
+  ICrypt& Crypt() override { return m_crypt; }
 
  private:
   CWin32Registry m_registry;
@@ -36,6 +38,7 @@ class CWin32Platform final : public IPlatform {
   CWin32Com m_com;
   CWin32Modules m_modules;
   CWin32Shell m_shell;
+  CWin32Crypt m_crypt;
 };
 
 }  // namespace platform::win32

@@ -31,3 +31,11 @@ void CWin32Sessions::WTSFreeMemory(PVOID pMemory) { ::WTSFreeMemory(pMemory); }
 void CWin32Sessions::WTSCloseServer(HANDLE hServer) { ::WTSCloseServer(hServer); }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+BOOL CWin32Sessions::WTSDisconnectSession(HANDLE hServer, DWORD SessionId, BOOL bWait) {
+  return ::WTSDisconnectSession(hServer, SessionId, bWait);
+}
+
+}  // namespace platform::win32

@@ -17,6 +17,7 @@ class CWin32Sessions final : public ISessions {
                              PWTS_SESSION_INFOW* ppSessionInfo, DWORD* pCount) override;
   void WTSFreeMemory(PVOID pMemory) override;
   void WTSCloseServer(HANDLE hServer) override;
+  BOOL WTSDisconnectSession(HANDLE hServer, DWORD SessionId, BOOL bWait) override;
 };
 
 }  // namespace platform::win32

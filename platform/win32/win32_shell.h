@@ -8,6 +8,9 @@ namespace platform::win32 {
 class CWin32Shell final : public IShell {
  public:
   BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) override;
+  HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters,
+                          LPCWSTR lpDirectory, INT nShowCmd) override;
+  int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY_ATTRIBUTES* psa) override;
 };
 
 }  // namespace platform::win32

@@ -122,3 +122,24 @@ BOOL CWin32Ui::ChangeWindowMessageFilter(UINT message, DWORD dwFlag) {
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+BOOL CWin32Ui::SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) {
+  return ::SystemParametersInfoW(uiAction, uiParam, pvParam, fWinIni);
+}
+
+BOOL CWin32Ui::RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
+  return ::RegisterHotKey(hWnd, id, fsModifiers, vk);
+}
+
+BOOL CWin32Ui::UnregisterHotKey(HWND hWnd, int id) { return ::UnregisterHotKey(hWnd, id); }
+
+SHORT CWin32Ui::GetAsyncKeyState(int vKey) { return ::GetAsyncKeyState(vKey); }
+
+long CWin32Ui::BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
+                                       LPARAM lParam) {
+  return ::BroadcastSystemMessageW(flags, lpInfo, Msg, wParam, lParam);
+}
+
+}  // namespace platform::win32

@@ -42,6 +42,12 @@ class CWin32Ui final : public IUi {
   BOOL ChangeWindowMessageFilter(UINT message, DWORD dwFlag) override;
   UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) override;
   BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;
+  BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) override;
+  BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) override;
+  BOOL UnregisterHotKey(HWND hWnd, int id) override;
+  SHORT GetAsyncKeyState(int vKey) override;
+  long BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
+                               LPARAM lParam) override;
   int GetSystemMetrics(int nIndex) override;
   BOOL LockWorkStation() override;
   int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;

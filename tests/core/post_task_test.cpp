@@ -587,6 +587,26 @@ class NoTimerKernel : public platform::IKernel {
   }
   DWORD GetCurrentDirectoryW(DWORD n, LPWSTR b) override { return k.GetCurrentDirectoryW(n, b); }
   BOOL SetCurrentDirectoryW(LPCWSTR p) override { return k.SetCurrentDirectoryW(p); }
+  BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT f, LPWSTR b, LPDWORD n) override {
+    return k.GetComputerNameExW(f, b, n);
+  }
+  BOOL CreateProcessW(LPCWSTR a, LPWSTR c, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta,
+                      BOOL inh, DWORD f, LPVOID env, LPCWSTR dir, LPSTARTUPINFOW si,
+                      LPPROCESS_INFORMATION pi) override {
+    return k.CreateProcessW(a, c, pa, ta, inh, f, env, dir, si, pi);
+  }
+  BOOL GetExitCodeProcess(HANDLE h, LPDWORD c) override { return k.GetExitCodeProcess(h, c); }
+  BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE t, PSID d, PSID s, DWORD* cb) override {
+    return k.CreateWellKnownSid(t, d, s, cb);
+  }
+  BOOL CheckTokenMembership(HANDLE t, PSID s, PBOOL m) override {
+    return k.CheckTokenMembership(t, s, m);
+  }
+  BOOL CopyFileExW(LPCWSTR a, LPCWSTR b, LPPROGRESS_ROUTINE p, LPVOID d, LPBOOL c,
+                   DWORD f) override {
+    return k.CopyFileExW(a, b, p, d, c, f);
+  }
+  BOOL MoveFileExW(LPCWSTR a, LPCWSTR b, DWORD f) override { return k.MoveFileExW(a, b, f); }
 
  private:
   platform::IKernel& k;

@@ -69,6 +69,7 @@ class FaultyPlatform : public platform::IPlatform {
   platform::ICom& Com() override { return m.Com(); }
   platform::IModules& Modules() override { return m.Modules(); }
   platform::IShell& Shell() override { return m.Shell(); }
+  platform::ICrypt& Crypt() override { return m.Crypt(); }
 
  private:
   platform::IPlatform& m;
