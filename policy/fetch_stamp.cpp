@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr double kOneMinute = 1.0 / 1440.0;
+constexpr long long kOneMinuteMs = 60'000;
 // The largest age two valid dates can have.
 constexpr double kMaxAgeDays = 3615897.0;
 
@@ -42,5 +42,8 @@ bool CFetchStamp::IsFresh(platform::IKernel& kernel) const {
   if (!now) return false;
   const double age = *now - *m_date;
   if (std::fabs(age) > kMaxAgeDays) return false;
-  return age >= 0 && age < kOneMinute;
+  // In whole milliseconds: a date's fraction of a day is not exact, and one minute must
+  // expire at one minute, not a rounding error earlier or later.
+  const long long ageMs = std::llround(age * 86'400'000.0);
+  return ageMs >= 0 && ageMs < kOneMinuteMs;
 }
