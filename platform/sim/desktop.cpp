@@ -11,7 +11,7 @@ namespace sim {
 namespace {
 
 // The key a driver reports for a generic modifier: the left one.
-int Specific(int vk) {
+int SidedKey(int vk) {
   switch (vk) {
     case VK_CONTROL:
       return VK_LCONTROL;
@@ -25,7 +25,7 @@ int Specific(int vk) {
 }
 
 bool IsModifier(int vk) {
-  switch (Specific(vk)) {
+  switch (SidedKey(vk)) {
     case VK_LCONTROL:
     case VK_RCONTROL:
     case VK_LSHIFT:
@@ -191,7 +191,7 @@ void Desktop::PressKeys(DWORD sessionId, const std::vector<int>& keys) {
     auto& down = m_sessions[sessionId].keysDown;
     for (int vk : keys) {
       if (!IsKey(vk)) continue;
-      const bool wasDown = !down.insert(Specific(vk)).second;
+      const bool wasDown = !down.insert(SidedKey(vk)).second;
       // Holding a key down repeats it, but a hotkey fires once per press here.
       if (!wasDown && !IsModifier(vk)) {
         combinations.emplace_back(Modifiers(down), static_cast<UINT>(vk));
@@ -207,7 +207,7 @@ void Desktop::PressKeys(DWORD sessionId, const std::vector<int>& keys) {
 void Desktop::ReleaseKeys(DWORD sessionId, const std::vector<int>& keys) {
   std::lock_guard lk(m_mu);
   auto& down = m_sessions[sessionId].keysDown;
-  for (int vk : keys) down.erase(Specific(vk));
+  for (int vk : keys) down.erase(SidedKey(vk));
 }
 
 void Desktop::ReleaseAll(DWORD sessionId) {

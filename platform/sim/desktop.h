@@ -131,7 +131,7 @@ class Desktop {
     int lockRequests = 0;
     HWND foreground = nullptr;
     HWND focus = nullptr;
-    std::set<int> keysDown;  // specific keys only: VK_LCONTROL, never VK_CONTROL
+    std::set<int> keysDown;  // left or right keys only: VK_LCONTROL, never VK_CONTROL
     bool screenSaver = false;
   };
   void RecordLocked(DWORD sessionId, std::wstring kind, std::wstring text);
