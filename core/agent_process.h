@@ -47,6 +47,13 @@ class CAgentProcess {
   EDITIONS::CEditionCaches EditionCache;
   // The self-enrollment policy's answer, asked until one query succeeds.
   CSelfEnrollmentState SelfEnrollment;
+  // Number of the last quick action started; incremented at each start.
+  DWORD ActionSequence = 0;
+  // Set while a hotkey press is handled: the identification dialog pumps messages, and a
+  // second WM_HOTKEY must not start a second action.
+  bool HotKeyInProgress = false;
+  // The reader-connected balloon is considered at the first reader connection only.
+  bool FirstReaderConnection = true;
 
   // What the edition tests need: this process's platform and caches.
   EDITIONS::CEditionQuery Editions() { return {m_plat, EditionCache}; }
