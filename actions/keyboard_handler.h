@@ -62,8 +62,13 @@ class CKeyboardHandler {
   }
   LRESULT OnHotkeyMessage(UINT, WPARAM wParam, LPARAM) {
     Self().SetMsgHandled(FALSE);
-    if (CQuickActions* qa = Self().QuickActions())
-      if (qa->AcceptHotKey(wParam)) Self().OnHotKey();
+    CQuickActions* qa = Self().QuickActions();
+    if (!qa) {
+      VDTraceNS::CScope ts("CKeyboardHandler<class CVdAgentMain>::OnHotkeyMessage");
+      return 0;
+    }
+    // AcceptHotKey traces under this handler's scope name.
+    if (qa->AcceptHotKey(wParam)) Self().OnHotKey();
     return 0;
   }
 
