@@ -78,7 +78,7 @@ class IActionHost {
   virtual void ShowTrayIcon(bool readerPresent) = 0;
   virtual void Notify(const CActionBalloon& balloon) = 0;
   // A text of the resource module, by number.
-  virtual std::wstring LoadString(UINT id) = 0;
+  virtual std::wstring ResourceString(UINT id) = 0;
 
   // ---- The window ----
   virtual HWND Window() = 0;

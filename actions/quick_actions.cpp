@@ -489,8 +489,8 @@ void CQuickActions::ReaderConnectedBalloon() {
   if (static_cast<LONG>(agent.Get(Ag::kRegistrationBalloonCtr)) > 0) return;
   if (CountDown(agent, Ag::kFingerprintBalloonCtr) <= 0) return;
   CActionBalloon balloon;
-  balloon.title = m_host.LoadString(124);
-  balloon.message = m_host.LoadString(122);
+  balloon.title = m_host.ResourceString(124);
+  balloon.message = m_host.ResourceString(122);
   balloon.infoFlags = 1;
   core::CAgentProcess* process = &m_process;
   balloon.onClick = [process] {
@@ -512,8 +512,8 @@ void CQuickActions::OnFingerprintReaderDisconnected() {
       const LONG n = CountDown(agent, SettingNames::Agent::kNoDriversBalloonCtr);
       if (n > 0 && m_host.IsUserAdministrator() && m_readerPresent) {
         CActionBalloon balloon;
-        balloon.title = m_host.LoadString(605);
-        balloon.message = m_host.LoadString(607);
+        balloon.title = m_host.ResourceString(605);
+        balloon.message = m_host.ResourceString(607);
         balloon.infoFlags = 1;
         m_host.Notify(balloon);
       }

@@ -82,7 +82,7 @@ class FakeHost final : public IActionHost {
   }
   void ShowTrayIcon(bool present) override { trayStates.push_back(present); }
   void Notify(const CActionBalloon& b) override { balloons.push_back(b); }
-  std::wstring LoadString(UINT id) override { return L"S" + std::to_wstring(id); }
+  std::wstring ResourceString(UINT id) override { return L"S" + std::to_wstring(id); }
   HWND Window() override { return nullptr; }
   void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
   UINT Schedule(UINT delayMs, std::function<bool(UINT)> task) override {
