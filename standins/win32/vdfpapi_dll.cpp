@@ -143,6 +143,28 @@ class CWin32ClientSite final : public IClientSite {
   BOOL PostMessageW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     return ::PostMessageW(hWnd, msg, wParam, lParam);
   }
+  // A real dialog's loop, without the dialog: the caller's windows go on receiving their
+  // messages (a hotkey pressed meanwhile included) until the open time has passed.
+  void RunModalLoop(std::optional<ULONGLONG> openMs) override {
+    const ULONGLONG end = ::GetTickCount64() + openMs.value_or(kDefaultDialogOpenMs);
+    for (;;) {
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          ::PostQuitMessage(static_cast<int>(msg.wParam));
+          return;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= end) return;
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    }
+  }
+
+ private:
+  static constexpr ULONGLONG kDefaultDialogOpenMs = 300;
 };
 
 // Delayed host work on the default timer queue; each job owns itself until it has run.
