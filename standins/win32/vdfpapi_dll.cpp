@@ -199,7 +199,10 @@ struct CProcessLibrary {
   explicit CProcessLibrary(VdfpDescription description)
       : host(std::move(description), hostSite),
         client(std::make_shared<CClientLibrary>(host, std::make_unique<CWin32ClientSite>(),
-                                                ::GetCurrentProcessId())) {}
+                                                ::GetCurrentProcessId())) {
+    // Reader events the host sends (a touch from VDHostStandIn.exe) reach this client.
+    host.Attach(client);
+  }
 };
 
 // The library, or why there is none. Building is tried once: a description that cannot be

@@ -8,9 +8,12 @@
 
 #include <objbase.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support/suite_components.h"
+#include "support/vdfp/vdfpapi_types.h"
 
 namespace {
 
@@ -153,6 +156,83 @@ TEST(SuiteStandinsWine, SoundsAndThePasswordManagerRecordTheirCalls) {
                    L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}");
   EXPECT_EQ(ReadText(dir + L"VDPwdMgr.log"),
             "mini dashboard trained 1\r\nmini dashboard closed\r\ntraining tool\r\n");
+}
+
+// Runs a program of the build folder; its exit code, or nothing when it did not end in time.
+std::optional<DWORD> RunHost(const std::wstring& args, PROCESS_INFORMATION* keep = nullptr) {
+  const std::wstring exe = OwnDir() + L"VDHostStandIn.exe";
+  std::wstring cmd = L"\"" + exe + L"\" " + args;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+    return std::nullopt;
+  ::CloseHandle(pi.hThread);
+  if (keep) {
+    *keep = pi;
+    return 0;
+  }
+  std::optional<DWORD> code;
+  if (::WaitForSingleObject(pi.hProcess, kGenerousMs) == WAIT_OBJECT_0) {
+    DWORD c = 0;
+    ::GetExitCodeProcess(pi.hProcess, &c);
+    code = c;
+  }
+  ::CloseHandle(pi.hProcess);
+  return code;
+}
+
+TEST(SuiteStandinsWine, ATouchFromTheHostProgramReachesTheLibrarysAcquisition) {
+  EXPECT_EQ(RunHost(L"-touch alice"), std::optional<DWORD>(2u)) << "no library loaded anywhere yet";
+  PROCESS_INFORMATION host{};
+  ASSERT_TRUE(RunHost(L"-run 60000", &host));
+  // The host is up once its readiness event is signalled.
+  bool up = false;
+  for (const ULONGLONG until = ::GetTickCount64() + kGenerousMs; !up && ::GetTickCount64() < until;
+       ::Sleep(50)) {
+    HANDLE e = ::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\{AA2FD877-ED65-4499-9C86-D90FB5CC1F9D}");
+    up = e && ::WaitForSingleObject(e, 0) == WAIT_OBJECT_0;
+    if (e) ::CloseHandle(e);
+  }
+  ASSERT_TRUE(up);
+
+  HMODULE vdfp = ::LoadLibraryW((OwnDir() + L"VDFPApi.dll").c_str());
+  ASSERT_NE(vdfp, nullptr);
+  using PfnInit = HRESULT(WINAPI*)();
+  using PfnCreate = HRESULT(WINAPI*)(DWORD, const GUID*, DWORD, HWND, UINT, HVDFPACQUISITION*);
+  using PfnAcq = HRESULT(WINAPI*)(HVDFPACQUISITION);
+  ASSERT_EQ(Proc<PfnInit>(vdfp, "VDFPInit")(), S_OK);
+  HWND w =
+      ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  const GUID any{};
+  HVDFPACQUISITION acq = nullptr;
+  ASSERT_EQ(
+      Proc<PfnCreate>(vdfp, "VDFPCreateAcquisition")(3, &any, 2, w, VDFP_READER_MESSAGE, &acq),
+      S_OK);
+  ASSERT_EQ(Proc<PfnAcq>(vdfp, "VDFPStartAcquisition")(acq), S_OK);
+
+  EXPECT_EQ(RunHost(L"-touch alice"), std::optional<DWORD>(0u));
+  std::vector<WPARAM> codes;
+  for (const ULONGLONG until = ::GetTickCount64() + kGenerousMs;
+       codes.size() < 3 && ::GetTickCount64() < until;) {
+    MSG msg;
+    if (::PeekMessageW(&msg, w, VDFP_READER_MESSAGE, VDFP_READER_MESSAGE, PM_REMOVE)) {
+      codes.push_back(msg.wParam);
+    } else {
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+  }
+  EXPECT_EQ(codes,
+            (std::vector<WPARAM>{VDFP_WN_FINGER_TOUCHED, VDFP_WN_IMAGE_READY, VDFP_WN_COMPLETED}));
+
+  Proc<PfnAcq>(vdfp, "VDFPStopAcquisition")(acq);
+  Proc<PfnAcq>(vdfp, "VDFPDestroyAcquisition")(acq);
+  Proc<PfnInit>(vdfp, "VDFPTerm")();
+  ::DestroyWindow(w);
+  ::TerminateProcess(host.hProcess, 0);
+  ::WaitForSingleObject(host.hProcess, kGenerousMs);
+  ::CloseHandle(host.hProcess);
 }
 
 }  // namespace
