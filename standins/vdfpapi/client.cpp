@@ -752,6 +752,10 @@ HRESULT CClientLibrary::IdentifyUserUI2(HWND, DWORD, DWORD, LPCWSTR, LPCWSTR, LP
   *ppwszSamName = nullptr;
   *ph = nullptr;
   if (HRESULT hr = Ready(); FAILED(hr)) return hr;
+  // The dialog runs the caller's messages while it is up, so the caller may call back into
+  // the library meanwhile: no lock is held here. Its answer is read when it closes.
+  m_site->RunModalLoop(m_host.IdentifyOpenMs());
+  if (HRESULT hr = Ready(); FAILED(hr)) return hr;
   const DialogDesc d = m_host.Dialogs();
   if (d.identifyUser.empty()) return VDFP_E_CANCELLED;
   const auto user = m_host.FindUserByAnyName(d.identifyUser);

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ class IClientSite {
  public:
   virtual ~IClientSite() = default;
   virtual BOOL PostMessageW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) = 0;
+  // A dialog is open on the calling thread: runs that thread's messages (the caller's
+  // windows keep working, re-entrantly) until `openMs` have passed; nothing: the binding's
+  // own default time. A WM_QUIT seen meanwhile ends the dialog and is posted again.
+  virtual void RunModalLoop(std::optional<ULONGLONG> openMs) = 0;
 };
 
 class CClientLibrary : public std::enable_shared_from_this<CClientLibrary> {

@@ -526,6 +526,8 @@ VdfpDescription VdfpDescription::FromJson(const std::string& text) {
       if (jd.contains("identify"))
         d.dialogs.identifyUser = jd["identify"].is_null() ? L"" : Str(jd["identify"], "user");
       if (jd.contains("verify")) d.dialogs.verifyAccepts = Bool(jd["verify"], "verify");
+      if (jd.contains("identifyOpenMs"))
+        d.identifyOpenMs = Unsigned(jd["identifyOpenMs"], "identifyOpenMs", 0x7FFFFFFF);
     }
   } catch (const json::exception& e) {
     Fail(std::string("bad description: ") + e.what());

@@ -21,7 +21,8 @@
 //                        "entropyHex": "..."}],
 //     "policySettings": [{"name": "CredentialsSelfEnrollment", "type": 4, "value": 1,
 //                         "status": 0}],
-//     "dialogs": {"identify": "alice" | null (cancelled), "verify": true}
+//     "dialogs": {"identify": "alice" | null (cancelled), "verify": true,
+//                 "identifyOpenMs": 300}
 //   }
 //
 // A credential mask is a number, a "0x" hex string, or credential names joined by '+'
@@ -116,6 +117,10 @@ struct VdfpDescription {
   std::vector<SlotDesc> protectedData;
   std::vector<PolicySettingDesc> policySettings;
   DialogDesc dialogs;
+  // "dialogs": {"identifyOpenMs"}: how long the identification dialog stays open, running the
+  // caller's messages, before it ends; absent: the binding's choice (at once on the simulated
+  // machine, a short while in the Windows library).
+  std::optional<ULONGLONG> identifyOpenMs;
 
   // One signed-in user "alice" of session 1 with a fingerprint and a password enrolled,
   // the "OS" domain active, one connected fingerprint reader, a policy of password OR

@@ -129,6 +129,11 @@ void CHostService::SetDialogs(DialogDesc dialogs) {
   m_desc.dialogs = std::move(dialogs);
 }
 
+void CHostService::SetIdentifyOpenMs(std::optional<ULONGLONG> ms) {
+  std::lock_guard lk(m_mu);
+  m_desc.identifyOpenMs = ms;
+}
+
 bool CHostService::SetDomainState(const std::wstring& name, DWORD state) {
   std::lock_guard lk(m_mu);
   for (auto& d : m_desc.domains) {
@@ -302,6 +307,11 @@ std::optional<PolicySettingDesc> CHostService::PolicySetting(const std::wstring&
 DialogDesc CHostService::Dialogs() const {
   std::lock_guard lk(m_mu);
   return m_desc.dialogs;
+}
+
+std::optional<ULONGLONG> CHostService::IdentifyOpenMs() const {
+  std::lock_guard lk(m_mu);
+  return m_desc.identifyOpenMs;
 }
 
 std::optional<std::optional<std::size_t>> CHostService::CaptureOwner(VDFP_CAPTURE capture) const {

@@ -80,6 +80,7 @@ class CHostService {
   void SetPolicySetting(PolicySettingDesc setting);
   void RemovePolicySetting(const std::wstring& name);
   void SetDialogs(DialogDesc dialogs);
+  void SetIdentifyOpenMs(std::optional<ULONGLONG> ms);
   bool SetDomainState(const std::wstring& name, DWORD state);
   void SetProtectedData(SlotDesc slot);
   void SetAsyncReplyDelay(ULONGLONG ms);
@@ -122,6 +123,7 @@ class CHostService {
   std::vector<DomainDesc> Domains() const;
   std::optional<PolicySettingDesc> PolicySetting(const std::wstring& name) const;
   DialogDesc Dialogs() const;
+  std::optional<ULONGLONG> IdentifyOpenMs() const;
   // Whose finger a capture was: no value for a capture the host never made, a value holding
   // nothing for a finger of nobody enrolled.
   std::optional<std::optional<std::size_t>> CaptureOwner(VDFP_CAPTURE capture) const;

@@ -10,6 +10,7 @@
 #include "platform/sim/clock.h"
 #include "platform/sim/module_table.h"
 #include "platform/sim/session_manager.h"
+#include "standins/sim_modal_loop.h"
 #include "standins/vdfpapi/exports.h"
 
 namespace vdfp_standin {
@@ -26,6 +27,12 @@ class SimClientSite final : public IClientSite {
   BOOL PostMessageW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     sim::Process* p = m_machine.FindProcess(m_pid);
     return p ? p->Ui().PostMessageW(hWnd, msg, wParam, lParam) : FALSE;
+  }
+
+  // Open for no time (the default here), the dialog returns without running anything.
+  void RunModalLoop(std::optional<ULONGLONG> openMs) override {
+    if (sim::Process* p = m_machine.FindProcess(m_pid))
+      standins::RunSimModalLoop(*p, openMs.value_or(0));
   }
 
  private:

@@ -143,6 +143,28 @@ class CWin32ClientSite final : public IClientSite {
   BOOL PostMessageW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     return ::PostMessageW(hWnd, msg, wParam, lParam);
   }
+  // A real dialog's loop, without the dialog: the caller's windows go on receiving their
+  // messages (a hotkey pressed meanwhile included) until the open time has passed.
+  void RunModalLoop(std::optional<ULONGLONG> openMs) override {
+    const ULONGLONG end = ::GetTickCount64() + openMs.value_or(kDefaultDialogOpenMs);
+    for (;;) {
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          ::PostQuitMessage(static_cast<int>(msg.wParam));
+          return;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= end) return;
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    }
+  }
+
+ private:
+  static constexpr ULONGLONG kDefaultDialogOpenMs = 300;
 };
 
 // Delayed host work on the default timer queue; each job owns itself until it has run.
@@ -177,7 +199,10 @@ struct CProcessLibrary {
   explicit CProcessLibrary(VdfpDescription description)
       : host(std::move(description), hostSite),
         client(std::make_shared<CClientLibrary>(host, std::make_unique<CWin32ClientSite>(),
-                                                ::GetCurrentProcessId())) {}
+                                                ::GetCurrentProcessId())) {
+    // Reader events the host sends (a touch from VDHostStandIn.exe) reach this client.
+    host.Attach(client);
+  }
 };
 
 // The library, or why there is none. Building is tried once: a description that cannot be
@@ -187,9 +212,83 @@ struct CBuild {
   HRESULT failure = S_OK;
 };
 
+bool HostEventSignalled() {
+  HANDLE e = ::OpenEventW(SYNCHRONIZE, FALSE, kReadyEvent);
+  if (!e) return false;
+  const bool set = ::WaitForSingleObject(e, 0) == WAIT_OBJECT_0;
+  ::CloseHandle(e);
+  return set;
+}
+
+// The host's reader, reachable from outside the process: a hidden window of class
+// "VDFPStandInHost" on a thread of its own, to which VDHostStandIn.exe -touch USER sends the
+// user's name (WM_COPYDATA, dwData kTouchFinger, UTF-16 without terminator). The finger
+// events then reach this process's acquisitions as they would from the real host.
+constexpr const wchar_t* kTouchWindowClass = L"VDFPStandInHost";
+constexpr ULONG_PTR kTouchFinger = 1;
+
+LRESULT CALLBACK TouchWindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COPYDATA) {
+    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    auto* library = reinterpret_cast<CProcessLibrary*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+    if (!library || !cds || cds->dwData != kTouchFinger || cds->cbData % sizeof(wchar_t))
+      return FALSE;
+    try {
+      const std::wstring user(static_cast<const wchar_t*>(cds->lpData),
+                              cds->cbData / sizeof(wchar_t));
+      // The host follows its readiness event, as on every call.
+      const bool running = HostEventSignalled();
+      if (running && !library->host.IsRunning()) library->host.Start();
+      if (!running && library->host.IsRunning()) library->host.Stop();
+      return library->host.TouchFinger(user) != 0;
+    } catch (...) {
+      return FALSE;  // nothing may cross the window procedure
+    }
+  }
+  return ::DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+DWORD WINAPI TouchThread(LPVOID context) {
+  HINSTANCE self = nullptr;
+  ::GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&TouchWindowProc), &self);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &TouchWindowProc;
+  wc.hInstance = self;
+  wc.lpszClassName = kTouchWindowClass;
+  ::RegisterClassExW(&wc);  // a second copy of the library in the process finds it there
+  // Top-level, never shown: message-only windows are not found by a plain FindWindowEx.
+  HWND w = ::CreateWindowExW(0, kTouchWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                             self, nullptr);
+  if (!w) return 1;
+  ::SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(context));
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+  return 0;
+}
+
+void StartTouchWindow(CProcessLibrary* library) {
+  // The thread runs this module's code until the process ends: it holds a reference of its
+  // own, so a FreeLibrary by the agent does not unload the code under it.
+  HMODULE pinned = nullptr;
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&TouchThread), &pinned))
+    return;
+  HANDLE t = ::CreateThread(nullptr, 0, &TouchThread, library, 0, nullptr);
+  if (t) {
+    ::CloseHandle(t);
+  } else {
+    ::FreeLibrary(pinned);
+  }
+}
+
 CBuild Build() noexcept {
   try {
-    return {new CProcessLibrary(LoadDescription()), S_OK};
+    auto* library = new CProcessLibrary(LoadDescription());
+    StartTouchWindow(library);
+    return {library, S_OK};
   } catch (const CDescriptionFailure& f) {
     return {nullptr, f.hr};
   } catch (const std::bad_alloc&) {
@@ -197,14 +296,6 @@ CBuild Build() noexcept {
   } catch (...) {
     return {nullptr, E_UNEXPECTED};
   }
-}
-
-bool HostEventSignalled() {
-  HANDLE e = ::OpenEventW(SYNCHRONIZE, FALSE, kReadyEvent);
-  if (!e) return false;
-  const bool set = ::WaitForSingleObject(e, 0) == WAIT_OBJECT_0;
-  ::CloseHandle(e);
-  return set;
 }
 
 }  // namespace
