@@ -14,6 +14,7 @@ CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
   // Let the plug-in framework's broadcast through the privilege-isolation filter; absent
   // on old systems, which is fine.
   Ui().ChangeWindowMessageFilter(process.Messages().vdnxBroadcast, MSGFLT_ADD);
+  m_quickActions = std::make_unique<CQuickActions>(process, m_hosts);
 }
 
 CVdAgentMain::~CVdAgentMain() {
@@ -162,6 +163,8 @@ void CVdAgentMain::Dispose() {
     m_process.Platform().Sessions().WTSUnRegisterSessionNotification(m_hWnd);
     m_sessionNotificationRegistered = false;
   }
+  // A handle the password manager never received is still ours.
+  if (m_quickActions) m_quickActions->Dispose();
   ts.Msg("All done.");
 }
 
@@ -236,6 +239,8 @@ void CVdAgentMain::OnHelp() {
 void CVdAgentMain::OnHotKey() {
   if (m_quickActions) m_quickActions->OnHotKey();
 }
+
+std::wstring CVdAgentMain::ResourceString(UINT) { return L""; }
 
 void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {
   VDTraceNS::CScope ts("CVdAgentMain::OnVDKioskUserIdentified");

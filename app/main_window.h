@@ -12,6 +12,7 @@
 
 #include "actions/keyboard_handler.h"
 #include "actions/quick_actions.h"
+#include "app/agent_hosts.h"
 #include "auth/card_handler.h"
 #include "auth/fingerprint_handler.h"
 #include "core/agent_process.h"
@@ -90,9 +91,10 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // reader-connected prompts wait.
   bool ModalMode = false;
 
-  // What the password-manager and session logic need from the other subsystems.
+  // What the logic of each subsystem asks of the others.
   IKwsHost& KwsHost() { return m_hosts; }
   IUserSessionHost& UserSessionHost() { return m_hosts; }
+  IFingerprintHost& FingerprintHost() { return m_hosts; }
   CPasswordManager& PasswordManager() { return m_passwordManager; }
 
   // First and last command identifiers of the plug-in menu items (0 until the tray menu is
@@ -111,8 +113,10 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   void OnHelp();
   void Dispose();
 
-  // The quick actions; null until the window can serve as their host.
+  // The quick actions.
   CQuickActions* QuickActions() { return m_quickActions.get(); }
+  // A text of the branding resource module, by number.
+  std::wstring ResourceString(UINT id);
   // The agent's hotkey was pressed and an action may start (keyboard handler).
   void OnHotKey();
 
@@ -124,32 +128,10 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
  private:
   void WaitForTaskbar();
 
-  // The window's side of the hosts. Until the action context, the fingerprint acquisition,
-  // the kiosk test and the start-up checks answer through the window, these report "none".
-  class CHosts : public IKwsHost, public IUserSessionHost {
-   public:
-    explicit CHosts(CVdAgentMain& w) : m_w(w) {}
-    bool IsFingerActionRunning() override { return false; }
-    void ResetActionToIdle() override {}
-    void ClearPendingLock() override {}
-    bool HasWBFReader() override { return false; }
-    bool ModalMode() override { return m_w.ModalMode; }
-    void SetModalMode(bool on) override { m_w.ModalMode = on; }
-    bool HasAcquisition() override { return false; }
-    void StopAcquisition() override {}
-    void SetReaderLed(DWORD) override {}
-    bool StartAcquisition() override { return false; }
-    bool IsKioskSession() override { return false; }
-    void CheckUserPasswordReset(const CUser&) override {}
-
-   private:
-    CVdAgentMain& m_w;
-  };
-
   core::CAgentProcess& m_process;
   // Process-wide in effect: the agent process has one main window.
   CPasswordManager m_passwordManager{m_process.Platform()};
-  CHosts m_hosts{*this};
+  CAgentHosts m_hosts{*this};
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;
   // Inside WM_CREATE, until the taskbar exists.

@@ -2,14 +2,11 @@
 // for the host service when it is not up yet), turns reader events into actions.
 // A mixin of the main window: it only routes the window's events to CFingerprintLogic.
 //
-// The window answers the logic's questions (IFingerprintHost) when it derives from that
-// interface; until then a stand-by host runs tasks on the window's queue and starts no
-// action.
+// The window answers the logic's questions through `FingerprintHost()` (IFingerprintHost&).
 #pragma once
 
 #include <functional>
 #include <optional>
-#include <type_traits>
 
 #include "auth/fingerprint_host.h"
 #include "auth/fingerprint_logic.h"
@@ -46,35 +43,7 @@ class CFingerprintHandler {
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  // Until the window answers for itself: no action starts, nothing is trained.
-  class CStandByHost final : public IFingerprintHost {
-   public:
-    explicit CStandByHost(T& w) : m_w(w) {}
-    bool CanStartAction() override { return false; }
-    HRESULT OnFingerprintReady(DWORD) override { return E_NOTIMPL; }
-    void OnReaderConnected() override {}
-    void OnReaderDisconnected() override {}
-    void StartCapture() override {}
-    void CompleteCapture() override {}
-    void ShowFeedback(DWORD, DWORD, LPARAM) override {}
-    void FlashTrayIcon() override {}
-    DWORD SelectedQuickAction() override { return 0; }
-    void KwsCommand(DWORD) override {}
-    DWORD KwsFeedbackState() override { return 0; }
-    void Post(std::function<void()> task) override { m_w.Post(std::move(task)); }
-
-   private:
-    T& m_w;
-  };
-
-  IFingerprintHost& Host() {
-    if constexpr (std::is_base_of_v<IFingerprintHost, T>) {
-      return Self();
-    } else {
-      if (!m_standBy) m_standBy.emplace(Self());
-      return *m_standBy;
-    }
-  }
+  IFingerprintHost& Host() { return Self().FingerprintHost(); }
 
   LRESULT OnCreate(UINT, WPARAM, LPARAM) {
     Self().SetMsgHandled(FALSE);
@@ -110,6 +79,5 @@ class CFingerprintHandler {
     return 0;
   }
 
-  std::optional<CStandByHost> m_standBy;
   std::optional<CFingerprintLogic> m_logic;
 };

@@ -16,6 +16,15 @@ class CUXHandler {
     VD_MESSAGE_HANDLER(uMsg == core::WM_VD_POLICY_CHANGED, OnPolicyChanged)
   VD_END_MSG_MAP()
 
+  // Runs the wizard or reminder a reader event calls for (`mask`: the credential type that
+  // triggered it). 1 when nothing was shown. No wizard exists in this build yet, so nothing
+  // is shown.
+  int RunWizardsAtRuntimeIfNeeded(ULONGLONG mask) {
+    VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::RunWizardsAtRuntimeIfNeeded");
+    ts.Msg("mask = 0x%llX", static_cast<unsigned long long>(mask));
+    return 1;
+  }
+
  protected:
   T& Self() { return static_cast<T&>(*this); }
 

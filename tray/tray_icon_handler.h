@@ -2,6 +2,9 @@
 // A mixin of the main window: it receives the window's events in chain order.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "core/message_map.h"
 #include "core/messages.h"
 #include "support/trace/trace.h"
@@ -21,6 +24,34 @@ class CTrayIconHandler {
   // Releases what the handler holds; safe to run twice (end of session, then destroy).
   void Dispose() { VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::Dispose"); }
 
+  // ---- What the readers and quick actions ask of the icon ----
+  // The icon itself is not drawn yet: these record what was asked, so the readers and
+  // quick actions can already be followed in the trace.
+  using BalloonCallback = std::function<void()>;
+  // Shows the icon with base image `index` (0: no working reader, 1: a reader).
+  void Show(UINT index) {
+    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::Show");
+    ts.Msg("index = %u", index);
+  }
+  // One flash sequence for a finger touch.
+  void Flash() { VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::Flash"); }
+  // Queues a notification; a timeout of 0 is the default 25000 ms. The callback runs when
+  // the user clicks it. True when it was queued.
+  bool Notify(const std::wstring& title, const std::wstring& message, LPARAM param,
+              BalloonCallback callback, DWORD flags, UINT timeoutMs, UINT id) {
+    VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::Notify");
+    if (timeoutMs == 0) timeoutMs = kDefaultBalloonTimeoutMs;
+    ts.Msg("title = '%ls', message = '%ls', param = %ld, flags = 0x%X, timeout = %u, id = %u%s",
+           title.c_str(), message.c_str(), static_cast<long>(param), flags, timeoutMs, id,
+           callback ? ", click action" : "");
+    m_lastClick = std::move(callback);
+    return true;
+  }
+  // The click action of the last notification asked for (empty when it has none).
+  const BalloonCallback& LastBalloonClick() const { return m_lastClick; }
+
+  static constexpr UINT kDefaultBalloonTimeoutMs = 25000;
+
  protected:
   T& Self() { return static_cast<T&>(*this); }
 
@@ -31,4 +62,6 @@ class CTrayIconHandler {
   VD_TRACED_EVENT(OnTaskbarCreated, "CTrayIconHandler<class CVdAgentMain>::OnTaskbarCreated")
   VD_TRACED_EVENT(OnAmbientChange, "CTrayIconHandler<class CVdAgentMain>::OnAmbientChange")
   VD_TRACED_OWN_MESSAGE(OnTrayCallback, "CTrayIconHandler<class CVdAgentMain>::OnTrayCallback")
+
+  BalloonCallback m_lastClick;
 };

@@ -1,0 +1,189 @@
+#include "app/agent_hosts.h"
+
+#include "app/main_window.h"
+#include "auth/fingerprint_identity.h"
+#include "auth/reader_environment.h"
+#include "ext/launchers.h"
+#include "kiosk/kiosk_session.h"
+
+namespace {
+
+CVDFPApi& Api(CVdAgentMain& w) { return w.Process().AuthLibrary(); }
+
+}  // namespace
+
+// ---- Kiosk and session user ----
+
+bool CAgentHosts::IsKioskSession() { return KIOSK::IsKioskSession(m_w.Process()); }
+
+CUser CAgentHosts::KioskUser() { return m_w.KioskLogic().KioskUser(); }
+
+void CAgentHosts::ChangeKioskUser(const CUser& user, bool runScript, DWORD processId) {
+  m_w.KioskLogic().ChangeKioskUser(user, runScript, processId);
+}
+
+CUser CAgentHosts::SessionUser() { return m_w.CurrentUser(); }
+
+bool CAgentHosts::UserHasCredentials(ULONGLONG mask) { return m_w.UserHasCredentials(mask); }
+
+std::optional<ULONGLONG> CAgentHosts::FetchUserPolicy(const CUser& user) {
+  const CPolicy policy = m_w.FetchUserPolicy(user);
+  if (policy.Rules().empty()) return std::nullopt;  // the library did not answer
+  ULONGLONG mask = 0;
+  for (const auto& rule : policy.Rules()) mask |= rule.m_uMask;
+  return mask;
+}
+
+HRESULT CAgentHosts::ShareFUSData(const CCredential& credential, const std::wstring& accountName) {
+  return credential.ShareFUSData(Api(m_w), accountName.c_str());
+}
+
+HRESULT CAgentHosts::ClearFUSData(const CCredential&) { return CCredential::ClearFUSData(Api(m_w)); }
+
+// The password-reset prompt belongs to the start-up sequence, which has none yet.
+void CAgentHosts::CheckUserPasswordReset(const CUser&) {}
+
+// ---- Password manager ----
+
+HRESULT CAgentHosts::KwsCommand(DWORD code, ULONG_PTR param, DWORD* result) {
+  return m_w.Kws().Command(code, param, result);
+}
+
+void CAgentHosts::KwsCommand(DWORD command) {
+  DWORD result = 0;
+  m_w.Kws().Command(command, &result);
+}
+
+DWORD CAgentHosts::KwsFeedbackState() { return m_w.Kws().FeedbackState(); }
+
+void CAgentHosts::SetLockAfterFillIn(bool lock) { m_w.Kws().SetLockAfterFillIn(lock); }
+
+bool CAgentHosts::IsPasswordManagerInstalled() {
+  return m_w.PasswordManager().IsPasswordManagerInstalled();
+}
+
+// ---- Readers, start-up, modal state ----
+
+bool CAgentHosts::HasWBFReader() {
+  return CReaderEnvironment::HasWBFReader(m_w.Process().Platform(), Api(m_w));
+}
+
+bool CAgentHosts::IsThereWorkingFpReader() {
+  return CReaderEnvironment::IsThereWorkingFpReader(Api(m_w));
+}
+
+bool CAgentHosts::IsMachineConfigured() {
+  return CReaderEnvironment::IsMachineConfigured(m_w.Process().Platform(), Api(m_w));
+}
+
+bool CAgentHosts::IsUserAdministrator() {
+  return CReaderEnvironment::IsUserAdministrator(m_w.Process().Platform().Kernel());
+}
+
+int CAgentHosts::RunWizardsAtRuntimeIfNeeded(ULONGLONG mask) {
+  return m_w.RunWizardsAtRuntimeIfNeeded(mask);
+}
+
+bool CAgentHosts::ModalMode() { return m_w.ModalMode; }
+
+void CAgentHosts::SetModalMode(bool on) { m_w.ModalMode = on; }
+
+void CAgentHosts::PerformLauncher(LONG finger) {
+  CLauncherContainer::LoadLunchers(m_w.Process()).PerformLauncher(static_cast<BYTE>(finger));
+}
+
+// The feedback window is not built yet.
+HWND CAgentHosts::FeedbackWindow() { return nullptr; }
+
+// ---- The running quick action ----
+
+bool CAgentHosts::CanStartAction() { return m_w.QuickActions()->CanStartAction(); }
+
+HRESULT CAgentHosts::OnFingerprintReady(DWORD capture) {
+  return m_w.QuickActions()->OnFingerprintReady(capture);
+}
+
+void CAgentHosts::OnReaderConnected() { m_w.QuickActions()->OnFingerprintReaderConnected(); }
+
+void CAgentHosts::OnReaderDisconnected() { m_w.QuickActions()->OnFingerprintReaderDisconnected(); }
+
+void CAgentHosts::StartCapture() { m_w.StartCapture(); }
+
+void CAgentHosts::CompleteCapture() { m_w.CompleteCapture(); }
+
+void CAgentHosts::ShowFeedback(DWORD kind, DWORD sound, LPARAM detail) {
+  m_w.QuickActions()->ShowFeedback(static_cast<int>(kind), sound, static_cast<DWORD>(detail));
+}
+
+DWORD CAgentHosts::SelectedQuickAction() { return m_w.QuickActions()->Context().quickAction; }
+
+bool CAgentHosts::IsFingerActionRunning() {
+  const ActionContext& ctx = m_w.QuickActions()->Context();
+  return ctx.startTime != 0 && ctx.info.Type() == VDFP_CRED_FINGERPRINT;
+}
+
+void CAgentHosts::ResetActionToIdle() {
+  ActionContext& ctx = m_w.QuickActions()->Context();
+  ctx.Reset(Api(m_w), ctx.sequence);
+}
+
+// The fill-in reply's lock is the one pending mark the context carries: the flag lives with
+// the password-manager handler, which clears it itself.
+void CAgentHosts::ClearPendingLock() {}
+
+// ---- Fingerprint identity and acquisition ----
+
+bool CAgentHosts::VerifyUser(const CUser& user, const CCredential& credential) {
+  return CFingerprintIdentity::VerifyUser(Api(m_w), user, credential);
+}
+
+CUser CAgentHosts::IdentifyUser(const CCredential& credential) {
+  return CFingerprintIdentity::IdentifyUser(Api(m_w), credential);
+}
+
+HVDFPAUTHENTICATION CAgentHosts::Authenticate(const CUser& user, const CCredential& credential) {
+  return CFingerprintIdentity::Authenticate(Api(m_w), user, credential);
+}
+
+bool CAgentHosts::HasAcquisition() {
+  const CFingerprintLogic* fp = m_w.Fingerprint();
+  return fp && fp->HasAcquisition();
+}
+
+void CAgentHosts::StopAcquisition() {
+  if (CFingerprintLogic* fp = m_w.Fingerprint()) fp->StopAcquisition();
+}
+
+void CAgentHosts::SetReaderLed(DWORD led) {
+  if (CFingerprintLogic* fp = m_w.Fingerprint()) fp->SetLED(led);
+}
+
+bool CAgentHosts::StartAcquisition() {
+  CFingerprintLogic* fp = m_w.Fingerprint();
+  return fp && SUCCEEDED(fp->RestartAcquisition());
+}
+
+// ---- Tray ----
+
+void CAgentHosts::ShowTrayIcon(bool readerPresent) { m_w.Show(readerPresent ? 1 : 0); }
+
+void CAgentHosts::FlashTrayIcon() { m_w.Flash(); }
+
+void CAgentHosts::Notify(const CActionBalloon& balloon) {
+  m_w.CTrayIconHandler<CVdAgentMain>::Notify(balloon.title, balloon.message, 0, balloon.onClick,
+                                             balloon.infoFlags, balloon.timeoutMs, 0);
+}
+
+std::wstring CAgentHosts::ResourceString(UINT id) { return m_w.ResourceString(id); }
+
+// ---- The window ----
+
+HWND CAgentHosts::Window() { return m_w.m_hWnd; }
+
+void CAgentHosts::Post(std::function<void()> task) { m_w.Post(std::move(task)); }
+
+UINT CAgentHosts::Schedule(UINT delayMs, std::function<bool(UINT)> task) {
+  return m_w.Schedule(delayMs, std::move(task));
+}
+
+void CAgentHosts::CancelSchedule(UINT id) { m_w.CancelSchedule(id); }
