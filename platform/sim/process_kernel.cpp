@@ -624,7 +624,7 @@ bool HasExtension(const std::wstring& name) {
 
 }  // namespace
 
-DWORD ProcessKernel::FindProgram(const std::wstring& name, std::wstring* program) {
+DWORD ProcessKernel::FindProgram(const std::wstring& name, bool search, std::wstring* program) {
   FileSystem& files = m_machine.Files();
   auto check = [&](const std::wstring& full) -> DWORD {
     DWORD attributes = 0;
@@ -634,7 +634,7 @@ DWORD ProcessKernel::FindProgram(const std::wstring& name, std::wstring* program
     *program = full;
     return ERROR_SUCCESS;
   };
-  if (name.find_first_of(L"\\/:") != std::wstring::npos) {
+  if (!search || name.find_first_of(L"\\/:") != std::wstring::npos) {
     auto full = Full(name.c_str());
     return full ? check(*full) : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
   }
@@ -685,7 +685,7 @@ DWORD ProcessKernel::FindProgramOfCommandLine(const std::wstring& commandLine,
   for (auto name : candidates) {
     if (name.empty()) continue;
     if (!HasExtension(name)) name += L".exe";
-    error = FindProgram(name, program);
+    error = FindProgram(name, true, program);
     // A file that is there but cannot run ends the search, as on Windows.
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return error;
   }
@@ -714,7 +714,7 @@ BOOL ProcessKernel::CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLi
   std::wstring program;
   // The application name is taken as it is (no extension added, no search but the
   // current folder); the command line's first token is searched for.
-  const DWORD error = hasApp ? FindProgram(lpApplicationName, &program)
+  const DWORD error = hasApp ? FindProgram(lpApplicationName, false, &program)
                              : FindProgramOfCommandLine(lpCommandLine, &program);
   if (error) return Fail(error, FALSE);
 

@@ -143,8 +143,10 @@ class ProcessKernel : public platform::IKernel {
   std::optional<std::wstring> Full(LPCWSTR path);
   DWORD Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
   DWORD BlockingWait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
-  // The program file that `name` names (see the header), or why it cannot be started.
-  DWORD FindProgram(const std::wstring& name, std::wstring* program);
+  // The program file that `name` names, or why it cannot be started. `search`: a name
+  // without a folder is looked for along the search path (see the header), else it is
+  // taken in the current folder.
+  DWORD FindProgram(const std::wstring& name, bool search, std::wstring* program);
   // The program file that the first token of a command line names.
   DWORD FindProgramOfCommandLine(const std::wstring& commandLine, std::wstring* program);
   // Lets `ms` of virtual time pass as a finite wait would.

@@ -775,6 +775,8 @@ TEST_F(SimProgramTest, WhatCannotBeStartedFailsAsOnWindows) {
        "nor on the command line"},
       {nullptr, L"notes.txt", nullptr, ERROR_BAD_EXE_FORMAT, "the content does not make a program"},
       {L"C:\\Users\\alice\\missing.exe", nullptr, nullptr, ERROR_FILE_NOT_FOUND, "missing file"},
+      {L"cmd.exe", nullptr, nullptr, ERROR_FILE_NOT_FOUND,
+       "an application name is taken in the current folder only"},
       {nullptr, L"nosuchprogram /x", nullptr, ERROR_FILE_NOT_FOUND, "not found on the search path"},
       {L"C:\\No\\Folder\\x.exe", nullptr, nullptr, ERROR_PATH_NOT_FOUND, "missing folder"},
       {L"C:\\Windows", nullptr, nullptr, ERROR_ACCESS_DENIED, "a folder"},
