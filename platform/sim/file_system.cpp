@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -147,6 +148,12 @@ FileSystem::FileSystem(Machine& m) : m_machine(m), m_root(m.Description().diskRo
     std::error_code ec;
     fs::create_directories(HostPath(f), ec);
   }
+  // The system's own programs that the agent starts (see ProgramTable for how they run).
+  for (const wchar_t* program : {L"cmd.exe", L"cscript.exe", L"wscript.exe"}) {
+    WriteFile(std::wstring(L"C:\\Windows\\system32\\") + program, "MZ");
+    if (m.Description().is64BitWindows)
+      WriteFile(std::wstring(L"C:\\Windows\\SysWOW64\\") + program, "MZ");
+  }
 }
 
 std::optional<std::wstring> FileSystem::FullPath(const std::wstring& currentDirectory,
@@ -154,28 +161,54 @@ std::optional<std::wstring> FileSystem::FullPath(const std::wstring& currentDire
   std::wstring p = path;
   for (auto& c : p)
     if (c == L'/') c = L'\\';
-  if (p.rfind(L"\\\\?\\", 0) == 0) p.erase(0, 4);
-  if (p.empty() || p.rfind(L"\\\\", 0) == 0) return std::nullopt;  // UNC: not on a drive
-
-  std::wstring cwd = currentDirectory;
-  if (cwd.size() < 2 || !IsDriveLetter(cwd[0]) || cwd[1] != L':') cwd = L"C:\\";
-  std::wstring drive;
-  std::wstring rest;
-  if (p.size() >= 2 && IsDriveLetter(p[0]) && p[1] == L':') {
-    drive = p.substr(0, 2);
-    rest = p.substr(2);
-    if (rest.empty() || rest[0] != L'\\') {
-      // "X:name": relative to the current folder when it is on that drive.
-      rest = text::IEquals(drive, cwd.substr(0, 2)) ? cwd.substr(2) + L"\\" + rest : L"\\" + rest;
-    }
-  } else if (p[0] == L'\\') {
-    drive = cwd.substr(0, 2);
-    rest = p;
-  } else {
-    drive = cwd.substr(0, 2);
-    rest = cwd.substr(2) + L"\\" + p;
+  if (p.rfind(L"\\\\?\\UNC\\", 0) == 0 || p.rfind(L"\\\\?\\unc\\", 0) == 0) {
+    p = L"\\" + p.substr(7);
+  } else if (p.rfind(L"\\\\?\\", 0) == 0) {
+    p.erase(0, 4);
   }
-  drive[0] = text::FoldUpper(drive[0]);
+  if (p.empty()) return std::nullopt;
+
+  std::wstring root;
+  std::wstring rest;
+  if (p.rfind(L"\\\\", 0) == 0) {
+    // "\\server\share\rest": the share is the root, as a drive is.
+    const size_t serverEnd = p.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos || serverEnd == 2) return std::nullopt;
+    const std::wstring server = p.substr(2, serverEnd - 2);
+    if (server == L"." || server == L"?") return std::nullopt;  // device names
+    const size_t shareEnd = p.find(L'\\', serverEnd + 1);
+    const std::wstring share =
+        p.substr(serverEnd + 1,
+                 shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd - serverEnd - 1);
+    if (share.empty()) return std::nullopt;
+    root = L"\\\\" + server + L"\\" + share;
+    rest = shareEnd == std::wstring::npos ? std::wstring() : p.substr(shareEnd);
+  } else {
+    std::wstring cwd = currentDirectory;
+    const bool driveRelative = p.size() >= 2 && IsDriveLetter(p[0]) && p[1] == L':';
+    if (!driveRelative && cwd.rfind(L"\\\\", 0) == 0) {
+      // The current folder is on a share: a rooted name goes to its root, others below it.
+      auto folder = FullPath(L"C:\\", cwd);
+      if (!folder) return std::nullopt;
+      return FullPath(L"C:\\", p[0] == L'\\' ? VolumeOf(*folder) + p : *folder + L"\\" + p);
+    }
+    if (cwd.size() < 2 || !IsDriveLetter(cwd[0]) || cwd[1] != L':') cwd = L"C:\\";
+    if (driveRelative) {
+      root = p.substr(0, 2);
+      rest = p.substr(2);
+      if (rest.empty() || rest[0] != L'\\') {
+        // "X:name": relative to the current folder when it is on that drive.
+        rest = text::IEquals(root, cwd.substr(0, 2)) ? cwd.substr(2) + L"\\" + rest : L"\\" + rest;
+      }
+    } else if (p[0] == L'\\') {
+      root = cwd.substr(0, 2);
+      rest = p;
+    } else {
+      root = cwd.substr(0, 2);
+      rest = cwd.substr(2) + L"\\" + p;
+    }
+    root[0] = text::FoldUpper(root[0]);
+  }
 
   std::vector<std::wstring> parts;
   size_t start = 0;
@@ -193,7 +226,7 @@ std::optional<std::wstring> FileSystem::FullPath(const std::wstring& currentDire
     while (!part.empty() && (part.back() == L'.' || part.back() == L' ')) part.pop_back();
     if (!part.empty()) parts.push_back(std::move(part));
   }
-  std::wstring full = drive + L"\\";
+  std::wstring full = root + L"\\";
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i) full += L"\\";
     full += parts[i];
@@ -201,18 +234,82 @@ std::optional<std::wstring> FileSystem::FullPath(const std::wstring& currentDire
   return full;
 }
 
-fs::path FileSystem::HostPath(const std::wstring& windowsPath) const {
+std::wstring FileSystem::VolumeOf(const std::wstring& fullPath) {
+  if (fullPath.rfind(L"\\\\", 0) == 0) {
+    const size_t serverEnd = fullPath.find(L'\\', 2);
+    const size_t shareEnd =
+        serverEnd == std::wstring::npos ? serverEnd : fullPath.find(L'\\', serverEnd + 1);
+    return text::Upper(fullPath.substr(0, shareEnd));
+  }
+  return text::Upper(fullPath.substr(0, 2));
+}
+
+DWORD FileSystem::Reach(const std::wstring& windowsPath, fs::path* host) const {
+  host->clear();
   auto full = FullPath(L"C:\\", windowsPath);
-  if (!full) return {};
-  fs::path host = m_root / std::string(1, static_cast<char>(text::FoldLower((*full)[0])));
-  size_t start = 3;
+  if (!full) return ERROR_PATH_NOT_FOUND;
+  const std::wstring volume = VolumeOf(*full);
+  fs::path at;
+  if (volume.size() > 2) {
+    std::lock_guard lk(m_mu);
+    auto it = m_shares.find(volume);
+    if (it == m_shares.end()) {
+      // A server we know answers that it has no such share; any other cannot be found.
+      const std::wstring server = volume.substr(0, volume.find(L'\\', 2) + 1);
+      for (const auto& [name, share] : m_shares)
+        if (name.rfind(server, 0) == 0) return ERROR_BAD_NET_NAME;
+      return ERROR_BAD_NETPATH;
+    }
+    at = it->second.host;
+  } else {
+    at = m_root / std::string(1, static_cast<char>(text::FoldLower((*full)[0])));
+  }
+  size_t start = volume.size() + 1;
   while (start < full->size()) {
     size_t end = full->find(L'\\', start);
     if (end == std::wstring::npos) end = full->size();
-    host /= text::ToUtf8(text::Lower(full->substr(start, end - start)));
+    at /= text::ToUtf8(text::Lower(full->substr(start, end - start)));
     start = end + 1;
   }
+  *host = std::move(at);
+  return ERROR_SUCCESS;
+}
+
+fs::path FileSystem::HostPath(const std::wstring& windowsPath) const {
+  fs::path host;
+  Reach(windowsPath, &host);
   return host;
+}
+
+void FileSystem::AddShare(const std::wstring& uncRoot, DWORD latencyMs) {
+  auto full = FullPath(L"C:\\", uncRoot);
+  if (!full || full->rfind(L"\\\\", 0) != 0) return;
+  const std::wstring volume = VolumeOf(*full);
+  // "\\server\share" lives in <diskRoot>/unc/server/share.
+  const size_t serverEnd = volume.find(L'\\', 2);
+  const fs::path host = m_root / "unc" /
+                        text::ToUtf8(text::Lower(volume.substr(2, serverEnd - 2))) /
+                        text::ToUtf8(text::Lower(volume.substr(serverEnd + 1)));
+  std::error_code ec;
+  fs::create_directories(host, ec);
+  std::lock_guard lk(m_mu);
+  m_shares[volume] = Share{host, latencyMs};
+}
+
+DWORD FileSystem::LatencyOf(const std::wstring& fullPath) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_shares.find(VolumeOf(fullPath));
+  return it == m_shares.end() ? 0 : it->second.latencyMs;
+}
+
+void FileSystem::SetCopySpeed(ULONGLONG bytesPerMs) {
+  std::lock_guard lk(m_mu);
+  m_copySpeed = bytesPerMs ? bytesPerMs : 1;
+}
+
+ULONGLONG FileSystem::CopySpeed() const {
+  std::lock_guard lk(m_mu);
+  return m_copySpeed;
 }
 
 DWORD FileSystem::CheckParent(const fs::path& host) {
@@ -227,8 +324,8 @@ DWORD FileSystem::Open(const std::wstring& path, DWORD access, DWORD disposition
                        std::shared_ptr<FileObject>* out, bool* existed) {
   *existed = false;
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return ERROR_INVALID_PARAMETER;
-  const fs::path host = HostPath(path);
-  if (host.empty()) return ERROR_PATH_NOT_FOUND;
+  fs::path host;
+  if (DWORD e = Reach(path, &host)) return e;
   if (DWORD e = CheckParent(host)) return e;
   std::error_code ec;
   const auto st = fs::status(host, ec);
@@ -273,8 +370,8 @@ DWORD FileSystem::Open(const std::wstring& path, DWORD access, DWORD disposition
 }
 
 DWORD FileSystem::Delete(const std::wstring& path) {
-  const fs::path host = HostPath(path);
-  if (host.empty()) return ERROR_PATH_NOT_FOUND;
+  fs::path host;
+  if (DWORD e = Reach(path, &host)) return e;
   if (DWORD e = CheckParent(host)) return e;
   std::error_code ec;
   const auto st = fs::status(host, ec);
@@ -286,8 +383,8 @@ DWORD FileSystem::Delete(const std::wstring& path) {
 
 DWORD FileSystem::Attributes(const std::wstring& path, DWORD* attributes) {
   *attributes = INVALID_FILE_ATTRIBUTES;
-  const fs::path host = HostPath(path);
-  if (host.empty()) return ERROR_PATH_NOT_FOUND;
+  fs::path host;
+  if (DWORD e = Reach(path, &host)) return e;
   std::error_code ec;
   const auto st = fs::status(host, ec);
   if (!fs::exists(st)) {
@@ -298,13 +395,36 @@ DWORD FileSystem::Attributes(const std::wstring& path, DWORD* attributes) {
 }
 
 DWORD FileSystem::CreateDirectory(const std::wstring& path) {
-  const fs::path host = HostPath(path);
-  if (host.empty()) return ERROR_PATH_NOT_FOUND;
+  fs::path host;
+  if (DWORD e = Reach(path, &host)) return e;
   std::error_code ec;
   if (fs::exists(host, ec)) return ERROR_ALREADY_EXISTS;
   if (DWORD e = CheckParent(host)) return e;
   if (::mkdir(host.c_str(), 0755) != 0)
     return errno == EEXIST ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : ErrnoToWin32(errno);
+  return ERROR_SUCCESS;
+}
+
+DWORD FileSystem::Move(const std::wstring& from, const std::wstring& to, bool replace) {
+  fs::path source;
+  fs::path target;
+  if (DWORD e = Reach(from, &source)) return e;
+  if (DWORD e = Reach(to, &target)) return e;
+  std::error_code ec;
+  const auto st = fs::status(source, ec);
+  if (!fs::exists(st))
+    return CheckParent(source) == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+  if (VolumeOf(*FullPath(L"C:\\", from)) != VolumeOf(*FullPath(L"C:\\", to)))
+    return ERROR_NOT_SAME_DEVICE;
+  if (DWORD e = CheckParent(target)) return e;
+  // Names differing only in case are one file here: nothing to do.
+  if (source == target) return ERROR_SUCCESS;
+  const auto targetSt = fs::status(target, ec);
+  if (fs::exists(targetSt)) {
+    if (!replace) return ERROR_ALREADY_EXISTS;
+    if (fs::is_directory(targetSt) || fs::is_directory(st)) return ERROR_ACCESS_DENIED;
+  }
+  if (::rename(source.c_str(), target.c_str()) != 0) return ErrnoToWin32(errno);
   return ERROR_SUCCESS;
 }
 
@@ -329,6 +449,7 @@ std::optional<FileSystem::Version> FileSystem::FileVersion(const std::wstring& p
 
 void FileSystem::WriteFile(const std::wstring& path, const std::string& bytes) {
   const fs::path host = HostPath(path);
+  if (host.empty()) return;
   fs::create_directories(host.parent_path());
   std::ofstream out(host, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

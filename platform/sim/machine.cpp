@@ -8,6 +8,7 @@
 #include "platform/sim/module_table.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/process.h"
+#include "platform/sim/program_table.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/thread_pool.h"
@@ -31,8 +32,8 @@ Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
     m_tempRoot = MakeTempRoot();
     m_desc.diskRoot = m_tempRoot;
   }
-  m_clock = std::make_unique<Clock>(Clock::SystemTimeToFileTime(m_desc.bootUtc),
-                                    m_desc.localBiasMinutes);
+  m_clock =
+      std::make_unique<Clock>(Clock::SystemTimeToFileTime(m_desc.bootUtc), m_desc.localBiasMinutes);
   m_registry = std::make_unique<RegistryStore>(*this);
   m_objects = std::make_unique<ObjectManager>(*this);
   m_pool = std::make_unique<ThreadPool>(*this);
@@ -41,6 +42,7 @@ Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
   m_desktop = std::make_unique<Desktop>(*this);
   m_windows = std::make_unique<WindowManager>(*this);
   m_modules = std::make_unique<ModuleTable>();
+  m_programs = std::make_unique<ProgramTable>(*this);
   m_clock->SetSettle([this](bool pump) {
     m_pool->WaitIdle();
     if (pump) m_windows->PumpCurrentThread();
@@ -49,6 +51,7 @@ Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
 
 Machine::~Machine() {
   m_clock->SetSettle(nullptr);
+  m_programs.reset();
   m_windows.reset();
   m_desktop.reset();
   m_sessions.reset();
@@ -62,13 +65,26 @@ Machine::~Machine() {
   }
 }
 
+DWORD Machine::NewProcessId() {
+  std::lock_guard lk(m_mu);
+  const DWORD pid = m_nextPid;
+  m_nextPid += 4;  // Windows process ids are multiples of four
+  return pid;
+}
+
+DWORD Machine::NewThreadId() {
+  std::lock_guard lk(m_mu);
+  const DWORD tid = m_nextTid;
+  m_nextTid += 4;
+  return tid;
+}
+
+void Machine::SetProgramBehaviour(const std::wstring& fileName, ProgramBehaviour behaviour) {
+  m_programs->SetBehaviour(fileName, std::move(behaviour));
+}
+
 std::unique_ptr<Process> Machine::CreateProcess(const ProcessOptions& opts) {
-  DWORD pid;
-  {
-    std::lock_guard lk(m_mu);
-    pid = m_nextPid;
-    m_nextPid += 4;  // Windows process ids are multiples of four
-  }
+  const DWORD pid = NewProcessId();
   auto p = std::make_unique<Process>(*this, pid, opts);
   std::lock_guard lk(m_mu);
   m_processes[pid] = p.get();

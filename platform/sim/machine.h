@@ -2,8 +2,9 @@
 // sessions and an observable desktop, all on one virtual clock.
 //
 //   sim::Machine m;                                  // default description
-//   auto agent = m.CreateProcess({.sessionId = 1, .exePath = L"C:\\Program Files\\Veridane\\VdAgent.exe"});
-//   platform::IPlatform& plat = *agent;              // what the logic gets
+//   auto agent = m.CreateProcess({.sessionId = 1, .exePath = L"C:\\Program
+//   Files\\Veridane\\VdAgent.exe"}); platform::IPlatform& plat = *agent;              // what the
+//   logic gets
 //   ... m.AdvanceBy(30000); m.RunUntilIdle(); m.GetDesktop() ...
 //
 // Several processes (in the same or in other sessions) can live on one machine; each is a
@@ -31,7 +32,9 @@ class WindowManager;
 class SessionManager;
 class Desktop;
 class ModuleTable;
+class ProgramTable;
 class Process;
+struct ProgramBehaviour;
 
 struct MachineDescription {
   bool is64BitWindows = true;
@@ -41,6 +44,8 @@ struct MachineDescription {
   BYTE productType = VER_NT_WORKSTATION;
   std::wstring servicePack;  // szCSDVersion, empty on current systems
   std::wstring computerName = L"VDSIM-PC";
+  // The DNS domain the computer belongs to ("corp.example"); empty: not in a domain.
+  std::wstring dnsDomain{};
   // GetSystemMetrics(SM_CLEANBOOT): 0 normal boot, 1 safe mode, 2 safe mode with network.
   int cleanBoot = 0;
   // Wall clock at tick 0 (UTC) and the local time-zone bias (UTC = local + bias minutes).
@@ -56,6 +61,12 @@ struct ProcessOptions {
   std::wstring exePath = L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe";
   // A 32-bit process on 64-bit Windows runs under WOW64 (registry redirection applies).
   bool is32Bit = true;
+  // The process's token. A program of a user holds Everyone, Users and the user's SID;
+  // `elevatedAdmin` adds an enabled BUILTIN\Administrators (an elevated administrator, or
+  // an administrator without UAC); `runsAsSystem` makes it LocalSystem, which is an
+  // administrator too.
+  bool elevatedAdmin = false;
+  bool runsAsSystem = false;
 };
 
 class Machine {
@@ -76,10 +87,17 @@ class Machine {
   SessionManager& Sessions() { return *m_sessions; }
   Desktop& GetDesktop() { return *m_desktop; }
   ModuleTable& Modules() { return *m_modules; }
+  // Programs started with CreateProcessW and how long they run (see program_table.h).
+  ProgramTable& Programs() { return *m_programs; }
+  // How a program of this file name (no folder, any case: L"cscript.exe") behaves.
+  void SetProgramBehaviour(const std::wstring& fileName, ProgramBehaviour behaviour);
 
   // ---- Processes ----
   std::unique_ptr<Process> CreateProcess(const ProcessOptions& opts);
   Process* FindProcess(DWORD pid);
+  // Ids for simulated processes and threads and for started programs alike, so none collide.
+  DWORD NewProcessId();
+  DWORD NewThreadId();
 
   // ---- Threads: machine-wide ids and per-thread last error ----
   DWORD CurrentThreadId();
@@ -108,6 +126,7 @@ class Machine {
   std::unique_ptr<Desktop> m_desktop;
   std::unique_ptr<WindowManager> m_windows;
   std::unique_ptr<ModuleTable> m_modules;
+  std::unique_ptr<ProgramTable> m_programs;
 
   std::mutex m_mu;
   DWORD m_nextPid = 4000;

@@ -24,8 +24,7 @@ class ObjectManager::SyncObject : public KernelObject {
 
 namespace {
 bool IsSync(const std::shared_ptr<KernelObject>& o) {
-  return o &&
-         (o->GetKind() == KernelObject::Kind::kMutex || o->GetKind() == KernelObject::Kind::kEvent);
+  return o && o->GetKind() != KernelObject::Kind::kFile;
 }
 }  // namespace
 
@@ -136,8 +135,7 @@ bool ObjectManager::NameExists(DWORD sessionId, const std::wstring& name) const 
   return it != m_names.end() && !it->second.expired();
 }
 
-HANDLE ObjectManager::CreateNamedLocked(DWORD pid, const std::wstring& key,
-                                        KernelObject::Kind kind,
+HANDLE ObjectManager::CreateNamedLocked(DWORD pid, const std::wstring& key, KernelObject::Kind kind,
                                         const std::function<std::shared_ptr<SyncObject>()>& make,
                                         DWORD* lastError) {
   if (!key.empty()) {
@@ -186,8 +184,7 @@ HANDLE ObjectManager::CreateEvent(DWORD pid, DWORD sessionId, bool manualReset, 
   return CreateNamedLocked(
       pid, key, KernelObject::Kind::kEvent,
       [&] {
-        return std::make_shared<SyncObject>(KernelObject::Kind::kEvent, manualReset,
-                                            initialState);
+        return std::make_shared<SyncObject>(KernelObject::Kind::kEvent, manualReset, initialState);
       },
       lastError);
 }
@@ -257,6 +254,22 @@ bool ObjectManager::SetEvent(const std::shared_ptr<KernelObject>& obj) {
   }
   WakeAll();
   return true;
+}
+
+std::shared_ptr<KernelObject> ObjectManager::NewEndObject(KernelObject::Kind kind) {
+  // A manual-reset event that nobody can reset: every waiter, now and later, gets through.
+  return std::make_shared<SyncObject>(kind, true, false);
+}
+
+void ObjectManager::SignalEnded(const std::shared_ptr<KernelObject>& obj) {
+  if (!IsSync(obj)) return;
+  {
+    std::lock_guard lk(m_mu);
+    auto& o = static_cast<SyncObject&>(*obj);
+    o.signalled = true;
+    SatisfyWaitersLocked(o);
+  }
+  WakeAll();
 }
 
 bool ObjectManager::ResetEvent(const std::shared_ptr<KernelObject>& obj) {

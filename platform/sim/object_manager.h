@@ -39,7 +39,9 @@ class Machine;
 
 class KernelObject {
  public:
-  enum class Kind { kMutex, kEvent, kFile };
+  // kProcess and kThread: a started program and its first thread, signalled for good when
+  // the program ends.
+  enum class Kind { kMutex, kEvent, kFile, kProcess, kThread };
   explicit KernelObject(Kind k) : m_kind(k) {}
   virtual ~KernelObject() = default;
   KernelObject(const KernelObject&) = delete;
@@ -90,6 +92,10 @@ class ObjectManager {
                      const wchar_t* name, DWORD* lastError);
   HANDLE OpenEvent(DWORD pid, DWORD sessionId, const wchar_t* name, DWORD* lastError);
   bool SetEvent(const std::shared_ptr<KernelObject>& obj);
+  // A process or thread object, not yet signalled (no handle: add one with AddHandle).
+  std::shared_ptr<KernelObject> NewEndObject(KernelObject::Kind kind);
+  // The program (or thread) has ended: its object is signalled from now on.
+  void SignalEnded(const std::shared_ptr<KernelObject>& obj);
   bool ResetEvent(const std::shared_ptr<KernelObject>& obj);
   // ERROR_NOT_OWNER when `tid` does not own it.
   DWORD ReleaseMutex(const std::shared_ptr<KernelObject>& obj, DWORD tid);

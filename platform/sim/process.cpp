@@ -26,6 +26,8 @@ Process::Process(Machine& machine, DWORD pid, const ProcessOptions& opts)
       m_sessionId(opts.sessionId),
       m_exePath(opts.exePath),
       m_is32Bit(opts.is32Bit),
+      m_elevatedAdmin(opts.elevatedAdmin),
+      m_runsAsSystem(opts.runsAsSystem),
       m_currentDirectory(FolderOf(opts.exePath)) {
   m_registry = std::make_unique<ProcessRegistry>(*this);
   m_kernel = std::make_unique<ProcessKernel>(*this);

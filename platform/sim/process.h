@@ -42,6 +42,9 @@ class Process : public platform::IPlatform {
   bool Is32Bit() const { return m_is32Bit; }
   // Registry redirection applies: a 32-bit process on 64-bit Windows.
   bool IsWow64() const;
+  // The token's administrator groups (see ProcessOptions).
+  bool ElevatedAdmin() const { return m_elevatedAdmin || m_runsAsSystem; }
+  bool RunsAsSystem() const { return m_runsAsSystem; }
 
   std::wstring CurrentDirectory() const;
   void SetCurrentDirectory(std::wstring dir);
@@ -52,6 +55,8 @@ class Process : public platform::IPlatform {
   DWORD m_sessionId;
   std::wstring m_exePath;
   bool m_is32Bit;
+  bool m_elevatedAdmin;
+  bool m_runsAsSystem;
   mutable std::mutex m_mu;
   std::wstring m_currentDirectory;
 

@@ -9,6 +9,7 @@
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/object_manager.h"
+#include "platform/sim/program_table.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/sim_text.h"
@@ -566,40 +567,368 @@ BOOL ProcessKernel::SetCurrentDirectoryW(LPCWSTR lpPathName) {
   return TRUE;
 }
 
-}  // namespace sim
+// ---------------------------------------------------------------------------------------
+// Computer names
 
-// Not simulated yet.
-namespace sim {
+BOOL ProcessKernel::GetComputerNameExW(COMPUTER_NAME_FORMAT NameType, LPWSTR lpBuffer,
+                                       LPDWORD nSize) {
+  if (!nSize) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  const MachineDescription& d = m_machine.Description();
+  std::wstring name;
+  switch (NameType) {
+    case ComputerNameNetBIOS:
+    case ComputerNamePhysicalNetBIOS:
+      name = text::Upper(d.computerName);
+      break;
+    case ComputerNameDnsHostname:
+    case ComputerNamePhysicalDnsHostname:
+      name = d.computerName;
+      break;
+    case ComputerNameDnsDomain:
+    case ComputerNamePhysicalDnsDomain:
+      name = d.dnsDomain;
+      break;
+    case ComputerNameDnsFullyQualified:
+    case ComputerNamePhysicalDnsFullyQualified:
+      name = d.dnsDomain.empty() ? d.computerName : d.computerName + L"." + d.dnsDomain;
+      break;
+    default:
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+  if (!CopyOut(name, lpBuffer, *nSize)) {
+    *nSize = static_cast<DWORD>(name.size() + 1);
+    return Fail(ERROR_MORE_DATA, FALSE);
+  }
+  *nSize = static_cast<DWORD>(name.size());
+  return TRUE;
+}
 
-BOOL ProcessKernel::GetComputerNameExW(COMPUTER_NAME_FORMAT, LPWSTR, LPDWORD) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+// ---------------------------------------------------------------------------------------
+// Programs
+
+namespace {
+
+bool IsProgramName(const std::wstring& path) {
+  const auto slash = path.find_last_of(L'\\');
+  const auto dot = path.find_last_of(L'.');
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return false;
+  const std::wstring ext = text::Upper(path.substr(dot));
+  return ext == L".EXE" || ext == L".COM" || ext == L".BAT" || ext == L".CMD";
 }
-BOOL ProcessKernel::CreateProcessW(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                                   BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
-                                   LPPROCESS_INFORMATION) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+
+bool HasExtension(const std::wstring& name) {
+  const auto slash = name.find_last_of(L"\\/");
+  const auto dot = name.find_last_of(L'.');
+  return dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
 }
-BOOL ProcessKernel::GetExitCodeProcess(HANDLE, LPDWORD) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+
+}  // namespace
+
+DWORD ProcessKernel::FindProgram(const std::wstring& name, bool search, std::wstring* program) {
+  FileSystem& files = m_machine.Files();
+  auto check = [&](const std::wstring& full) -> DWORD {
+    DWORD attributes = 0;
+    if (DWORD e = files.Attributes(full, &attributes)) return e;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    if (!IsProgramName(full)) return ERROR_BAD_EXE_FORMAT;
+    *program = full;
+    return ERROR_SUCCESS;
+  };
+  if (!search || name.find_first_of(L"\\/:") != std::wstring::npos) {
+    auto full = Full(name.c_str());
+    return full ? check(*full) : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
+  }
+  std::vector<std::wstring> folders = {
+      FileSystem::FullPath(L"C:\\", m_process.ExePath() + L"\\..").value_or(L"C:\\"),
+      m_process.CurrentDirectory(), L"C:\\Windows\\system32", L"C:\\Windows"};
+  if (auto path = Environment(L"PATH")) {
+    size_t start = 0;
+    while (start <= path->size()) {
+      size_t end = path->find(L';', start);
+      if (end == std::wstring::npos) end = path->size();
+      if (end > start) folders.push_back(path->substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  for (const auto& folder : folders) {
+    auto full = FileSystem::FullPath(folder, name);
+    DWORD attributes = 0;
+    if (full && files.Attributes(*full, &attributes) == ERROR_SUCCESS &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return check(*full);
+  }
+  return ERROR_FILE_NOT_FOUND;
 }
-BOOL ProcessKernel::CreateWellKnownSid(WELL_KNOWN_SID_TYPE, PSID, PSID, DWORD*) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+
+DWORD ProcessKernel::FindProgramOfCommandLine(const std::wstring& commandLine,
+                                              std::wstring* program) {
+  size_t at = commandLine.find_first_not_of(L" \t");
+  if (at == std::wstring::npos) return ERROR_FILE_NOT_FOUND;
+  std::vector<std::wstring> candidates;
+  if (commandLine[at] == L'"') {
+    const size_t close = commandLine.find(L'"', at + 1);
+    candidates.push_back(commandLine.substr(
+        at + 1, close == std::wstring::npos ? std::wstring::npos : close - at - 1));
+  } else {
+    // An unquoted name may hold blanks: Windows tries each longer prefix up to a blank
+    // ("C:\Program" before "C:\Program Files\x.exe").
+    size_t end = at;
+    for (;;) {
+      end = commandLine.find_first_of(L" \t", end);
+      candidates.push_back(commandLine.substr(at, end == std::wstring::npos ? end : end - at));
+      if (end == std::wstring::npos) break;
+      end = commandLine.find_first_not_of(L" \t", end);
+      if (end == std::wstring::npos) break;
+    }
+  }
+  DWORD error = ERROR_FILE_NOT_FOUND;
+  for (auto name : candidates) {
+    if (name.empty()) continue;
+    if (!HasExtension(name)) name += L".exe";
+    error = FindProgram(name, true, program);
+    // A file that is there but cannot run ends the search, as on Windows.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return error;
+  }
+  return error == ERROR_PATH_NOT_FOUND ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : error;
 }
-BOOL ProcessKernel::CheckTokenMembership(HANDLE, PSID, PBOOL) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+
+BOOL ProcessKernel::CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                   LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                   BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID,
+                                   LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                                   LPPROCESS_INFORMATION lpProcessInformation) {
+  const bool hasApp = lpApplicationName && *lpApplicationName;
+  const bool hasCommandLine = lpCommandLine && *lpCommandLine;
+  if (!lpStartupInfo || !lpProcessInformation || (!hasApp && !hasCommandLine))
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
+
+  std::wstring folder = m_process.CurrentDirectory();
+  if (lpCurrentDirectory && *lpCurrentDirectory) {
+    auto full = Full(lpCurrentDirectory);
+    DWORD attributes = 0;
+    if (!full || m_machine.Files().Attributes(*full, &attributes) != ERROR_SUCCESS ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return Fail(ERROR_DIRECTORY, FALSE);
+    folder = *full;
+  }
+  std::wstring program;
+  // The application name is taken as it is (no extension added, no search but the
+  // current folder); the command line's first token is searched for.
+  const DWORD error = hasApp ? FindProgram(lpApplicationName, false, &program)
+                             : FindProgramOfCommandLine(lpCommandLine, &program);
+  if (error) return Fail(error, FALSE);
+
+  ProgramRun run;
+  run.parentPid = m_process.Pid();
+  run.sessionId = m_process.SessionId();
+  run.path = program;
+  run.commandLine = hasCommandLine ? lpCommandLine : lpApplicationName;
+  run.currentDirectory = folder;
+  run.desktop = lpStartupInfo->lpDesktop ? lpStartupInfo->lpDesktop : L"";
+  run.creationFlags = dwCreationFlags;
+  run.inheritHandles = bInheritHandles != FALSE;
+  auto started = m_machine.Programs().Start(std::move(run));
+  ObjectManager& objects = m_machine.Objects();
+  lpProcessInformation->hProcess = objects.AddHandle(m_process.Pid(), std::move(started.process));
+  lpProcessInformation->hThread = objects.AddHandle(m_process.Pid(), std::move(started.thread));
+  lpProcessInformation->dwProcessId = started.pid;
+  lpProcessInformation->dwThreadId = started.tid;
+  return TRUE;
 }
-BOOL ProcessKernel::CopyFileExW(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+
+BOOL ProcessKernel::GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+  if (!lpExitCode) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  auto obj = Object(hProcess);
+  if (!obj || obj->GetKind() != KernelObject::Kind::kProcess)
+    return Fail(ERROR_INVALID_HANDLE, FALSE);
+  auto code = m_machine.Programs().ExitCode(obj.get());
+  if (!code) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  *lpExitCode = *code;
+  return TRUE;
 }
-BOOL ProcessKernel::MoveFileExW(LPCWSTR, LPCWSTR, DWORD) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+
+// ---------------------------------------------------------------------------------------
+// Security
+
+namespace {
+
+constexpr DWORD kErrorInvalidSid = 1337;  // ERROR_INVALID_SID
+
+// Binary SID: revision 1, sub-authority count, 48-bit authority (big-endian), then the
+// sub-authorities (32-bit little-endian).
+std::vector<BYTE> SidBytes(BYTE authority, std::initializer_list<DWORD> subAuthorities) {
+  std::vector<BYTE> sid = {1, static_cast<BYTE>(subAuthorities.size()), 0, 0, 0, 0, 0, authority};
+  for (DWORD sub : subAuthorities)
+    for (int i = 0; i < 4; ++i) sid.push_back(static_cast<BYTE>(sub >> (8 * i)));
+  return sid;
+}
+
+// "S-1-5-32-544" for a valid binary SID; empty otherwise.
+std::wstring SidText(const BYTE* sid) {
+  if (!sid || sid[0] != 1 || sid[1] > 15) return {};
+  ULONGLONG authority = 0;
+  for (int i = 2; i < 8; ++i) authority = (authority << 8) | sid[i];
+  std::wstring out = L"S-1-" + std::to_wstring(authority);
+  for (int n = 0; n < sid[1]; ++n) {
+    const BYTE* p = sid + 8 + 4 * n;
+    out +=
+        L"-" + std::to_wstring(static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) |
+                               (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[3]) << 24));
+  }
+  return out;
+}
+
+}  // namespace
+
+BOOL ProcessKernel::CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID, PSID pSid,
+                                       DWORD* cbSid) {
+  std::vector<BYTE> sid;
+  switch (WellKnownSidType) {
+    case WinLocalSystemSid:
+      sid = SidBytes(5, {18});
+      break;
+    case WinBuiltinAdministratorsSid:
+      sid = SidBytes(5, {32, 544});
+      break;
+    default:
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+  if (!cbSid) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  const auto size = static_cast<DWORD>(sid.size());
+  if (!pSid || *cbSid < size) {
+    *cbSid = size;
+    return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  }
+  std::memcpy(pSid, sid.data(), size);
+  *cbSid = size;
+  return TRUE;
+}
+
+std::vector<std::wstring> ProcessKernel::TokenSids() {
+  std::vector<std::wstring> sids = {L"S-1-1-0", L"S-1-5-11"};  // Everyone, Authenticated Users
+  if (m_process.RunsAsSystem()) {
+    sids.push_back(L"S-1-5-18");
+  } else {
+    sids.push_back(L"S-1-5-32-545");  // Users
+    const std::wstring user = m_machine.Sessions().UserSid(m_process.SessionId());
+    if (!user.empty()) sids.push_back(text::Upper(user));
+  }
+  if (m_process.ElevatedAdmin()) sids.push_back(L"S-1-5-32-544");
+  return sids;
+}
+
+BOOL ProcessKernel::CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) {
+  // Only the caller's own token is modelled; no call hands out token handles.
+  if (TokenHandle) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (!IsMember) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  const std::wstring sid = SidText(static_cast<const BYTE*>(SidToCheck));
+  if (sid.empty()) return Fail(kErrorInvalidSid, FALSE);
+  const auto sids = TokenSids();
+  *IsMember = std::find(sids.begin(), sids.end(), sid) != sids.end() ? TRUE : FALSE;
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Copies and moves
+
+void ProcessKernel::PassTime(ULONGLONG ms) {
+  if (ms == 0) return;
+  Sleep(static_cast<DWORD>(std::min<ULONGLONG>(ms, INFINITE - 1)));
+}
+
+BOOL ProcessKernel::CopyFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName,
+                                LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData,
+                                LPBOOL pbCancel, DWORD dwCopyFlags) {
+  constexpr DWORD kChunk = 64 * 1024;
+  FileSystem& files = m_machine.Files();
+  auto from = Full(lpExistingFileName);
+  auto to = Full(lpNewFileName);
+  if (!from || !to) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+
+  std::shared_ptr<FileObject> source;
+  std::shared_ptr<FileObject> target;
+  bool existed = false;
+  if (DWORD e = files.Open(*from, GENERIC_READ, OPEN_EXISTING, &source, &existed))
+    return Fail(e, FALSE);
+  if (files.HostPath(*from) == files.HostPath(*to)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  const DWORD disposition = (dwCopyFlags & COPY_FILE_FAIL_IF_EXISTS) ? CREATE_NEW : CREATE_ALWAYS;
+  if (DWORD e = files.Open(*to, GENERIC_WRITE, disposition, &target, &existed))
+    return Fail(e, FALSE);
+
+  // The routine gets handles of this process to both files, valid during the copy.
+  ObjectManager& objects = m_machine.Objects();
+  HANDLE sourceHandle = objects.AddHandle(m_process.Pid(), source);
+  HANDLE targetHandle = objects.AddHandle(m_process.Pid(), target);
+  auto finish = [&](DWORD error) -> BOOL {
+    objects.CloseHandle(m_process.Pid(), sourceHandle);
+    objects.CloseHandle(m_process.Pid(), targetHandle);
+    target.reset();
+    if (!error) return TRUE;
+    // Nothing half-copied stays behind, not even the file it replaced.
+    files.Delete(*to);
+    return Fail(error, FALSE);
+  };
+
+  LONGLONG total = 0;
+  if (DWORD e = source->Size(&total)) return finish(e);
+  bool quiet = lpProgressRoutine == nullptr;
+  // False when the routine or the flag asks to stop.
+  auto report = [&](DWORD reason, LONGLONG done) {
+    if (!quiet) {
+      LARGE_INTEGER size{};
+      LARGE_INTEGER moved{};
+      size.QuadPart = total;
+      moved.QuadPart = done;
+      const DWORD answer = lpProgressRoutine(size, moved, size, moved, 1, reason, sourceHandle,
+                                             targetHandle, lpData);
+      if (answer == PROGRESS_CANCEL || answer == PROGRESS_STOP) return false;
+      if (answer == PROGRESS_QUIET) quiet = true;
+    }
+    return !(pbCancel && *pbCancel);
+  };
+
+  const ULONGLONG speed = files.CopySpeed();
+  const ULONGLONG latency = std::max(files.LatencyOf(*from), files.LatencyOf(*to));
+  Clock& clock = m_machine.GetClock();
+  const ULONGLONG start = clock.NowMs();
+  PassTime(latency);
+  if (!report(CALLBACK_STREAM_SWITCH, 0)) return finish(ERROR_REQUEST_ABORTED);
+
+  std::vector<char> buffer(kChunk);
+  LONGLONG done = 0;
+  DWORD read = 0;
+  do {
+    const auto want = static_cast<DWORD>(std::min<LONGLONG>(kChunk, total - done));
+    if (DWORD e = source->Read(buffer.data(), want, &read)) return finish(e);
+    DWORD written = 0;
+    if (DWORD e = target->Write(buffer.data(), read, &written)) return finish(e);
+    done += read;
+    // Counted from the start so that rounding does not add up over the chunks.
+    const ULONGLONG due = start + latency + static_cast<ULONGLONG>(done) / speed;
+    if (due > clock.NowMs()) PassTime(due - clock.NowMs());
+    if (!report(CALLBACK_CHUNK_FINISHED, done)) return finish(ERROR_REQUEST_ABORTED);
+  } while (done < total && read > 0);
+  return finish(ERROR_SUCCESS);
+}
+
+BOOL ProcessKernel::MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  // Without a new name Windows would delete at the next restart, which no one here sees.
+  if (!lpNewFileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  auto from = Full(lpExistingFileName);
+  auto to = Full(lpNewFileName);
+  if (!from || !to) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+  const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+  DWORD e = m_machine.Files().Move(*from, *to, replace);
+  if (e == ERROR_NOT_SAME_DEVICE && (dwFlags & MOVEFILE_COPY_ALLOWED)) {
+    // Another volume: a copy and a delete, as Windows does.
+    if (!CopyFileExW(from->c_str(), to->c_str(), nullptr, nullptr, nullptr,
+                     replace ? 0 : COPY_FILE_FAIL_IF_EXISTS)) {
+      return FALSE;
+    }
+    e = m_machine.Files().Delete(*from);
+  }
+  if (e) return Fail(e, FALSE);
+  return TRUE;
 }
 
 }  // namespace sim

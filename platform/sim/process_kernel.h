@@ -11,6 +11,25 @@
 //     clock is waiting for that very callback): the callback waits until whoever drives
 //     the clock reaches its deadline, counting as idle meanwhile.
 //
+// Programs (CreateProcessW) run no code: see ProgramTable for how long they run and what
+// the desktop shows. A program is a file named .exe or .com (or a .bat or .cmd, which
+// Windows hands to the command interpreter); any other file fails with
+// ERROR_BAD_EXE_FORMAT, whatever it holds. A name without a folder is searched in the
+// caller's program folder, its current folder, the system folder, the Windows folder and
+// PATH; a name without an extension gets ".exe". Wait for a program with a time-out so the
+// waiting thread moves the clock to its end.
+//
+// Copies (CopyFileExW) take virtual time: the share latency of either end once, then each
+// 64 KiB chunk at the machine's copy speed (FileSystem::SetCopySpeed), the calling thread
+// moving the clock as a finite wait does. The progress routine sees CALLBACK_STREAM_SWITCH
+// first, then CALLBACK_CHUNK_FINISHED after each chunk's time has passed. PROGRESS_CANCEL,
+// PROGRESS_STOP or *pbCancel end the copy with ERROR_REQUEST_ABORTED and remove the new
+// file, also when it replaced an older one (as on Windows).
+//
+// The token (CheckTokenMembership with a null token) holds Everyone, Authenticated Users,
+// Users, the session user's SID, and BUILTIN\Administrators or LocalSystem as the process
+// was created (ProcessOptions::elevatedAdmin, runsAsSystem).
+//
 // The environment (ExpandEnvironmentStringsW) is taken when the process starts, as on
 // Windows: the machine variables under RegistryStore::kMachineEnvironmentPath, the user's
 // under HKU\<sid>\Environment, and the per-process ones (ProgramFiles for its bitness,
@@ -19,9 +38,11 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/sim/process.h"
+#include "platform/sim/program_table.h"
 #include "platform/sim/thread_pool.h"
 
 namespace sim {
@@ -122,6 +143,16 @@ class ProcessKernel : public platform::IKernel {
   std::optional<std::wstring> Full(LPCWSTR path);
   DWORD Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
   DWORD BlockingWait(const std::shared_ptr<KernelObject>& obj, DWORD ms);
+  // The program file that `name` names, or why it cannot be started. `search`: a name
+  // without a folder is looked for along the search path (see the header), else it is
+  // taken in the current folder.
+  DWORD FindProgram(const std::wstring& name, bool search, std::wstring* program);
+  // The program file that the first token of a command line names.
+  DWORD FindProgramOfCommandLine(const std::wstring& commandLine, std::wstring* program);
+  // Lets `ms` of virtual time pass as a finite wait would.
+  void PassTime(ULONGLONG ms);
+  // The SIDs (textual form) of this process's token.
+  std::vector<std::wstring> TokenSids();
   void BuildEnvironment();
   std::wstring Expand(const std::wstring& s) const;
 

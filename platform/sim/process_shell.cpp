@@ -115,17 +115,52 @@ std::vector<LaunchedProgram> LaunchedPrograms(const Desktop& desktop, DWORD sess
   return out;
 }
 
-}  // namespace sim
-
-// Not simulated yet.
-namespace sim {
-
-HINSTANCE ProcessShell::ShellExecuteW(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
-  m_machine.LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(SE_ERR_FNF));
+HINSTANCE ProcessShell::ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile,
+                                      LPCWSTR lpParameters, LPCWSTR lpDirectory, INT nShowCmd) {
+  // The older call is the newer one with no mask; it is recorded the same way.
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.hwnd = hwnd;
+  info.lpVerb = lpOperation;
+  info.lpFile = lpFile;
+  info.lpParameters = lpParameters;
+  info.lpDirectory = lpDirectory;
+  info.nShow = nShowCmd;
+  ShellExecuteExW(&info);
+  return info.hInstApp;
 }
-int ProcessShell::SHCreateDirectoryExW(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+int ProcessShell::SHCreateDirectoryExW(HWND, LPCWSTR pszPath, const SECURITY_ATTRIBUTES*) {
+  auto& k = m_process.Kernel();
+  auto result = [&](DWORD error) {
+    k.SetLastError(error);
+    return static_cast<int>(error);
+  };
+  // Only a rooted path will do ("C:\x", "\\server\share\x", "\x" on the current drive).
+  const std::wstring path = pszPath ? pszPath : L"";
+  const bool rooted = !path.empty() && (path[0] == L'\\' || (path.size() >= 2 && path[1] == L':'));
+  if (!rooted) return result(ERROR_BAD_PATHNAME);
+  const auto full = FileSystem::FullPath(m_process.CurrentDirectory(), path);
+  if (!full) return result(ERROR_BAD_PATHNAME);
+
+  FileSystem& files = m_machine.Files();
+  DWORD attributes = 0;
+  const DWORD reach = files.Attributes(*full, &attributes);
+  if (reach == ERROR_SUCCESS) return result(ERROR_ALREADY_EXISTS);
+  if (reach != ERROR_FILE_NOT_FOUND && reach != ERROR_PATH_NOT_FOUND) return result(reach);
+
+  // Every folder from the volume root down; those already there are passed by.
+  const std::wstring volume = FileSystem::VolumeOf(*full);
+  DWORD error = ERROR_SUCCESS;
+  size_t at = volume.size() + 1;
+  while (at <= full->size()) {
+    size_t end = full->find(L'\\', at);
+    if (end == std::wstring::npos) end = full->size();
+    error = files.CreateDirectory(full->substr(0, end));
+    if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) return result(error);
+    at = end + 1;
+  }
+  return result(error);
 }
 
 }  // namespace sim

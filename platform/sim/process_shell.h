@@ -8,7 +8,10 @@
 //   EXPECT_EQ(launched.back().arguments, L"-mode:UserReset");
 //
 // What no user sees, the owner window, mask and show command of each call, the process's
-// shell keeps: `sim::ShellExecuteCalls(process)`.
+// shell keeps: `sim::ShellExecuteCalls(process)`. ShellExecuteW is the same call with no
+// mask and is recorded alike.
+//
+// SHCreateDirectoryExW makes every missing folder of a rooted path ("C:\x", "\\server\share\x").
 #pragma once
 
 #include <mutex>

@@ -5,15 +5,18 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/process.h"
+#include "platform/sim/program_table.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/thread_pool.h"
 
@@ -656,3 +659,308 @@ TEST_F(SimKernelTest, ComApartmentIsPerThreadAndBalanced) {
 }
 
 }  // namespace
+
+// ---- Started programs ------------------------------------------------------------------------
+
+class SimProgramTest : public SimKernelTest {
+ protected:
+  // Starts a program as the kiosk script step does; the handles belong to the test.
+  BOOL Start(const wchar_t* application, std::wstring commandLine, PROCESS_INFORMATION* pi,
+             const wchar_t* folder = L"C:\\Windows\\system32") {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    wchar_t desktop[] = L"winsta0\\default";
+    si.lpDesktop = desktop;
+    *pi = PROCESS_INFORMATION{};
+    return m_k.CreateProcessW(
+        application, commandLine.empty() ? nullptr : commandLine.data(), nullptr, nullptr, FALSE,
+        CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS, nullptr, folder, &si, pi);
+  }
+  DWORD ExitCode(HANDLE process) {
+    DWORD code = 0xCCCCCCCC;
+    EXPECT_TRUE(m_k.GetExitCodeProcess(process, &code));
+    return code;
+  }
+  std::vector<std::wstring> Shown() {
+    return m_machine.GetDesktop().Texts(1, sim::desktop_kind::kProcess);
+  }
+};
+
+TEST_F(SimProgramTest, ScriptHostRunsItsTimeAndItsHandleSignalsAtTheEnd) {
+  m_machine.Files().WriteFile(L"C:\\Users\\alice\\unlock.vbs", "WScript.Quit 0");
+  m_machine.AdvanceBy(1000);
+  PROCESS_INFORMATION pi;
+  ASSERT_TRUE(Start(
+      nullptr, L"C:\\Windows\\system32\\cscript.exe \"C:\\Users\\alice\\unlock.vbs\" //B", &pi));
+  UniqueHandle process(m_k, pi.hProcess), thread(m_k, pi.hThread);
+  EXPECT_NE(pi.dwProcessId, m_p1->Pid());
+  EXPECT_NE(pi.dwProcessId, m_p2->Pid());
+  EXPECT_EQ(ExitCode(pi.hProcess), static_cast<DWORD>(STILL_ACTIVE));
+
+  // One millisecond short of the machine's 500 ms it still runs; the wait then ends with it.
+  EXPECT_EQ(m_k.WaitForSingleObject(pi.hProcess, 499), WAIT_TIMEOUT);
+  EXPECT_EQ(Now(), 1499u);
+  EXPECT_EQ(ExitCode(pi.hProcess), static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_EQ(m_k.WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(Now(), 1500u);
+  EXPECT_EQ(ExitCode(pi.hProcess), 0u);
+  // Ended for good: every later wait passes, the thread's too.
+  EXPECT_EQ(m_k.WaitForSingleObject(pi.hProcess, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(m_k.WaitForSingleObject(pi.hThread, 0), WAIT_OBJECT_0);
+
+  const std::vector<std::wstring> expected = {
+      L"started \"C:\\Windows\\system32\\cscript.exe\" C:\\Windows\\system32\\cscript.exe "
+      L"\"C:\\Users\\alice\\unlock.vbs\" //B",
+      L"ended \"C:\\Windows\\system32\\cscript.exe\" exit code 0"};
+  EXPECT_EQ(Shown(), expected);
+  const auto runs = m_machine.Programs().Runs(1);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].pid, pi.dwProcessId);
+  EXPECT_EQ(runs[0].tid, pi.dwThreadId);
+  EXPECT_EQ(runs[0].parentPid, m_p1->Pid());
+  EXPECT_EQ(runs[0].desktop, L"winsta0\\default");
+  EXPECT_EQ(runs[0].currentDirectory, L"C:\\Windows\\system32");
+  EXPECT_EQ(runs[0].creationFlags, CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS);
+  EXPECT_EQ(runs[0].startMs, 1000u);
+  EXPECT_EQ(runs[0].endMs, std::optional<ULONGLONG>(1500));
+  EXPECT_TRUE(m_machine.Programs().Runs(2).empty());
+}
+
+TEST_F(SimProgramTest, RunTimesAndExitCodesComeFromTheMachinesTable) {
+  m_machine.Files().WriteFile(L"C:\\Scripts\\slow.vbs", "");
+  m_machine.Files().WriteFile(L"C:\\Program Files\\Veridane\\VDRunDll.exe", "");
+  m_machine.SetProgramBehaviour(L"CScript.EXE", {.runMs = 30000, .exitCode = 3, .exitCodeOf = {}});
+  PROCESS_INFORMATION script, runner, shell;
+  ASSERT_TRUE(Start(nullptr, L"cscript \"C:\\Scripts\\slow.vbs\" //B", &script));
+  // A program without an entry ends before CreateProcessW returns, with 0.
+  ASSERT_TRUE(Start(L"C:\\Program Files\\Veridane\\VDRunDll.exe", L"", &runner));
+  EXPECT_EQ(ExitCode(runner.hProcess), 0u);
+  // The command interpreter ends with the code it is told to.
+  ASSERT_TRUE(Start(nullptr, L"cmd.exe /c exit 7", &shell));
+  EXPECT_EQ(ExitCode(shell.hProcess), 7u);
+
+  // The agent gives a script 20 s: this one is left running.
+  EXPECT_EQ(m_k.WaitForSingleObject(script.hProcess, 20000), WAIT_TIMEOUT);
+  EXPECT_EQ(ExitCode(script.hProcess), static_cast<DWORD>(STILL_ACTIVE));
+  // Closing the handles does not stop it.
+  for (HANDLE h : {script.hProcess, script.hThread, runner.hProcess, runner.hThread, shell.hProcess,
+                   shell.hThread})
+    EXPECT_TRUE(m_k.CloseHandle(h));
+  m_machine.AdvanceBy(10000);
+  const auto runs = m_machine.Programs().Runs(1);
+  ASSERT_EQ(runs.size(), 3u);
+  // "cscript" was searched for and found as the system's cscript.exe.
+  EXPECT_EQ(runs[0].path, L"C:\\Windows\\system32\\cscript.exe");
+  EXPECT_EQ(runs[0].exitCode, 3u);
+  EXPECT_EQ(runs[0].endMs, std::optional<ULONGLONG>(30000));
+  // Without a command line the program gets its own name.
+  EXPECT_EQ(runs[1].commandLine, L"C:\\Program Files\\Veridane\\VDRunDll.exe");
+  EXPECT_EQ(Shown().back(), L"ended \"C:\\Windows\\system32\\cscript.exe\" exit code 3");
+}
+
+TEST_F(SimProgramTest, WhatCannotBeStartedFailsAsOnWindows) {
+  m_machine.Files().WriteFile(L"C:\\Users\\alice\\unlock.vbs", "WScript.Quit 0");
+  m_machine.Files().WriteFile(L"C:\\Program Files\\Veridane\\Agent\\notes.txt", "MZ");
+  struct Row {
+    const wchar_t* application;
+    const wchar_t* commandLine;
+    const wchar_t* folder;
+    DWORD error;
+    const char* why;
+  };
+  const Row rows[] = {
+      {L"C:\\Users\\alice\\unlock.vbs", nullptr, nullptr, ERROR_BAD_EXE_FORMAT,
+       "a script is no program"},
+      {nullptr, L"\"C:\\Users\\alice\\unlock.vbs\" //B", nullptr, ERROR_BAD_EXE_FORMAT,
+       "nor on the command line"},
+      {nullptr, L"notes.txt", nullptr, ERROR_BAD_EXE_FORMAT, "the content does not make a program"},
+      {L"C:\\Users\\alice\\missing.exe", nullptr, nullptr, ERROR_FILE_NOT_FOUND, "missing file"},
+      {L"cmd.exe", nullptr, nullptr, ERROR_FILE_NOT_FOUND,
+       "an application name is taken in the current folder only"},
+      {nullptr, L"nosuchprogram /x", nullptr, ERROR_FILE_NOT_FOUND, "not found on the search path"},
+      {L"C:\\No\\Folder\\x.exe", nullptr, nullptr, ERROR_PATH_NOT_FOUND, "missing folder"},
+      {L"C:\\Windows", nullptr, nullptr, ERROR_ACCESS_DENIED, "a folder"},
+      {L"C:\\Windows\\system32\\cmd.exe", nullptr, L"C:\\No\\Folder", ERROR_DIRECTORY,
+       "a missing working folder"},
+      {nullptr, nullptr, nullptr, ERROR_INVALID_PARAMETER, "nothing to start"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    PROCESS_INFORMATION pi;
+    m_k.SetLastError(0xCCCC);
+    EXPECT_FALSE(Start(row.application, row.commandLine ? row.commandLine : L"", &pi,
+                       row.folder ? row.folder : L"C:\\Windows\\system32"));
+    EXPECT_EQ(m_k.GetLastError(), row.error);
+    EXPECT_EQ(pi.hProcess, nullptr);
+  }
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_TRUE(m_machine.Programs().Runs().empty());
+}
+
+TEST_F(SimProgramTest, NamesWithBlanksPrefixesAndBatchFiles) {
+  m_machine.Files().WriteFile(L"C:\\Program Files\\Veridane\\Console.exe", "");
+  m_machine.Files().WriteFile(L"C:\\Users\\alice\\fix.cmd", "");
+  PROCESS_INFORMATION a, b, c;
+  // Unquoted, the name runs to the blank that gives an existing program.
+  ASSERT_TRUE(Start(nullptr, L"C:\\Program Files\\Veridane\\Console.exe -mode:UserReset", &a));
+  ASSERT_TRUE(Start(L"\\\\?\\C:\\Program Files\\Veridane\\Console.exe", L"", &b));
+  // The command interpreter runs batch files.
+  ASSERT_TRUE(Start(L"C:\\Users\\alice\\fix.cmd", L"", &c));
+  for (auto* pi : {&a, &b, &c}) {
+    m_k.CloseHandle(pi->hProcess);
+    m_k.CloseHandle(pi->hThread);
+  }
+  const auto runs = m_machine.Programs().Runs(1);
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[0].path, L"C:\\Program Files\\Veridane\\Console.exe");
+  EXPECT_EQ(runs[1].path, L"C:\\Program Files\\Veridane\\Console.exe");
+  EXPECT_EQ(runs[2].path, L"C:\\Users\\alice\\fix.cmd");
+}
+
+TEST_F(SimProgramTest, ProcessHandlesAreNoEventsAndBelongToTheirCaller) {
+  PROCESS_INFORMATION pi;
+  m_machine.SetProgramBehaviour(L"cscript.exe", {.runMs = 100, .exitCode = 0, .exitCodeOf = {}});
+  ASSERT_TRUE(Start(L"C:\\Windows\\system32\\cscript.exe", L"", &pi));
+  UniqueHandle process(m_k, pi.hProcess), thread(m_k, pi.hThread);
+  EXPECT_FALSE(m_k.SetEvent(pi.hProcess));
+  EXPECT_EQ(m_k.GetLastError(), ERROR_INVALID_HANDLE);
+  DWORD code = 0;
+  EXPECT_FALSE(m_k.GetExitCodeProcess(pi.hThread, &code));
+  EXPECT_EQ(m_k.GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(m_p2->Kernel().GetExitCodeProcess(pi.hProcess, &code));
+  EXPECT_EQ(m_p2->Kernel().GetLastError(), ERROR_INVALID_HANDLE);
+  UniqueHandle ev(m_k, m_k.CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  EXPECT_FALSE(m_k.GetExitCodeProcess(ev.get(), &code));
+
+  // A pool wait on the program fires when it ends.
+  WaitRecord recorder(&m_machine);
+  HANDLE wait = nullptr;
+  ASSERT_TRUE(m_k.RegisterWaitForSingleObject(&wait, pi.hProcess, &WaitRecord::Callback, &recorder,
+                                              INFINITE, WT_EXECUTEONLYONCE));
+  m_machine.AdvanceBy(99);
+  EXPECT_EQ(recorder.Count(), 0u);
+  m_machine.AdvanceBy(1);
+  ASSERT_EQ(recorder.Count(), 1u);
+  EXPECT_EQ(recorder.calls[0], std::make_pair(BOOLEAN{FALSE}, ULONGLONG{100}));
+  EXPECT_TRUE(m_k.UnregisterWaitEx(wait, INVALID_HANDLE_VALUE));
+}
+
+// ---- Computer names and the token -------------------------------------------------------------
+
+TEST(SimNamesTest, ComputerNamesComeFromTheDescriptionWithWin32Sizing) {
+  struct Row {
+    COMPUTER_NAME_FORMAT type;
+    const wchar_t* inDomain;
+    const wchar_t* alone;
+  };
+  const Row rows[] = {
+      {ComputerNameNetBIOS, L"KIOSK-07", L"KIOSK-07"},
+      {ComputerNameDnsHostname, L"Kiosk-07", L"Kiosk-07"},
+      {ComputerNameDnsDomain, L"corp.example", L""},
+      {ComputerNameDnsFullyQualified, L"Kiosk-07.corp.example", L"Kiosk-07"},
+      {ComputerNamePhysicalDnsFullyQualified, L"Kiosk-07.corp.example", L"Kiosk-07"},
+  };
+  sim::MachineDescription inDomainDesc;
+  inDomainDesc.computerName = L"Kiosk-07";
+  inDomainDesc.dnsDomain = L"corp.example";
+  sim::MachineDescription aloneDesc;
+  aloneDesc.computerName = L"Kiosk-07";
+  sim::Machine domain(inDomainDesc);
+  sim::Machine alone(aloneDesc);
+  auto inDomain = domain.CreateProcess({});
+  auto standalone = alone.CreateProcess({});
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.type);
+    for (auto [p, want] :
+         {std::pair{inDomain.get(), row.inDomain}, {standalone.get(), row.alone}}) {
+      platform::IKernel& k = p->Kernel();
+      const std::wstring expected = want;
+      // Asking with no room gives the room needed, terminator included.
+      DWORD size = 0;
+      EXPECT_FALSE(k.GetComputerNameExW(row.type, nullptr, &size));
+      EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+      EXPECT_EQ(size, expected.size() + 1);
+      // Exactly that much: the name, and its length without the terminator.
+      std::vector<wchar_t> buffer(size + 2, L'\xCCCC');
+      EXPECT_TRUE(k.GetComputerNameExW(row.type, buffer.data(), &size));
+      EXPECT_EQ(size, expected.size());
+      EXPECT_EQ(std::wstring(buffer.data()), expected);
+      EXPECT_EQ(buffer[expected.size() + 1], L'\xCCCC') << "wrote past the terminator";
+      // One short of it is too small.
+      if (!expected.empty()) {
+        size = static_cast<DWORD>(expected.size());
+        EXPECT_FALSE(k.GetComputerNameExW(row.type, buffer.data(), &size));
+        EXPECT_EQ(size, expected.size() + 1);
+      }
+    }
+  }
+  DWORD size = 10;
+  wchar_t buffer[10];
+  EXPECT_FALSE(inDomain->Kernel().GetComputerNameExW(ComputerNameMax, buffer, &size));
+  EXPECT_EQ(inDomain->Kernel().GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(SimTokenTest, WellKnownSidsAreTheRealBytes) {
+  sim::Machine m;
+  auto p = m.CreateProcess({});
+  platform::IKernel& k = p->Kernel();
+  const std::vector<BYTE> system = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  const std::vector<BYTE> admins = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
+  for (auto [type, expected] :
+       {std::pair{WinLocalSystemSid, system}, {WinBuiltinAdministratorsSid, admins}}) {
+    SCOPED_TRACE(type);
+    DWORD size = 0;
+    EXPECT_FALSE(k.CreateWellKnownSid(type, nullptr, nullptr, &size));
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(size, expected.size());
+    std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE, 0xCC);
+    size = SECURITY_MAX_SID_SIZE;
+    ASSERT_TRUE(k.CreateWellKnownSid(type, nullptr, sid.data(), &size));
+    EXPECT_EQ(size, expected.size());
+    sid.resize(size);
+    EXPECT_EQ(sid, expected);
+  }
+  DWORD size = SECURITY_MAX_SID_SIZE;
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  EXPECT_FALSE(k.CreateWellKnownSid(static_cast<WELL_KNOWN_SID_TYPE>(999), nullptr, sid, &size));
+  EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(SimTokenTest, MembershipFollowsHowTheProcessWasCreated) {
+  sim::Machine m;
+  BYTE system[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(system);
+  auto probe = m.CreateProcess({});
+  ASSERT_TRUE(probe->Kernel().CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+  size = sizeof(admins);
+  ASSERT_TRUE(
+      probe->Kernel().CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
+  struct Row {
+    sim::ProcessOptions options;
+    BOOL admin;
+    BOOL localSystem;
+    const char* why;
+  };
+  const Row rows[] = {
+      {{}, FALSE, FALSE, "an ordinary (or not elevated) user"},
+      {{.elevatedAdmin = true}, TRUE, FALSE, "an elevated administrator"},
+      {{.runsAsSystem = true}, TRUE, TRUE, "LocalSystem is an administrator too"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    auto p = m.CreateProcess(row.options);
+    platform::IKernel& k = p->Kernel();
+    BOOL member = 2;
+    ASSERT_TRUE(k.CheckTokenMembership(nullptr, admins, &member));
+    EXPECT_EQ(member, row.admin);
+    member = 2;
+    ASSERT_TRUE(k.CheckTokenMembership(nullptr, system, &member));
+    EXPECT_EQ(member, row.localSystem);
+  }
+  // Something that is no SID is refused, not answered.
+  BYTE garbage[8] = {7, 1, 0, 0, 0, 0, 0, 5};
+  BOOL member = 2;
+  EXPECT_FALSE(probe->Kernel().CheckTokenMembership(nullptr, garbage, &member));
+  EXPECT_EQ(probe->Kernel().GetLastError(), 1337u);  // ERROR_INVALID_SID
+  EXPECT_EQ(member, 2);
+}
