@@ -25,6 +25,7 @@
 #include "policy/policy_handler.h"
 #include "policy/user_session_handler.h"
 #include "policy/ux_handler.h"
+#include "support/event_log.h"
 #include "tray/tray_icon_handler.h"
 
 class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
@@ -101,6 +102,9 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   void OnHelp();
   void Dispose();
 
+  // The event-log writer of the session's security events (locks, log-offs).
+  CVDLog& EventLog() { return m_eventLog; }
+
   // From the plug-in framework's broadcast: a kiosk user was identified.
   void OnVDKioskUserIdentified(LPARAM lParam);
   // From the mailslot inbox, on the inbox's own thread: only logs and may lock.
@@ -110,6 +114,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   void WaitForTaskbar();
 
   core::CAgentProcess& m_process;
+  CVDLog m_eventLog;
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;
   // Inside WM_CREATE, until the taskbar exists.
