@@ -119,7 +119,8 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
     if (wParam && lParam < 0) throw CResultError(static_cast<HRESULT>(lParam));
     SetMsgHandled(FALSE);
     // The mailslot inbox, the feedback window, the terminal-services client registration,
-    // the tray plug-ins and the password manager's training tool start here as they arrive.
+    // the tray plug-ins start here as they arrive.
+    m_passwordManager.InitUserTrainingTool();  // traced; a missing password manager is fine
   } catch (const CResultError& e) {
     hr = e.Result();
   } catch (...) {

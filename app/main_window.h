@@ -21,8 +21,12 @@
 #include "core/post_task_handler.h"
 #include "core/window_impl.h"
 #include "ext/kws_handler.h"
+#include "ext/kws_host.h"
+#include "ext/password_manager.h"
 #include "kiosk/kiosk_handler.h"
+#include "kiosk/kiosk_session.h"
 #include "policy/policy_handler.h"
+#include "policy/user_session.h"
 #include "policy/user_session_handler.h"
 #include "policy/ux_handler.h"
 #include "support/event_log.h"
@@ -86,6 +90,11 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // reader-connected prompts wait.
   bool ModalMode = false;
 
+  // What the password-manager and session logic need from the other subsystems.
+  IKwsHost& KwsHost() { return m_hosts; }
+  IUserSessionHost& UserSessionHost() { return m_hosts; }
+  CPasswordManager& PasswordManager() { return m_passwordManager; }
+
   // First and last command identifiers of the plug-in menu items (0 until the tray menu is
   // built).
   UINT m_nFirstPluginCommand = 0;
@@ -113,8 +122,33 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
  private:
   void WaitForTaskbar();
 
+  // The window's side of the hosts. Until the action context, the fingerprint acquisition,
+  // the kiosk test and the start-up checks answer through the window, these report "none".
+  class CHosts : public IKwsHost, public IUserSessionHost {
+   public:
+    explicit CHosts(CVdAgentMain& w) : m_w(w) {}
+    bool IsFingerActionRunning() override { return false; }
+    void ResetActionToIdle() override {}
+    void ClearPendingLock() override {}
+    bool HasWBFReader() override { return false; }
+    bool ModalMode() override { return m_w.ModalMode; }
+    void SetModalMode(bool on) override { m_w.ModalMode = on; }
+    bool HasAcquisition() override { return false; }
+    void StopAcquisition() override {}
+    void SetReaderLed(DWORD) override {}
+    bool StartAcquisition() override { return false; }
+    bool IsKioskSession() override { return KIOSK::IsKioskSession(m_w.Process()); }
+    void CheckUserPasswordReset(const CUser&) override {}
+
+   private:
+    CVdAgentMain& m_w;
+  };
+
   core::CAgentProcess& m_process;
   CVDLog m_eventLog;
+  // Process-wide in effect: the agent process has one main window.
+  CPasswordManager m_passwordManager{m_process.Platform()};
+  CHosts m_hosts{*this};
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;
   // Inside WM_CREATE, until the taskbar exists.

@@ -1,28 +1,51 @@
 // The password-manager fill-in component and its replies.
-// A mixin of the main window: it receives the window's events in chain order.
+// A mixin of the main window: it receives the window's events in chain order and hands them
+// to CKwsFillIn. The window provides `Process()`, `m_hWnd`, `KwsHost()` (IKwsHost&) and
+// `PasswordManager()` (the process's CPasswordManager&).
 #pragma once
+
+#include <memory>
 
 #include "core/message_map.h"
 #include "core/messages.h"
-#include "support/trace/trace.h"
+#include "ext/kws_fillin.h"
 
 template <class T>
 class CKwsHandler {
  public:
   VD_BEGIN_MSG_MAP()
-    VD_MESSAGE_HANDLER(uMsg == core::WM_VD_READY, OnReady)
-    VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
-    VD_MESSAGE_HANDLER(uMsg == core::WM_VD_KWS, OnKwsMessage)
+  VD_MESSAGE_HANDLER(uMsg == core::WM_VD_READY, OnReady)
+  VD_MESSAGE_HANDLER(uMsg == WM_DESTROY || uMsg == WM_ENDSESSION, OnDestroy)
+  VD_MESSAGE_HANDLER(uMsg == core::WM_VD_KWS, OnKwsMessage)
   VD_END_MSG_MAP()
 
-  // Releases what the handler holds; safe to run twice (end of session, then destroy).
-  void Dispose() { VDTraceNS::CScope ts("CKwsHandler<class CVdAgentMain>::Dispose"); }
+  // Releases the component; safe to run twice (end of session, then destroy).
+  void Dispose() {
+    if (m_kws) m_kws->Dispose();
+  }
+
+  // For quick actions and finger events: commands, the lock-after-fill-in flag.
+  CKwsFillIn& Kws() {
+    if (!m_kws)
+      m_kws = std::make_unique<CKwsFillIn>(Self().Process(), Self().KwsHost(),
+                                           Self().PasswordManager());
+    return *m_kws;
+  }
 
  protected:
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  VD_TRACED_EVENT(OnReady, "CKwsHandler<class CVdAgentMain>::OnReady")
+  LRESULT OnReady(UINT, WPARAM, LPARAM) {
+    Self().SetMsgHandled(FALSE);
+    Kws().OnReady(Self().m_hWnd);
+    return 0;
+  }
   VD_DISPOSE_ON_DESTROY(OnDestroy)
-  VD_TRACED_OWN_MESSAGE(OnKwsMessage, "CKwsHandler<class CVdAgentMain>::OnKwsMessage")
+  LRESULT OnKwsMessage(UINT, WPARAM wParam, LPARAM lParam) {
+    Kws().OnKwsMessage(wParam, lParam);
+    return 0;
+  }
+
+  std::unique_ptr<CKwsFillIn> m_kws;
 };

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "platform/handles.h"
 #include "support/guid_string.h"
 #include "support/registry_read.h"
 #include "support/trace/trace.h"
@@ -28,40 +27,6 @@ DWORD TypeFromSeverity(DWORD eventId) {
   }
 }
 
-// The default value of a key as a path: at most kMaxNameChars characters, REG_EXPAND_SZ
-// expanded (COM itself accepts both types for a server's path).
-HRESULT ReadServerPath(platform::IPlatform& plat, const std::wstring& keyPath, std::wstring& path) {
-  auto& reg = plat.Registry();
-  platform::UniqueHKey key(reg);
-  LSTATUS st = reg.RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.put());
-  if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(st));
-  wchar_t buf[kMaxNameChars + 1] = {};
-  DWORD type = 0, size = kMaxNameChars * sizeof(wchar_t);
-  st =
-      reg.RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-  if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(st));
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-  // The stored string need not be terminated; never read past what was returned.
-  std::wstring value(buf, size / sizeof(wchar_t));
-  while (!value.empty() && value.back() == L'\0') value.pop_back();
-  if (value.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  if (type == REG_EXPAND_SZ) {
-    wchar_t expanded[kMaxNameChars + 1] = {};
-    const DWORD n =
-        plat.Kernel().ExpandEnvironmentStringsW(value.c_str(), expanded, kMaxNameChars + 1);
-    if (n == 0 || n > kMaxNameChars + 1) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-    value = expanded;
-  }
-  path = std::move(value);
-  return S_OK;
-}
-
-// The calling thread's last error as a failing result, never as success.
-HRESULT LastErrorResult(platform::IPlatform& plat) {
-  const DWORD err = plat.Kernel().GetLastError();
-  return err ? HRESULT_FROM_WIN32(err) : E_FAIL;
-}
-
 }  // namespace
 
 // ---- LogEvent -----------------------------------------------------------------------------
@@ -83,7 +48,7 @@ void LogEvent::AddFurtherString(const wchar_t* text) {
 
 // ---- CVDLog -------------------------------------------------------------------------------
 
-CVDLog::CVDLog(platform::IPlatform& plat) : m_plat(plat) {
+CVDLog::CVDLog(platform::IPlatform& plat) : m_plat(plat), m_component(plat, CLSID_VDEventLog) {
   // The process's own view: a 32-bit agent reads the 32-bit key on 64-bit Windows.
   auto name = support::ReadString(plat.Registry(), HKEY_LOCAL_MACHINE, kEventLogKey,
                                   kDefaultSourceValue, 0, kMaxNameChars);
@@ -147,35 +112,12 @@ bool CVDLog::IsVistaOrLater() {
 HRESULT CVDLog::Deliver(DWORD level, DWORD type, DWORD category, DWORD eventId, DWORD count,
                         LPCWSTR* strings) {
   VDTraceNS::CScope ts("_LogEvent");
-  auto& modules = m_plat.Modules();
-  if (!m_hComponent) {
-    std::wstring path;
-    const std::wstring key =
-        L"CLSID\\" + support::GuidToString(CLSID_VDEventLog) + L"\\InprocServer32";
-    if (HRESULT hr = ReadServerPath(m_plat, key, path); FAILED(hr))
-      return ts.Result("InprocServer32", hr);
-    // A component that was not there is looked for again at the next event.
-    ts.Msg("Loading library <%ls>", path.c_str());
-    m_hComponent = modules.LoadLibraryExW(path.c_str(), nullptr, 0);
-    if (!m_hComponent) return ts.Result("LoadLibrary", LastErrorResult(m_plat));
-  }
-
-  FARPROC proc = modules.GetProcAddress(m_hComponent, "DllGetClassObject");
-  if (!proc) return ts.Result("DllGetClassObject", LastErrorResult(m_plat));
-  // Through void(*)(): function pointers convert to and from it without a cast warning.
-  auto getClassObject = reinterpret_cast<PFN_DLLGETCLASSOBJECT>(reinterpret_cast<void (*)()>(proc));
-
-  platform::ComPtr<IClassFactory> factory;
-  HRESULT hr = getClassObject(CLSID_VDEventLog, IID_IClassFactory, factory.put_void());
-  if (FAILED(hr)) return ts.Result("DllGetClassObject", hr);
-  if (!factory) return ts.Result("DllGetClassObject", E_UNEXPECTED);
-
   platform::ComPtr<IVDEventLog> writer;
-  hr = factory->CreateInstance(nullptr, IID_IVDEventLog, writer.put_void());
-  if (FAILED(hr)) return ts.Result("CreateInstance", hr);
-  if (!writer) return ts.Result("CreateInstance", E_UNEXPECTED);
+  // A component that was not there is looked for again at the next event.
+  const auto created = m_component.CreateInstance(ts, IID_IVDEventLog, writer.put_void());
+  if (FAILED(created.hr)) return ts.Result(created.step, created.hr);
 
-  hr = writer->ReportEvent(m_sApplicationName.c_str(), level, type, category, eventId, count,
-                           strings, 0, nullptr);
+  HRESULT hr = writer->ReportEvent(m_sApplicationName.c_str(), level, type, category, eventId,
+                                   count, strings, 0, nullptr);
   return ts.Result("ReportEvent", hr);
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/inproc_server.h"
 
 // The events the agent writes (information, category 0x1300).
 inline constexpr DWORD kVDEventSessionLocked = 0x41101305;       // the user's account name
@@ -85,7 +86,7 @@ class CVDLog {
 
   platform::IPlatform& m_plat;
   std::wstring m_sApplicationName;
-  // The component's DLL, loaded at the first delivery and never unloaded: the writer lives
-  // as long as the process's main window, so this is the process's one load of it.
-  HMODULE m_hComponent = nullptr;
+  // The component's DLL, loaded at the first delivery and kept while the writer lives (as
+  // long as the process's main window), so this is the process's one load of it.
+  support::CInprocServer m_component;
 };

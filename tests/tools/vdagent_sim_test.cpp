@@ -12,7 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "tools/vdagent_sim/demo_run.h"
+#include "tools/vdagent_sim/scenario.h"
+#include "tools/vdagent_sim/scenario_run.h"
 
 namespace {
 
@@ -28,7 +29,10 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& part) {
 }
 
 TEST(VdAgentSimTest, TheDemoRunsTheAgentFromStartToLogOff) {
-  const auto r = vdsim::RunDemo({});
+  const auto sc = vdsim::ParseScenario(vdsim::BuiltInDemoScenario());
+  const auto r = vdsim::RunScenario(sc);
+  EXPECT_TRUE(r.runError.empty()) << r.runError;
+  EXPECT_TRUE(vdsim::CheckExpectations(sc.expect, r).empty());
   EXPECT_EQ(r.agentExitCode, 0);
   EXPECT_TRUE(r.traceError.empty()) << r.traceError;
   ASSERT_FALSE(r.headerLines.empty());
@@ -46,14 +50,14 @@ TEST(VdAgentSimTest, TheDemoRunsTheAgentFromStartToLogOff) {
   EXPECT_TRUE(Has(t, "All done."));
   EXPECT_LT(IndexOf(t, "CVdAgentMain::OnQueryEndSession"), IndexOf(t, "CVdAgentMain::OnDestroy"));
 
-  EXPECT_TRUE(Has(r.desktop, "locked"));
-  EXPECT_TRUE(Has(r.desktop, "logged off"));
+  EXPECT_TRUE(Has(r.desktopLines, "locked"));
+  EXPECT_TRUE(Has(r.desktopLines, "logged off"));
 }
 
 TEST(VdAgentSimTest, ACommandLineCommandEndsWithoutStartingTheAgent) {
-  vdsim::DemoOptions options;
-  options.agentCommandLine = L"-OpenConsole";
-  const auto r = vdsim::RunDemo(options);
+  auto sc = vdsim::ParseScenario(vdsim::BuiltInDemoScenario());
+  sc.commandLine = L"-OpenConsole";
+  const auto r = vdsim::RunScenario(sc);
   EXPECT_EQ(r.agentExitCode, 0);
   EXPECT_TRUE(Has(r.timeline, "Command: OpenConsole"));
   EXPECT_FALSE(Has(r.timeline, "OK to run"));
@@ -103,13 +107,55 @@ TEST_F(VdAgentSimProgramTest, EveryFailureIsAMessageAndAnExitCode) {
        "\"session\": -1 is out of range"},
       {"--machine " + Write("syntax.json", "{"), "not JSON"},
       {"--keep-trace /dev/null/traces", "/dev/null/traces"},
+      {"--scenario " + Write("s1.json", "{\"events\": [{\"at\": 1, \"kind\": \"fingr\"}]}"),
+       "events[0].kind: unknown kind 'fingr'"},
+      {"--scenario " + Write("s2.json",
+                             "{\"events\": [{\"at\": 1, \"kind\": \"end\"}, "
+                             "{\"after\": 1, \"kind\": \"session\", \"action\": \"nap\"}]}"),
+       "events[1].action: expected one of lock, unlock"},
+      {"--scenario " + Write("s3.json",
+                             "{\"events\": [{\"at\": 1, \"kind\": \"finger\", "
+                             "\"user\": \"a\", \"hand\": 1}]}"),
+       "events[0].hand: unknown field of kind 'finger'"},
+      {"--scenario " + Write("s4.json", "{\"events\": [{\"kind\": \"end\"}]}"),
+       "events[0]: needs exactly one of \"at\" and \"after\""},
+      {"--scenario " + Write("s5.json", "{\"events\": [{\"at\": 1, \"kind\": \"card\"}]}"),
+       "'card' is reserved"},
+      {"--scenario " +
+           Write("s6.json", "{\"registry\": [{\"key\": \"HKXX\\\\A\", \"name\": \"\"}]}"),
+       "registry[0].key: expected a key under HKLM"},
+      {"--scenario " + Write("s7.json", "{\"event\": []}"), "scenario.event: unknown member"},
   };
   for (const auto& [args, message] : cases) {
     const auto [code, err] = Run(args);
-    EXPECT_GT(code, 0) << args << "\n" << err;
+    // A bad scenario or description is bad input (2); a run that went wrong is 1.
+    EXPECT_EQ(code, args.rfind("--keep-trace", 0) == 0 ? 1 : 2) << args << "\n" << err;
     EXPECT_NE(err.find("vdagent-sim: "), std::string::npos) << args << "\n" << err;
     EXPECT_NE(err.find(message), std::string::npos) << args << "\n" << err;
   }
+}
+
+TEST_F(VdAgentSimProgramTest, AnUnmetExpectationFailsTheRunAndTheJsonTellsWhatHappened) {
+  const auto json = (m_dir / "out.json").string();
+  const auto [code, err] =
+      Run("--json " + json + " --scenario " +
+          Write("s.json",
+                "{\"events\": [{\"at\": 6000, \"kind\": \"session\", \"action\": \"lock\"},"
+                " {\"after\": 100, \"kind\": \"end\"}],"
+                " \"expect\": {\"desktop\": [{\"kind\": \"session\", \"text\": \"logged off\"}],"
+                " \"notTrace\": [\"CVdAgentMain::OnSessionChange\"]}}"));
+  EXPECT_EQ(code, 1) << err;
+  EXPECT_NE(err.find("desktop: no {kind session text \"logged off\"}"), std::string::npos) << err;
+  EXPECT_NE(err.find("trace: unexpected \"CVdAgentMain::OnSessionChange\""), std::string::npos)
+      << err;
+  std::ifstream in(json);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string out = ss.str();
+  EXPECT_NE(out.find("\"exitCode\": 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"kind\": \"session\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"text\": \"locked\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"type\": \">\""), std::string::npos) << out;
 }
 
 }  // namespace

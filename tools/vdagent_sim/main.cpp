@@ -1,27 +1,46 @@
-// vdagent-sim: the agent in a simulated Windows session, on virtual time.
+// vdagent-sim: the agent in a simulated Windows session, playing a scenario on virtual time.
 //
-//   vdagent-sim [--cmdline "<agent command line>"] [--machine FILE.json] [--keep-trace DIR]
+//   vdagent-sim [--scenario FILE.json] [--json OUT.json] [--cmdline TEXT] [--machine FILE.json]
+//               [--keep-trace DIR] [--kinds]
+//
+// Exit status: 0 the run happened and its expectations hold; 1 the run failed (an event
+// could not happen, the trace could not be read, an expectation does not hold); 2 bad usage
+// or a bad scenario, with the position of what is wrong.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "standins/vdfpapi/description.h"
-#include "tools/vdagent_sim/demo_run.h"
+#include "tools/vdagent_sim/scenario_kinds.h"
+#include "tools/vdagent_sim/scenario_run.h"
 
 namespace {
 
 void Usage(std::FILE* to) {
-  std::fprintf(to,
-               "usage: vdagent-sim [--cmdline TEXT] [--machine FILE] [--keep-trace DIR]\n"
-               "  --cmdline TEXT    command line given to the agent (default: none)\n"
-               "  --machine FILE    machine description (JSON: users, tokens, policies, readers)\n"
-               "  --keep-trace DIR  copy the agent's trace files to DIR\n");
+  std::fprintf(
+      to,
+      "usage: vdagent-sim [--scenario FILE] [--json OUT] [--cmdline TEXT] [--machine FILE]\n"
+      "                   [--keep-trace DIR] [--kinds]\n"
+      "  --scenario FILE   play this scenario (JSON; default: the built-in demo)\n"
+      "  --json OUT        write the result as JSON: exit code, desktop events, trace records\n"
+      "  --cmdline TEXT    command line given to the agent (overrides the scenario's)\n"
+      "  --machine FILE    machine description (overrides the scenario's \"machine\")\n"
+      "  --keep-trace DIR  copy the agent's trace files to DIR\n"
+      "  --kinds           list the scenario event kinds and their fields\n");
 }
 
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+void PrintKinds() {
+  for (const auto& row : vdsim::ScenarioKinds()) {
+    std::printf("%-18s %s%s\n", row.name, row.summary, row.action ? "" : " (reserved)");
+    for (const auto& f : row.fields)
+      std::printf("%18s   %s%s\n", "", f.name, f.required ? " (required)" : "");
+  }
+}
 
 int Run(int argc, char** argv) {
-  vdsim::DemoOptions options;
+  std::optional<std::string> scenarioFile, jsonOut, cmdline, machineFile;
+  vdsim::RunOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](const char* what) -> std::string {
@@ -32,13 +51,19 @@ int Run(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (a == "--cmdline") {
-      options.agentCommandLine = Widen(value("--cmdline"));
+    if (a == "--scenario") {
+      scenarioFile = value("--scenario");
+    } else if (a == "--json") {
+      jsonOut = value("--json");
+    } else if (a == "--cmdline") {
+      cmdline = value("--cmdline");
     } else if (a == "--machine") {
-      // Bounded: a wrong name (a device, a log) is refused instead of filling memory.
-      options.machineJson = vdfp_standin::ReadDescriptionText(value("--machine"));
+      machineFile = value("--machine");
     } else if (a == "--keep-trace") {
       options.keepTraceDir = value("--keep-trace");
+    } else if (a == "--kinds") {
+      PrintKinds();
+      return 0;
     } else if (a == "-h" || a == "--help") {
       Usage(stdout);
       return 0;
@@ -49,20 +74,44 @@ int Run(int argc, char** argv) {
     }
   }
 
-  const vdsim::DemoResult r = vdsim::RunDemo(options);
+  vdsim::Scenario sc = scenarioFile ? vdsim::ReadScenarioFile(*scenarioFile)
+                                    : vdsim::ParseScenario(vdsim::BuiltInDemoScenario());
+  if (cmdline) sc.commandLine = vdsim::Utf8ToWide(*cmdline);
+  // Bounded: a wrong name (a device, a log) is refused instead of filling memory.
+  if (machineFile) sc.machineJson = vdfp_standin::ReadDescriptionText(*machineFile);
+
+  const vdsim::RunResult r = vdsim::RunScenario(sc, options);
   std::printf("== Trace file header\n");
   for (const auto& l : r.headerLines) std::printf("%s\n", l.c_str());
   std::printf("\n== Agent trace (simulated time)\n");
   for (const auto& l : r.timeline) std::printf("%s\n", l.c_str());
   std::printf("\n== What the desktop saw\n");
-  for (const auto& l : r.desktop) std::printf("%s\n", l.c_str());
+  for (const auto& l : r.desktopLines) std::printf("%s\n", l.c_str());
   std::printf("\n== Agent exit code: %d\n", r.agentExitCode);
   for (const auto& f : r.keptFiles) std::printf("Trace kept: %s\n", f.string().c_str());
+
+  if (jsonOut) {
+    std::ofstream out(*jsonOut, std::ios::binary | std::ios::trunc);
+    out << vdsim::ResultJson(r) << "\n";
+    if (!out) {
+      std::fprintf(stderr, "vdagent-sim: cannot write %s\n", jsonOut->c_str());
+      return 1;
+    }
+  }
+  int rc = 0;
+  if (!r.runError.empty()) {
+    std::fprintf(stderr, "vdagent-sim: %s\n", r.runError.c_str());
+    rc = 1;
+  }
   if (!r.traceError.empty()) {
     std::fprintf(stderr, "vdagent-sim: trace: %s\n", r.traceError.c_str());
-    return 1;
+    rc = 1;
   }
-  return 0;
+  const auto failures = vdsim::CheckExpectations(sc.expect, r);
+  for (const auto& f : failures)
+    std::fprintf(stderr, "vdagent-sim: expectation failed: %s\n", f.c_str());
+  if (!failures.empty()) rc = 1;
+  return rc;
 }
 
 }  // namespace
@@ -72,6 +121,9 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
+  } catch (const vdsim::ScenarioError& e) {
+    std::fprintf(stderr, "vdagent-sim: scenario: %s\n", e.what());
+    return 2;
   } catch (const vdfp_standin::DescriptionError& e) {
     std::fprintf(stderr, "vdagent-sim: machine description: %s\n", e.what());
     return 2;

@@ -1,0 +1,47 @@
+// The password manager's process-wide object: it shows the mini dashboard and initialises
+// the user training tool. Created on first use through its in-process server and kept for
+// the process's life; one per agent process.
+//
+//   CPasswordManager pm(process.Platform());
+//   if (pm.IsPasswordManagerInstalled()) pm.InitUserTrainingTool();
+//   pm.ShowMiniDashboard(true);          // raises CResultError when the object fails
+//
+// Traces: "Created pm=0x...", "pm OK", "running=1", "pmActions=0x...".
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "support/inproc_server.h"
+#include "support/suite_components.h"
+
+class CPasswordManager {
+ public:
+  explicit CPasswordManager(platform::IPlatform& plat);
+  ~CPasswordManager();
+  CPasswordManager(const CPasswordManager&) = delete;
+  CPasswordManager& operator=(const CPasswordManager&) = delete;
+
+  // A new reference to the object, created on the first call that succeeds. Raises the
+  // creation's error (E_FAIL for a server that hands out no object); the next call tries
+  // again. Any thread.
+  platform::ComPtr<IVDPasswordManager> PasswordManager();
+
+  // Shows the mini dashboard (modal inside the object) unless it is up already; true either
+  // way. Raises the object's failure. Any thread.
+  bool ShowMiniDashboard(bool trained);
+
+  // Lets the object set up its training tool; its result, or the error of getting the
+  // object. Never raises.
+  HRESULT InitUserTrainingTool();
+
+  // False when the object cannot be created.
+  bool IsPasswordManagerInstalled();
+
+ private:
+  std::mutex m_mu;  // guards the server and the object while the object is created
+  support::CInprocServer m_server;
+  platform::ComPtr<IVDPasswordManager> m_pm;  // released before the server unloads its DLL
+  std::atomic<bool> m_miniDashboardRunning{false};
+};

@@ -1,0 +1,178 @@
+// The session's user, the enrolled credentials learnt from the library (synchronously, then
+// through the asynchronous replies) and the user's policy, against the stand-in library.
+#include "policy/user_session.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/agent_process.h"
+#include "core/messages.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/process.h"
+#include "policy/user_policy.h"
+#include "standins/vdfpapi/sim_install.h"
+#include "support/trace/trace.h"
+#include "support/trace/trace_sink.h"
+#include "support/vdfp/vdfp_api.h"
+#include "tests/auth/auth_test_util.h"
+
+namespace {
+
+constexpr ULONGLONG kPassword = 0x1, kFingerprint = 0x2, kSmartcard = 0x4;
+
+struct FakeSessionHost : IUserSessionHost {
+  bool kiosk = false;
+  std::vector<std::wstring> resetChecks;
+  bool IsKioskSession() override { return kiosk; }
+  void CheckUserPasswordReset(const CUser& user) override {
+    resetChecks.push_back(user.AccountName());
+  }
+};
+
+class UserSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VDTraceNS::Bind(proc.get());
+    ASSERT_EQ(agent.AuthLibrary().VDFPInit(), S_OK);
+  }
+  void TearDown() override {
+    session.reset();
+    agent.AuthLibrary().VDFPTerm();
+    VDTraceNS::Bind(nullptr);
+  }
+  // The replies the library posted since the last call.
+  std::vector<authtest::Posted> Replies() {
+    machine.AdvanceBy(1);  // the library answers on its own time
+    return window.Take();
+  }
+  void Deliver(const std::vector<authtest::Posted>& replies) {
+    for (const auto& r : replies)
+      if (r.msg != core::WM_VD_USER_CHANGED) session->OnTokenEnrollmentReport(r.msg, r.wp, r.lp);
+  }
+
+  VDTraceNS::CRecordingSink sink;
+  sim::Machine machine;
+  std::unique_ptr<vdfp_standin::SimInstallation> vdfp = vdfp_standin::InstallVdfpApi(machine);
+  std::unique_ptr<sim::Process> proc = machine.CreateProcess({.sessionId = 1});
+  sim::CurrentProcessScope scope{proc.get()};
+  core::CAgentProcess agent{*proc, nullptr};
+  authtest::RecordingWindow window{*proc, core::WM_VD_TOKEN_REPORT_FIRST, core::WM_VD_USER_CHANGED};
+  FakeSessionHost host;
+  std::unique_ptr<CUserSession> session = std::make_unique<CUserSession>(agent, host);
+};
+
+TEST_F(UserSessionTest, ReadySetsTheWindowsUserAnnouncesItAndLearnsItsCredentials) {
+  session->OnReady(window.hwnd());
+  EXPECT_EQ(session->User().AccountName(), L"VDSIM-PC\\alice");
+  EXPECT_EQ(host.resetChecks, std::vector<std::wstring>{L"VDSIM-PC\\alice"});
+
+  EXPECT_TRUE(session->UserHasCredentials(kPassword));
+  EXPECT_TRUE(session->UserHasCredentials(kPassword | kFingerprint));
+  EXPECT_FALSE(session->UserHasCredentials(kFingerprint | kSmartcard));
+  EXPECT_TRUE(session->UserHasCredentials(0));
+
+  // One user-changed message, one reply per token type (five in the default machine).
+  const auto posted = Replies();
+  ASSERT_FALSE(posted.empty());
+  EXPECT_EQ(posted.front(), (authtest::Posted{core::WM_VD_USER_CHANGED, 0, 0}));
+  EXPECT_EQ(posted.size(), 6u);
+  Deliver(posted);
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword | kFingerprint);
+
+  // The same user at the next ready is no change: no second announcement.
+  session->OnReady(window.hwnd());
+  for (const auto& p : Replies()) EXPECT_NE(p.msg, core::WM_VD_USER_CHANGED);
+  EXPECT_EQ(host.resetChecks.size(), 2u);
+}
+
+TEST_F(UserSessionTest, InAKioskSessionReadyLeavesTheUserToTheKioskHandler) {
+  host.kiosk = true;
+  session->OnReady(window.hwnd());
+  EXPECT_FALSE(session->User().IsValid());
+  EXPECT_TRUE(host.resetChecks.empty());
+  EXPECT_TRUE(Replies().empty());
+}
+
+TEST_F(UserSessionTest, AFetchIsReusedForOneMinute) {
+  session->OnReady(window.hwnd());
+  Deliver(Replies());
+  vdfp->Host().SetEnrolled(L"alice", kSmartcard, true);
+
+  session->OnVDSettingsChanged();
+  EXPECT_TRUE(sink.Contains('U', "Cached value: 0x0000000000000003"));
+  EXPECT_FALSE(session->UserHasCredentials(kSmartcard));
+
+  machine.AdvanceBy(59'998);  // one minute after the fetch at ready, less 1 ms
+  session->OnSessionChange(WTS_SESSION_UNLOCK);
+  EXPECT_FALSE(session->UserHasCredentials(kSmartcard));
+  machine.AdvanceBy(1);
+  session->OnSessionChange(WTS_SESSION_UNLOCK);
+  EXPECT_TRUE(session->UserHasCredentials(kSmartcard));
+}
+
+TEST_F(UserSessionTest, RepliesSetAndClearTheirTokensBitOnceAndLaterOnesAreNotFound) {
+  session->OnReady(window.hwnd());
+  auto replies = Replies();
+  // The fingerprint's enrollment was removed before its reply came.
+  VDFP_ASYNC_ENROLLMENT_REPLY notEnrolled{S_FALSE, 0, {}};
+  const UINT fingerprintReply = core::WM_VD_TOKEN_REPORT_FIRST + 1;
+  session->OnTokenEnrollmentReport(fingerprintReply, 0, reinterpret_cast<LPARAM>(&notEnrolled));
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword);
+  EXPECT_TRUE(sink.Contains('U', "Fingerprint (0x0000000000000002) is NOT enrolled"));
+
+  VDFP_ASYNC_ENROLLMENT_REPLY enrolled{S_OK, 0, {}};
+  session->OnTokenEnrollmentReport(fingerprintReply, 0, reinterpret_cast<LPARAM>(&enrolled));
+  EXPECT_TRUE(sink.Contains('U', "Promise 1 not found"));
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword);
+
+  // Failed replies, missing ones and a non-zero wParam change nothing.
+  VDFP_ASYNC_ENROLLMENT_REPLY failed{E_FAIL, 0, {}};
+  const UINT passwordReply = core::WM_VD_TOKEN_REPORT_FIRST;
+  session->OnTokenEnrollmentReport(passwordReply, 0, reinterpret_cast<LPARAM>(&failed));
+  session->OnTokenEnrollmentReport(passwordReply, 0, 0);
+  session->OnTokenEnrollmentReport(passwordReply, 1, reinterpret_cast<LPARAM>(&notEnrolled));
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword);
+  EXPECT_TRUE(sink.Contains('U', "Token fetch failed"));
+  EXPECT_TRUE(sink.Contains('U', "No fetch data returned"));
+}
+
+TEST_F(UserSessionTest, TheUsersPolicyComesFromTheLibraryAndIsEmptyWhenItFails) {
+  session->OnReady(window.hwnd());
+  vdfp->Host().SetPolicy(L"alice", {kPassword | kFingerprint, kSmartcard});
+  const CPolicy policy = FetchUserPolicy(agent.AuthLibrary(), session->User());
+  EXPECT_EQ(policy.GetText(), L"0000000000000003 0000000000000004");
+  EXPECT_TRUE(sink.Contains('U', "2 rules"));
+
+  const CPolicy none = FetchUserPolicy(agent.AuthLibrary(), CUser());
+  EXPECT_EQ(none.Shape(), kPolicyNotInitialized);
+  EXPECT_TRUE(none.Rules().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FetchStampTest, LocalTimesBecomeOleDatesAndOutOfRangeYearsNone) {
+  auto date = [](WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0) {
+    SYSTEMTIME st{};
+    st.wYear = y;
+    st.wMonth = mo;
+    st.wDay = d;
+    st.wHour = h;
+    st.wMinute = mi;
+    return CFetchStamp::ToOleDate(st);
+  };
+  EXPECT_EQ(date(1899, 12, 30), 0.0);
+  EXPECT_EQ(date(1900, 1, 1), 2.0);
+  EXPECT_EQ(date(1900, 3, 1), 61.0);  // 1900 is no leap year
+  EXPECT_EQ(date(2000, 3, 1), 36586.0);
+  EXPECT_EQ(date(1899, 12, 29, 18), -0.25);  // linear before the epoch too: ages subtract
+  EXPECT_EQ(date(99, 12, 31), std::nullopt);
+  EXPECT_EQ(date(10000, 1, 1), std::nullopt);
+  EXPECT_EQ(date(2024, 13, 1), std::nullopt);
+}
+
+}  // namespace

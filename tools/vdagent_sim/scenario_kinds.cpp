@@ -1,0 +1,359 @@
+#include "tools/vdagent_sim/scenario_kinds.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "platform/sim/desktop.h"
+#include "platform/sim/file_system.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/process.h"
+#include "platform/sim/registry_store.h"
+#include "platform/sim/session_manager.h"
+#include "platform/sim/window_manager.h"
+#include "standins/vdfpapi/sim_install.h"
+#include "tools/vdagent_sim/scenario.h"
+
+namespace vdsim {
+
+namespace {
+
+using nlohmann::json;
+
+// A failure while an event runs: the run stops with the event's position.
+[[noreturn]] void Refuse(const std::string& what) { throw std::runtime_error(what); }
+
+std::wstring WideField(const json& e, const char* name, const std::wstring& fallback = L"") {
+  return e.contains(name) && e[name].is_string() ? Utf8ToWide(e[name].get<std::string>())
+                                                 : fallback;
+}
+
+std::vector<BYTE> HexBytes(const std::string& hex) {
+  std::vector<BYTE> out;
+  if (hex.size() % 2) Refuse("odd number of hex digits");
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    if (!std::isxdigit(static_cast<unsigned char>(hex[i])) ||
+        !std::isxdigit(static_cast<unsigned char>(hex[i + 1])))
+      Refuse("not a hex digit in '" + hex + "'");
+    out.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+// The registry store's path: HKCU is the session user's hive.
+std::wstring StorePath(ScenarioContext& ctx, const std::wstring& key) {
+  if (key.rfind(L"HKCU\\", 0) == 0 || key == L"HKCU")
+    return L"HKU\\" + ctx.machine.Sessions().UserSid(ctx.session) + key.substr(4);
+  return key;
+}
+
+void Host(ScenarioContext& ctx, const json& e) {
+  if (e["action"] == "start")
+    ctx.vdfp.Host().Start();
+  else
+    ctx.vdfp.Host().Stop();
+}
+
+void Finger(ScenarioContext& ctx, const json& e) {
+  const auto readers = ctx.vdfp.Host().Readers();
+  const auto reader = static_cast<std::size_t>(IntegerField(e, "reader", 0));
+  if (reader >= readers.size()) Refuse("no reader " + std::to_string(reader));
+  if (!readers[reader].connected) return;  // a touch on a pulled reader reaches nobody
+  std::wstring user = WideField(e, "user");
+  // Nobody enrolled: a name no account has.
+  if (user == L"nobody") user = L"<nobody>";
+  ctx.vdfp.Host().TouchFinger(user);
+}
+
+void FpReader(ScenarioContext& ctx, const json& e) {
+  const std::string action = e["action"];
+  const auto reader = static_cast<std::size_t>(IntegerField(e, "reader", 0));
+  if (action != "event" && reader >= ctx.vdfp.Host().Readers().size())
+    Refuse("no reader " + std::to_string(reader));
+  if (action == "plug")
+    ctx.vdfp.Host().ReconnectReader(reader);
+  else if (action == "unplug")
+    ctx.vdfp.Host().DisconnectReader(reader);
+  else
+    ctx.vdfp.Host().PostReaderEvent(static_cast<WPARAM>(IntegerField(e, "code")),
+                                    static_cast<LPARAM>(IntegerField(e, "data")));
+}
+
+void Session(ScenarioContext& ctx, const json& e) {
+  auto& sm = ctx.machine.Sessions();
+  const std::string action = e["action"];
+  bool ok = true;
+  if (action == "lock") {
+    ok = sm.Lock(ctx.session);
+  } else if (action == "unlock") {
+    ok = sm.Unlock(ctx.session);
+  } else if (action == "disconnect") {
+    ok = sm.Disconnect(ctx.session);
+  } else if (action == "connect") {
+    ok = sm.Connect(ctx.session, e.value("remote", false));
+  } else {
+    ok = sm.LogOff(ctx.session);
+    // The system ends the session's programs after the end-session messages.
+    if (ok) ctx.machine.GetClock().ScheduleAt(ctx.machine.GetClock().NowMs() + 500, ctx.end);
+  }
+  if (!ok) Refuse("the session could not " + action);
+}
+
+void Registry(ScenarioContext& ctx, const json& e) {
+  const bool set = e["action"] == "set";
+  const RegistrySeed seed = ParseRegistryValue(e, "registry", set);
+  auto& reg = ctx.machine.Registry();
+  if (set)
+    reg.SetValue(StorePath(ctx, seed.key), seed.name, seed.type, seed.data);
+  else if (seed.name.empty() && !e.contains("type"))
+    reg.DeleteKey(StorePath(ctx, seed.key));
+  else
+    reg.DeleteValue(StorePath(ctx, seed.key), seed.name);
+}
+
+void Message(ScenarioContext& ctx, const json& e) {
+  auto& ui = ctx.sender.Ui();
+  UINT msg = 0;
+  if (e["message"].is_string() && e["message"].get<std::string>().rfind("0x", 0) != 0)
+    msg = ui.RegisterWindowMessageW(WideField(e, "message").c_str());
+  else
+    msg = static_cast<UINT>(IntegerField(e, "message"));
+  const auto wp = static_cast<WPARAM>(IntegerField(e, "wParam"));
+  const auto lp = static_cast<LPARAM>(IntegerField(e, "lParam"));
+  sim::CurrentProcessScope scope(&ctx.sender);
+  if (e.value("mode", std::string("post")) == "broadcast") {
+    ui.PostMessageW(HWND_BROADCAST, msg, wp, lp);
+    return;
+  }
+  HWND agent = ctx.agentWindow();
+  if (!agent) Refuse("the agent has no window");
+  ui.PostMessageW(agent, msg, wp, lp);
+}
+
+void Slot(ScenarioContext& ctx, const json& e) {
+  vdfp_standin::SlotDesc slot;
+  slot.slot = WideField(e, "slot");
+  slot.data = HexBytes(e["hex"].get<std::string>());
+  if (e.contains("entropyHex")) slot.entropy = HexBytes(e["entropyHex"].get<std::string>());
+  ctx.vdfp.Host().SetProtectedData(std::move(slot));
+}
+
+void File(ScenarioContext& ctx, const json& e) {
+  const std::wstring path = WideField(e, "path");
+  auto& files = ctx.machine.Files();
+  if (e["action"] == "delete") {
+    std::error_code ec;
+    std::filesystem::remove(files.HostPath(path), ec);
+    return;
+  }
+  std::string bytes;
+  if (e.contains("text")) bytes = e["text"].get<std::string>();
+  if (e.contains("hex")) {
+    const auto b = HexBytes(e["hex"].get<std::string>());
+    bytes.assign(b.begin(), b.end());
+  }
+  if (e.contains("size")) bytes.resize(static_cast<std::size_t>(IntegerField(e, "size")), 'x');
+  std::filesystem::create_directories(files.HostPath(path).parent_path());
+  files.WriteFile(path, bytes);
+}
+
+int ButtonId(const std::string& b) {
+  static const std::pair<const char*, int> kButtons[] = {
+      {"ok", 1}, {"cancel", 2}, {"abort", 3}, {"retry", 4}, {"ignore", 5}, {"yes", 6}, {"no", 7}};
+  for (const auto& [name, id] : kButtons)
+    if (b == name) return id;
+  return 0;
+}
+
+void Dialog(ScenarioContext& ctx, const json& e) {
+  if (e.contains("identify") || e.contains("verify")) {
+    auto dialogs = ctx.vdfp.Host().Dialogs();
+    if (e.contains("identify"))
+      dialogs.identifyUser = e["identify"].is_null() ? L"" : WideField(e, "identify");
+    if (e.contains("verify")) dialogs.verifyAccepts = e["verify"].get<bool>();
+    ctx.vdfp.Host().SetDialogs(dialogs);
+  }
+  if (e.contains("button")) {
+    const int id = ButtonId(e["button"].get<std::string>());
+    ctx.machine.GetDesktop().SetDialogUser(
+        [id](HWND, const std::wstring&, const std::wstring&) { return id; });
+  }
+}
+
+void End(ScenarioContext& ctx, const json&) { ctx.end(); }
+
+std::vector<KindRow> MakeKinds() {
+  using F = FieldType;
+  const std::vector<std::string> buttons = {"ok",     "cancel", "abort", "retry",
+                                            "ignore", "yes",    "no"};
+  return {
+      {"host",
+       "the authentication host service starts or stops",
+       {{"action", F::Choice, true, {"start", "stop"}}},
+       Host},
+      {"finger",
+       "a finger on the reader: an enrolled user's, or \"nobody\"'s",
+       {{"user", F::String, true}, {"reader", F::Integer, false, {}, 0, 63}},
+       Finger},
+      {"fp-reader",
+       "a fingerprint reader is plugged, unplugged, or sends an event",
+       {{"action", F::Choice, true, {"plug", "unplug", "event"}},
+        {"reader", F::Integer, false, {}, 0, 63},
+        {"code", F::Integer, false, {}, 0, 0xFFFFFFFFLL},
+        {"data", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL}},
+       FpReader},
+      {"keys", "modifier keys go down or up on the session's keyboard", {}, {}},
+      {"hotkey", "a key combination is pressed", {}, {}},
+      {"session",
+       "the session is locked, unlocked, logged off, disconnected or connected",
+       {{"action", F::Choice, true, {"lock", "unlock", "logoff", "disconnect", "connect"}},
+        {"remote", F::Boolean}},
+       Session},
+      {"registry",
+       "a registry value is set or deleted (name \"\" and no type: the key)",
+       {{"action", F::Choice, true, {"set", "delete"}},
+        {"key", F::String, true},
+        {"name", F::String, true},
+        {"type", F::String},
+        {"value", F::Value}},
+       Registry},
+      {"message",
+       "another program posts a message to the agent or broadcasts it",
+       {{"mode", F::Choice, false, {"post", "broadcast"}},
+        {"message", F::Value, true},
+        {"wParam", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL},
+        {"lParam", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL}},
+       Message},
+      {"slot",
+       "the logon side writes a protected-data slot",
+       {{"slot", F::String, true}, {"hex", F::String, true}, {"entropyHex", F::String}},
+       Slot},
+      {"file",
+       "a file on the simulated disk is written or deleted",
+       {{"action", F::Choice, true, {"write", "delete"}},
+        {"path", F::String, true},
+        {"text", F::String},
+        {"hex", F::String},
+        {"size", F::Integer, false, {}, 0, 64LL << 20}},
+       File},
+      {"screensaver", "the screen saver starts or stops", {}, {}},
+      {"dialog",
+       "how the user answers: the identification and verification dialogs, message boxes",
+       {{"identify", F::StringOrNull},
+        {"verify", F::Boolean},
+        {"button", F::Choice, false, buttons}},
+       Dialog},
+      {"pm-reply", "the password manager's fill-in component replies", {}, {}},
+      {"end", "the run ends: the agent's window goes", {}, End},
+      // Kinds of parts still to come; their rows fill in as those parts arrive.
+      {"card", "a card is inserted, removed or tapped", {}, {}},
+      {"card-reader", "a card reader is plugged or unplugged", {}, {}},
+      {"tray", "the user clicks the tray icon or picks a menu item", {}, {}},
+      {"shell", "the shell restarts, changes theme or taskbar colour", {}, {}},
+      {"policy", "a user's logon policy changes at the host", {}, {}},
+      {"enrollment", "a user's enrolled credentials change at the host", {}, {}},
+      {"balloon", "a balloon is clicked, times out or is hidden", {}, {}},
+      {"toast", "a toast is clicked, times out, dismissed or activated", {}, {}},
+      {"notification-state", "the shell's notification state changes", {}, {}},
+      {"mailslot", "a datagram arrives on the session's mailslot", {}, {}},
+      {"plugin", "a tray plug-in's menu command is picked", {}, {}},
+      {"avatar", "the feedback window is dragged or changes its look", {}, {}},
+  };
+}
+
+void CheckField(const FieldSpec& f, const json& v, const std::string& where) {
+  auto fail = [&](const std::string& what) { throw ScenarioError(where + ": " + what); };
+  switch (f.type) {
+    case FieldType::String:
+      if (!v.is_string()) fail("expected a string");
+      break;
+    case FieldType::StringOrNull:
+      if (!v.is_string() && !v.is_null()) fail("expected a string or null");
+      break;
+    case FieldType::Boolean:
+      if (!v.is_boolean()) fail("expected true or false");
+      break;
+    case FieldType::Choice: {
+      std::string list;
+      for (const auto& c : f.choices) list += (list.empty() ? "" : ", ") + c;
+      if (!v.is_string() ||
+          std::find(f.choices.begin(), f.choices.end(), v.get<std::string>()) == f.choices.end())
+        fail("expected one of " + list);
+      break;
+    }
+    case FieldType::StringList:
+      if (!v.is_array() ||
+          !std::all_of(v.begin(), v.end(), [](const json& s) { return s.is_string(); }))
+        fail("expected an array of strings");
+      break;
+    case FieldType::Integer: {
+      long long n = 0;
+      if (v.is_number_integer()) {
+        n = v.get<long long>();
+      } else if (v.is_number_unsigned()) {
+        if (v.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFULL) fail("out of range");
+        n = v.get<long long>();
+      } else if (v.is_string() && v.get<std::string>().rfind("0x", 0) == 0 &&
+                 v.get<std::string>().size() > 2 && v.get<std::string>().size() <= 18 &&
+                 std::all_of(v.get<std::string>().begin() + 2, v.get<std::string>().end(),
+                             [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+        n = static_cast<long long>(std::stoull(v.get<std::string>().substr(2), nullptr, 16));
+      } else {
+        fail("expected a whole number or a \"0x...\" string");
+      }
+      if (n < f.min || n > f.max)
+        fail("out of range " + std::to_string(f.min) + ".." + std::to_string(f.max));
+      break;
+    }
+    case FieldType::Value:
+      break;
+  }
+}
+
+}  // namespace
+
+const std::vector<KindRow>& ScenarioKinds() {
+  static const std::vector<KindRow> kinds = MakeKinds();
+  return kinds;
+}
+
+const KindRow* FindKind(const std::string& name) {
+  for (const auto& row : ScenarioKinds())
+    if (name == row.name) return &row;
+  return nullptr;
+}
+
+void CheckEventFields(const KindRow& row, const json& event, const std::string& where) {
+  for (const auto& [key, value] : event.items()) {
+    if (key == "at" || key == "after" || key == "kind") continue;
+    auto f = std::find_if(row.fields.begin(), row.fields.end(),
+                          [&](const FieldSpec& s) { return key == s.name; });
+    if (f == row.fields.end())
+      throw ScenarioError(where + "." + key + ": unknown field of kind '" + row.name + "'");
+    CheckField(*f, value, where + "." + key);
+  }
+  for (const auto& f : row.fields)
+    if (f.required && !event.contains(f.name))
+      throw ScenarioError(where + "." + f.name + ": missing");
+  // Values whose shape depends on other fields: checked here so a bad one stops the run
+  // before it starts.
+  if (std::string(row.name) == "registry")
+    ParseRegistryValue(event, where, event["action"] == "set");
+  if (std::string(row.name) == "message") {
+    const json& m = event["message"];
+    if (m.is_string() && m.get<std::string>().rfind("0x", 0) == 0)
+      CheckField({"message", FieldType::Integer, true, {}, 0, 0xFFFF}, m, where + ".message");
+    else if (!m.is_string() || m.get<std::string>().empty())
+      CheckField({"message", FieldType::Integer, true, {}, 0, 0xFFFF}, m, where + ".message");
+  }
+}
+
+long long IntegerField(const json& event, const char* name, long long fallback) {
+  if (!event.contains(name)) return fallback;
+  const json& v = event[name];
+  if (v.is_string())
+    return static_cast<long long>(std::stoull(v.get<std::string>().substr(2), nullptr, 16));
+  return v.get<long long>();
+}
+
+}  // namespace vdsim
