@@ -47,6 +47,10 @@ class CAgentProcess {
   EDITIONS::CEditionCaches EditionCache;
   // The self-enrollment policy's answer, asked until one query succeeds.
   CSelfEnrollmentState SelfEnrollment;
+  // The fingerprint acquisition as last decided by the host-key change step (and only there).
+  bool AcquisitionWanted = false;
+  // Until the first reader connection of this run: it alone may offer the reader balloon.
+  bool FirstReaderConnection = true;
 
   // What the edition tests need: this process's platform and caches.
   EDITIONS::CEditionQuery Editions() { return {m_plat, EditionCache}; }

@@ -20,9 +20,7 @@ class CKwsHandler {
   VD_END_MSG_MAP()
 
   // Releases the component; safe to run twice (end of session, then destroy).
-  void Dispose() {
-    if (m_kws) m_kws->Dispose();
-  }
+  void Dispose() { Kws().Dispose(); }
 
   // For quick actions and finger events: commands, the lock-after-fill-in flag.
   CKwsFillIn& Kws() {

@@ -347,6 +347,8 @@ HRESULT CClientLibrary::TokenAuthenticate(const GUID* pTokenType, HVDFPAUTHENTIC
   }
   const auto token = m_host.Token(*pTokenType);
   if (!token) return VDFP_E_NOT_FOUND;
+  m_host.NoteTokenAuthenticateRequest(
+      pbRequest ? std::vector<BYTE>(pbRequest, pbRequest + cbRequest) : std::vector<BYTE>{});
   if (!(m_host.Enrolled(a.user) & token->mask)) return VDFP_E_LOGON_FAILURE;
   if (token->mask == VDFP_CRED_FINGERPRINT) {
     // The request is {1, capture}: the capture must be the operation's user's finger.
@@ -364,8 +366,8 @@ HRESULT CClientLibrary::TokenAuthenticate(const GUID* pTokenType, HVDFPAUTHENTIC
     it->second.authenticated = true;
   }
   // The reply {1, token's credential bit}, from the process heap.
-  const std::vector<BYTE> reply =
-      EncodeUIntSequence({1, static_cast<DWORD>(token->mask & 0xFFFFFFFFu)});
+  const std::vector<BYTE> reply = m_host.TokenAuthenticateReply().value_or(
+      EncodeUIntSequence({1, static_cast<DWORD>(token->mask & 0xFFFFFFFFu)}));
   auto* out = static_cast<BYTE*>(VDFPProcessHeapAlloc(reply.size()));
   if (!out) return E_OUTOFMEMORY;
   std::memcpy(out, reply.data(), reply.size());

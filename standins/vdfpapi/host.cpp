@@ -150,6 +150,26 @@ void CHostService::SetAsyncReplyDelay(ULONGLONG ms) {
   m_desc.asyncReplyDelayMs = ms;
 }
 
+void CHostService::SetTokenAuthenticateReply(std::optional<std::vector<BYTE>> reply) {
+  std::lock_guard lk(m_mu);
+  m_tokenReply = std::move(reply);
+}
+
+std::optional<std::vector<BYTE>> CHostService::TokenAuthenticateReply() const {
+  std::lock_guard lk(m_mu);
+  return m_tokenReply;
+}
+
+void CHostService::NoteTokenAuthenticateRequest(std::vector<BYTE> request) {
+  std::lock_guard lk(m_mu);
+  m_lastTokenRequest = std::move(request);
+}
+
+std::vector<BYTE> CHostService::LastTokenAuthenticateRequest() const {
+  std::lock_guard lk(m_mu);
+  return m_lastTokenRequest;
+}
+
 // ---- Looking in -------------------------------------------------------------------------------
 
 unsigned CHostService::CallCount(const std::string& operation) const {

@@ -83,6 +83,9 @@ class CHostService {
   bool SetDomainState(const std::wstring& name, DWORD state);
   void SetProtectedData(SlotDesc slot);
   void SetAsyncReplyDelay(ULONGLONG ms);
+  // Bytes that successful token authentications answer with instead of their DER reply (to
+  // stage a malformed reply); no value restores the real one.
+  void SetTokenAuthenticateReply(std::optional<std::vector<BYTE>> reply);
 
   // ---- Looking in ----
   CBufferTracker& Buffers() { return m_buffers; }
@@ -91,6 +94,8 @@ class CHostService {
   std::vector<AcquisitionInfo> Acquisitions() const;
   std::size_t OutstandingAsyncCalls() const;
   std::size_t OutstandingAuthentications() const;
+  // The request bytes of the last VDFPTokenAuthenticate call that reached a token.
+  std::vector<BYTE> LastTokenAuthenticateRequest() const;
   // Acquisitions destroyed while still started (the caller skipped the stop).
   unsigned DestroyedRunningAcquisitions() const { return m_destroyedRunning.load(); }
   // Calls that reached the library with no process to serve them (binding faults).
@@ -103,6 +108,8 @@ class CHostService {
   void Count(const char* operation);
   void NoteDestroyedRunning() { ++m_destroyedRunning; }
   ULONGLONG AsyncReplyDelayMs() const;
+  std::optional<std::vector<BYTE>> TokenAuthenticateReply() const;
+  void NoteTokenAuthenticateRequest(std::vector<BYTE> request);
   // Users by index; the list is fixed at construction.
   std::optional<std::size_t> FindUser(const std::wstring& name, DWORD format) const;
   std::optional<std::size_t> FindUserByAnyName(const std::wstring& name) const;
@@ -140,6 +147,8 @@ class CHostService {
   std::map<VDFP_CAPTURE, std::optional<std::size_t>> m_captures;
   VDFP_CAPTURE m_nextCapture = 0x00010001;
   std::map<std::string, unsigned> m_calls;
+  std::optional<std::vector<BYTE>> m_tokenReply;
+  std::vector<BYTE> m_lastTokenRequest;
   std::vector<std::weak_ptr<CClientLibrary>> m_clients;
 };
 
