@@ -235,6 +235,10 @@ void CVdAgentMain::OnHelp() {
   ts.Msg("Failed to create HtmlHelp.");
 }
 
+void CVdAgentMain::OnHotKey() {
+  if (m_quickActions) m_quickActions->OnHotKey();
+}
+
 void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {
   VDTraceNS::CScope ts("CVdAgentMain::OnVDKioskUserIdentified");
   ts.Msg("lParam = %ld", static_cast<long>(lParam));

@@ -6,16 +6,18 @@
 //   window.CreateMainWindow();   // WM_CREATE runs the chain's OnCreate handlers
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "actions/keyboard_handler.h"
+#include "actions/quick_actions.h"
 #include "auth/card_handler.h"
 #include "auth/fingerprint_handler.h"
 #include "core/agent_process.h"
 #include "core/dashboard_notify_receiver.h"
 #include "core/exception_safe_window.h"
 #include "core/handler_chain.h"
-#include "core/keyboard_handler.h"
 #include "core/message_map.h"
 #include "core/messages.h"
 #include "core/post_task_handler.h"
@@ -113,6 +115,10 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
 
   // The event-log writer of the session's security events (locks, log-offs).
   CVDLog& EventLog() { return m_eventLog; }
+  // The quick actions; null until the window can serve as their host.
+  CQuickActions* QuickActions() { return m_quickActions.get(); }
+  // The agent's hotkey was pressed and an action may start (keyboard handler).
+  void OnHotKey();
 
   // From the plug-in framework's broadcast: a kiosk user was identified.
   void OnVDKioskUserIdentified(LPARAM lParam);
@@ -155,4 +161,5 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   bool m_bWaitingForTaskbar = false;
   // "UserDashboardHelpID", read at the first help request.
   std::optional<std::wstring> m_helpId;
+  std::unique_ptr<CQuickActions> m_quickActions;
 };

@@ -49,7 +49,12 @@ class CAgentProcess {
   CSelfEnrollmentState SelfEnrollment;
   // The fingerprint acquisition as last decided by the host-key change step (and only there).
   bool AcquisitionWanted = false;
-  // Until the first reader connection of this run: it alone may offer the reader balloon.
+  // Number of the last quick action started; incremented at each start.
+  DWORD ActionSequence = 0;
+  // Set while a hotkey press is handled: the identification dialog pumps messages, and a
+  // second WM_HOTKEY must not start a second action.
+  bool HotKeyInProgress = false;
+  // The reader-connected balloon is considered at the first reader connection only.
   bool FirstReaderConnection = true;
 
   // What the edition tests need: this process's platform and caches.

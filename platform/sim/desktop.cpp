@@ -4,8 +4,68 @@
 #include <utility>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/window_manager.h"
 
 namespace sim {
+
+namespace {
+
+// The key a driver reports for a generic modifier: the left one.
+int SidedKey(int vk) {
+  switch (vk) {
+    case VK_CONTROL:
+      return VK_LCONTROL;
+    case VK_SHIFT:
+      return VK_LSHIFT;
+    case VK_MENU:
+      return VK_LMENU;
+    default:
+      return vk;
+  }
+}
+
+bool IsModifier(int vk) {
+  switch (SidedKey(vk)) {
+    case VK_LCONTROL:
+    case VK_RCONTROL:
+    case VK_LSHIFT:
+    case VK_RSHIFT:
+    case VK_LMENU:
+    case VK_RMENU:
+    case VK_LWIN:
+    case VK_RWIN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Virtual-key codes run from 1 to 254.
+bool IsKey(int vk) { return vk > 0 && vk < 255; }
+
+bool Down(const std::set<int>& keys, int vk) {
+  switch (vk) {
+    case VK_CONTROL:
+      return keys.count(VK_LCONTROL) || keys.count(VK_RCONTROL);
+    case VK_SHIFT:
+      return keys.count(VK_LSHIFT) || keys.count(VK_RSHIFT);
+    case VK_MENU:
+      return keys.count(VK_LMENU) || keys.count(VK_RMENU);
+    default:
+      return keys.count(vk) != 0;
+  }
+}
+
+UINT Modifiers(const std::set<int>& keys) {
+  UINT mods = 0;
+  if (Down(keys, VK_CONTROL)) mods |= MOD_CONTROL;
+  if (Down(keys, VK_SHIFT)) mods |= MOD_SHIFT;
+  if (Down(keys, VK_MENU)) mods |= MOD_ALT;
+  if (Down(keys, VK_LWIN) || Down(keys, VK_RWIN)) mods |= MOD_WIN;
+  return mods;
+}
+
+}  // namespace
 
 Desktop::Desktop(Machine& m) : m_machine(m) {}
 
@@ -122,6 +182,74 @@ SessionDesktop Desktop::Session(DWORD sessionId) const {
     r.focus = it->second.focus;
   }
   return r;
+}
+
+void Desktop::PressKeys(DWORD sessionId, const std::vector<int>& keys) {
+  std::vector<std::pair<UINT, UINT>> combinations;
+  {
+    std::lock_guard lk(m_mu);
+    auto& down = m_sessions[sessionId].keysDown;
+    for (int vk : keys) {
+      if (!IsKey(vk)) continue;
+      const bool wasDown = !down.insert(SidedKey(vk)).second;
+      // Holding a key down repeats it, but a hotkey fires once per press here.
+      if (!wasDown && !IsModifier(vk)) {
+        combinations.emplace_back(Modifiers(down), static_cast<UINT>(vk));
+      }
+    }
+  }
+  // Outside our lock: the window manager posts, records and asks the sessions.
+  for (const auto& [mods, vk] : combinations) {
+    m_machine.Windows().FireHotKey(sessionId, mods, vk, false);
+  }
+}
+
+void Desktop::ReleaseKeys(DWORD sessionId, const std::vector<int>& keys) {
+  std::lock_guard lk(m_mu);
+  auto& down = m_sessions[sessionId].keysDown;
+  for (int vk : keys) down.erase(SidedKey(vk));
+}
+
+void Desktop::ReleaseAll(DWORD sessionId) {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  if (it != m_sessions.end()) it->second.keysDown.clear();
+}
+
+bool Desktop::IsKeyDown(DWORD sessionId, int vk) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  return it != m_sessions.end() && Down(it->second.keysDown, vk);
+}
+
+UINT Desktop::ModifiersDown(DWORD sessionId) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  return it == m_sessions.end() ? 0 : Modifiers(it->second.keysDown);
+}
+
+bool Desktop::PressHotKey(DWORD sessionId, UINT modifiers, UINT vk) {
+  return m_machine.Windows().FireHotKey(sessionId, modifiers, vk, true);
+}
+
+bool Desktop::StartScreenSaver(DWORD sessionId) {
+  std::lock_guard lk(m_mu);
+  if (std::exchange(m_sessions[sessionId].screenSaver, true)) return false;
+  RecordLocked(sessionId, desktop_kind::kScreenSaver, L"started");
+  return true;
+}
+
+bool Desktop::StopScreenSaver(DWORD sessionId) {
+  std::lock_guard lk(m_mu);
+  if (!std::exchange(m_sessions[sessionId].screenSaver, false)) return false;
+  RecordLocked(sessionId, desktop_kind::kScreenSaver, L"stopped");
+  return true;
+}
+
+bool Desktop::ScreenSaverRunning(DWORD sessionId) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  return it != m_sessions.end() && it->second.screenSaver;
 }
 
 int Desktop::LockCount(DWORD sessionId) const { return Session(sessionId).lockCount; }

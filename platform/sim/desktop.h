@@ -8,11 +8,19 @@
 //
 // Other parts of the simulation add their own kinds of events through Record (tray icon,
 // balloons, sounds, launched programs).
+//
+// The user's hands are here too: a keyboard and a screen saver per session.
+//
+//   d.PressKeys(1, {VK_LCONTROL, VK_LWIN, 'H'});   // a hotkey held by a window fires
+//   d.ReleaseAll(1);
+//   d.PressHotKey(1, MOD_CONTROL | MOD_WIN, 'H');  // the same, as one tap
+//   d.StartScreenSaver(1);                         // SPI_GETSCREENSAVERRUNNING: TRUE
 #pragma once
 
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +35,9 @@ namespace desktop_kind {
 inline constexpr wchar_t kSession[] = L"session";  // locked, unlocked, connected, logged off...
 inline constexpr wchar_t kShell[] = L"shell";      // shell started/stopped, taskbar created
 inline constexpr wchar_t kWindow[] = L"window";    // foreground, focus
+inline constexpr wchar_t kHotKey[] = L"hotkey";    // registered, unregistered, pressed
+inline constexpr wchar_t kScreenSaver[] = L"screensaver";  // started, stopped
+inline constexpr wchar_t kBroadcast[] = L"broadcast";      // BroadcastSystemMessageW
 }  // namespace desktop_kind
 
 struct DesktopEvent {
@@ -77,6 +88,29 @@ class Desktop {
   void SetDialogUser(DialogUser user);
   DialogUser GetDialogUser() const;
 
+  // ---- The keyboard of a session ----
+  // Keys are virtual-key codes. A generic modifier (VK_CONTROL, VK_SHIFT, VK_MENU) stands
+  // for its left key, pressed or released, as a keyboard driver reports it; asked about, a
+  // generic modifier is down while either side is. Pressing a key that is not a modifier
+  // fires the hotkey of the modifiers down at that moment, as Windows does. Keys go up
+  // when the session is disconnected or logged off.
+  void PressKeys(DWORD sessionId, const std::vector<int>& keys);
+  void ReleaseKeys(DWORD sessionId, const std::vector<int>& keys);
+  void ReleaseAll(DWORD sessionId);
+  bool IsKeyDown(DWORD sessionId, int vk) const;
+  // The MOD_ flags of the modifiers down.
+  UINT ModifiersDown(DWORD sessionId) const;
+  // A tap of the combination, whatever keys are down: posts WM_HOTKEY to the window that
+  // holds it and returns true; false when nobody holds it or the session shows no desktop
+  // (locked or disconnected: the lock screen has the keyboard). Recorded either way.
+  bool PressHotKey(DWORD sessionId, UINT modifiers, UINT vk);
+
+  // ---- The screen saver of a session ----
+  // False when it already was in that state.
+  bool StartScreenSaver(DWORD sessionId);
+  bool StopScreenSaver(DWORD sessionId);
+  bool ScreenSaverRunning(DWORD sessionId) const;
+
   // ---- Shell of a session (forwarded to the session manager) ----
   bool StartShell(DWORD sessionId);
   bool RestartShell(DWORD sessionId);
@@ -97,6 +131,8 @@ class Desktop {
     int lockRequests = 0;
     HWND foreground = nullptr;
     HWND focus = nullptr;
+    std::set<int> keysDown;  // left or right keys only: VK_LCONTROL, never VK_CONTROL
+    bool screenSaver = false;
   };
   void RecordLocked(DWORD sessionId, std::wstring kind, std::wstring text);
 

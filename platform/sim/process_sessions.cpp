@@ -121,6 +121,32 @@ BOOL ProcessSessions::WTSEnumerateSessionsW(HANDLE hServer, DWORD Reserved, DWOR
 
 void ProcessSessions::WTSFreeMemory(PVOID pMemory) { std::free(pMemory); }
 
+// A user may disconnect the sessions of their own account; services (session 0, the local
+// system) any session. Disconnecting a session that is already disconnected changes
+// nothing and succeeds. The disconnect is done before the call returns, so bWait makes no
+// difference here.
+BOOL ProcessSessions::WTSDisconnectSession(HANDLE hServer, DWORD SessionId, BOOL) {
+  Machine& m = m_process.GetMachine();
+  if (hServer != WTS_CURRENT_SERVER_HANDLE) {
+    m.LastError() = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  const DWORD target = SessionId == WTS_CURRENT_SESSION ? m_process.SessionId() : SessionId;
+  const auto session = m.Sessions().Find(target);
+  // A logged-off session no longer exists for terminal services.
+  if (!session || !session->loggedOn) {
+    m.LastError() = ERROR_FILE_NOT_FOUND;
+    return FALSE;
+  }
+  if (m_process.SessionId() != 0 &&
+      session->userSid != m.Sessions().UserSid(m_process.SessionId())) {
+    m.LastError() = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  m.Sessions().Disconnect(target);
+  return TRUE;
+}
+
 // The simulated machine has no remote servers to open, so there is nothing to close.
 void ProcessSessions::WTSCloseServer(HANDLE) {}
 
@@ -152,16 +178,6 @@ BOOLEAN ProcessSessions::GetUserNameExW(EXTENDED_NAME_FORMAT NameFormat, LPWSTR 
   lpNameBuffer[name.size()] = L'\0';
   *nSize = static_cast<ULONG>(name.size());
   return TRUE;
-}
-
-}  // namespace sim
-
-// Not simulated yet.
-namespace sim {
-
-BOOL ProcessSessions::WTSDisconnectSession(HANDLE, DWORD, BOOL) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
 }
 
 }  // namespace sim

@@ -123,7 +123,7 @@ BOOL ProcessUi::PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wM
   return m_wm.PeekMessageW(Caller(), lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg);
 }
 
-// No keyboard input is simulated, so there is never a character message to make.
+// The simulated keyboard makes no key messages, so there is never a character to make.
 BOOL ProcessUi::TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT ProcessUi::DispatchMessageW(const MSG* lpMsg) { return m_wm.DispatchMessageW(lpMsg); }
@@ -172,6 +172,46 @@ int ProcessUi::MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT) {
   return IDOK;
 }
 
+BOOL ProcessUi::RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
+  return m_wm.RegisterHotKey(Caller(), hWnd, id, fsModifiers, vk);
+}
+
+BOOL ProcessUi::UnregisterHotKey(HWND hWnd, int id) {
+  return m_wm.UnregisterHotKey(Caller(), hWnd, id);
+}
+
+// A session that shows no desktop (locked, disconnected) has no keyboard of its own: the
+// lock screen reads the keys, and programs of the session see none down.
+SHORT ProcessUi::GetAsyncKeyState(int vKey) {
+  Machine& m = m_process.GetMachine();
+  const DWORD session = m_process.SessionId();
+  auto s = m.Sessions().Find(session);
+  if (!s || s->State() != SessionState::Active) return 0;
+  constexpr SHORT kDown = static_cast<SHORT>(0x8000u);  // the high bit
+  return m.GetDesktop().IsKeyDown(session, vKey) ? kDown : 0;
+}
+
+long ProcessUi::BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
+                                        LPARAM lParam) {
+  return m_wm.BroadcastSystemMessageW(Caller(), flags, lpInfo, Msg, wParam, lParam);
+}
+
+// Only the screen saver's state is asked for; any other action is one this machine does
+// not know.
+BOOL ProcessUi::SystemParametersInfoW(UINT uiAction, UINT, PVOID pvParam, UINT) {
+  Machine& m = m_process.GetMachine();
+  if (uiAction != SPI_GETSCREENSAVERRUNNING) {
+    m.LastError() = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (!pvParam) {
+    m.LastError() = ERROR_NOACCESS;
+    return FALSE;
+  }
+  *static_cast<BOOL*>(pvParam) = m.GetDesktop().ScreenSaverRunning(m_process.SessionId());
+  return TRUE;
+}
+
 BOOL ProcessUi::LockWorkStation() {
   Machine& m = m_process.GetMachine();
   const DWORD session = m_process.SessionId();
@@ -184,29 +224,6 @@ BOOL ProcessUi::LockWorkStation() {
   // Already locked: nothing changes, and Windows still reports success.
   m.Sessions().Lock(session);
   return TRUE;
-}
-
-}  // namespace sim
-
-// Not simulated yet.
-namespace sim {
-
-BOOL ProcessUi::SystemParametersInfoW(UINT, UINT, PVOID, UINT) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
-}
-BOOL ProcessUi::RegisterHotKey(HWND, int, UINT, UINT) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
-}
-BOOL ProcessUi::UnregisterHotKey(HWND, int) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
-}
-SHORT ProcessUi::GetAsyncKeyState(int) { return 0; }
-long ProcessUi::BroadcastSystemMessageW(DWORD, LPDWORD, UINT, WPARAM, LPARAM) {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return -1;
 }
 
 }  // namespace sim

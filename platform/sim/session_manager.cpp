@@ -210,6 +210,8 @@ bool SessionManager::DisconnectHeld(DWORD sessionId) {
     remote = it->second.remote;
     if (m_console == sessionId) m_console = kNoConsoleSession;
   }
+  // The keyboard went with the terminal: nothing stays held down for the next connection.
+  m_machine.GetDesktop().ReleaseAll(sessionId);
   Record(sessionId, remote ? L"remote disconnected" : L"console disconnected");
   Notify(sessionId, remote ? WTS_REMOTE_DISCONNECT : WTS_CONSOLE_DISCONNECT);
   return true;
@@ -304,6 +306,7 @@ bool SessionManager::LogOff(DWORD sessionId) {
     if (m_console == sessionId) m_console = kNoConsoleSession;
   }
   StopShell(sessionId);
+  m_machine.GetDesktop().ReleaseAll(sessionId);
   Record(sessionId, L"logged off");
   Notify(sessionId, WTS_SESSION_LOGOFF);
   return true;

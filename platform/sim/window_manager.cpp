@@ -1,6 +1,7 @@
 #include "platform/sim/window_manager.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <utility>
 
@@ -26,6 +27,19 @@ std::wstring Lower(const std::wstring& s) {
 
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) { return Lower(a) == Lower(b); }
 
+// USER32 values the platform header does not carry.
+constexpr DWORD kErrorWindowOfOtherThread = 1408;
+constexpr UINT kHotKeyModifiers = MOD_ALT | MOD_CONTROL | MOD_SHIFT | MOD_WIN;
+constexpr DWORD kBsfQuery = 0x00000001;
+constexpr DWORD kBsfKnown = 0x000007FF;  // BSF_QUERY .. BSF_LUID
+constexpr DWORD kBsmAllDesktops = 0x00000010;
+constexpr DWORD kBsmKnown = 0x0000001F;  // BSM_VXDS .. BSM_ALLDESKTOPS
+constexpr LRESULT kBroadcastQueryDeny = 0x424D5144;
+
+LPARAM HotKeyLParam(UINT modifiers, UINT vk) {
+  return static_cast<LPARAM>((static_cast<DWORD>(vk & 0xFFFF) << 16) | (modifiers & 0xFFFF));
+}
+
 bool InRange(UINT msg, UINT min, UINT max) {
   return (min == 0 && max == 0) || (msg >= min && msg <= max);
 }
@@ -42,6 +56,17 @@ LRESULT ShellTrayProc(HWND, UINT msg, WPARAM, LPARAM) {
 }
 
 }  // namespace
+
+std::wstring HotKeyText(UINT modifiers, UINT vk) {
+  std::wstring r;
+  if (modifiers & MOD_CONTROL) r += L"Ctrl+";
+  if (modifiers & MOD_ALT) r += L"Alt+";
+  if (modifiers & MOD_SHIFT) r += L"Shift+";
+  if (modifiers & MOD_WIN) r += L"Win+";
+  wchar_t key[16];
+  std::swprintf(key, sizeof(key) / sizeof(key[0]), L"0x%02X", vk);
+  return r + key;
+}
 
 struct WindowManager::Class {
   std::wstring name;
@@ -473,6 +498,7 @@ void WindowManager::RemoveWindowLocked(HWND h, std::vector<uint64_t>& cancel) {
   auto w = it->second;
   m_windows.erase(it);
   if (w->cls) --w->cls->windows;
+  std::erase_if(m_hotKeys, [h](const HotKey& k) { return k.info.hwnd == h; });
   for (auto t = m_timers.begin(); t != m_timers.end();) {
     if (t->first.hwnd == h) {
       cancel.push_back(t->second->clockItem);
@@ -523,6 +549,7 @@ void WindowManager::ProcessExited(DWORD pid) {
     }
     m_classes.erase(pid);
     m_messageFilter.erase(pid);
+    std::erase_if(m_hotKeys, [pid](const HotKey& k) { return k.pid == pid; });
   }
   AfterRemoval(gone, cancel);
 }
@@ -1172,7 +1199,20 @@ UINT WindowManager::RegisterWindowMessageW(LPCWSTR name) {
     return 0;
   }
   std::lock_guard lk(m_mu);
-  return AddAtomLocked(Lower(name));
+  const ATOM atom = AddAtomLocked(Lower(name));
+  if (atom) m_messageNames.try_emplace(atom, name);
+  return atom;
+}
+
+std::wstring WindowManager::MessageName(UINT msg) const {
+  {
+    std::lock_guard lk(m_mu);
+    auto it = m_messageNames.find(static_cast<ATOM>(msg));
+    if (msg >= 0xC000 && msg <= 0xFFFF && it != m_messageNames.end()) return it->second;
+  }
+  wchar_t number[16];
+  std::swprintf(number, sizeof(number) / sizeof(number[0]), L"0x%04X", msg);
+  return number;
 }
 
 BOOL WindowManager::ChangeWindowMessageFilter(const UiCaller& c, UINT msg, DWORD flag) {
@@ -1298,6 +1338,188 @@ BOOL WindowManager::KillTimer(const UiCaller& c, HWND h, UINT_PTR id) {
   }
   m_machine.GetClock().Cancel(item);
   return TRUE;
+}
+
+// ---- Hotkeys ------------------------------------------------------------------------------
+
+BOOL WindowManager::RegisterHotKey(const UiCaller& c, HWND h, int id, UINT modifiers, UINT vk) {
+  const DWORD tid = Tid();
+  const UINT mods = modifiers & kHotKeyModifiers;
+  DWORD error = 0;
+  HotKeyInfo key{c.sessionId, h, tid, id, mods, vk};
+  {
+    std::lock_guard lk(m_mu);
+    if (h) {
+      auto w = FindInSessionLocked(h, c.sessionId);
+      if (!w) {
+        error = ERROR_INVALID_WINDOW_HANDLE;
+      } else if (w->simProc || w->tid != tid) {
+        error = kErrorWindowOfOtherThread;
+      }
+    }
+    auto same = [&](const HotKey& k) {
+      return k.info.sessionId == c.sessionId && k.info.hwnd == h && k.info.id == id &&
+             (h || k.info.threadId == tid);
+    };
+    if (!error) {
+      for (const auto& k : m_hotKeys) {
+        if (k.info.sessionId == c.sessionId && k.info.modifiers == mods && k.info.vk == vk &&
+            !same(k)) {
+          error = ERROR_HOTKEY_ALREADY_REGISTERED;
+        }
+      }
+    }
+    if (!error) {
+      auto it = std::find_if(m_hotKeys.begin(), m_hotKeys.end(), same);
+      if (it != m_hotKeys.end()) {
+        it->info = key;  // moved to the new combination
+      } else {
+        m_hotKeys.push_back(HotKey{key, c.processId});
+      }
+    }
+  }
+  const std::wstring text = HotKeyText(mods, vk) + L" id " + std::to_wstring(id);
+  if (error == ERROR_HOTKEY_ALREADY_REGISTERED) {
+    m_machine.GetDesktop().Record(c.sessionId, desktop_kind::kHotKey,
+                                  L"refused " + text + L": held by another window");
+  } else if (!error) {
+    m_machine.GetDesktop().Record(c.sessionId, desktop_kind::kHotKey, L"registered " + text);
+  }
+  if (error) {
+    SetError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL WindowManager::UnregisterHotKey(const UiCaller& c, HWND h, int id) {
+  const DWORD tid = Tid();
+  DWORD error = 0;
+  HotKeyInfo removed;
+  {
+    std::lock_guard lk(m_mu);
+    if (h && !FindInSessionLocked(h, c.sessionId)) {
+      error = ERROR_INVALID_WINDOW_HANDLE;
+    } else {
+      auto it = std::find_if(m_hotKeys.begin(), m_hotKeys.end(), [&](const HotKey& k) {
+        return k.info.sessionId == c.sessionId && k.info.hwnd == h && k.info.id == id &&
+               (h || k.info.threadId == tid);
+      });
+      if (it == m_hotKeys.end()) {
+        error = ERROR_HOTKEY_NOT_REGISTERED;
+      } else {
+        removed = it->info;
+        m_hotKeys.erase(it);
+      }
+    }
+  }
+  if (error) {
+    SetError(error);
+    return FALSE;
+  }
+  m_machine.GetDesktop().Record(
+      c.sessionId, desktop_kind::kHotKey,
+      L"unregistered " + HotKeyText(removed.modifiers, removed.vk) + L" id " + std::to_wstring(id));
+  return TRUE;
+}
+
+bool WindowManager::FireHotKey(DWORD sessionId, UINT modifiers, UINT vk, bool recordUnheld) {
+  const UINT mods = modifiers & kHotKeyModifiers;
+  const auto session = m_machine.Sessions().Find(sessionId);
+  const wchar_t* hidden = nullptr;
+  if (!session || !session->loggedOn) {
+    hidden = L"no one is logged on";
+  } else if (!session->connected) {
+    hidden = L"session disconnected";
+  } else if (session->locked) {
+    hidden = L"session locked";
+  }
+  std::optional<HotKeyInfo> holder;
+  {
+    std::lock_guard lk(m_mu);
+    for (const auto& k : m_hotKeys) {
+      if (k.info.sessionId == sessionId && k.info.modifiers == mods && k.info.vk == vk) {
+        holder = k.info;
+      }
+    }
+  }
+  std::wstring text = L"pressed " + HotKeyText(mods, vk);
+  bool posted = false;
+  if (holder && !hidden) {
+    const WPARAM wp = static_cast<WPARAM>(holder->id);
+    const LPARAM lp = HotKeyLParam(mods, vk);
+    posted = holder->hwnd ? PostOne(holder->hwnd, WM_HOTKEY, wp, lp)
+                          : PostThreadMessageW(holder->threadId, WM_HOTKEY, wp, lp) != FALSE;
+    text += L" id " + std::to_wstring(holder->id);
+  } else if (hidden) {
+    text += std::wstring(L", ignored: ") + hidden;
+  } else {
+    text += L", not registered";
+  }
+  if (holder || recordUnheld) {
+    m_machine.GetDesktop().Record(sessionId, desktop_kind::kHotKey, text);
+  }
+  return posted;
+}
+
+std::vector<HotKeyInfo> WindowManager::HotKeys(DWORD sessionId) const {
+  std::lock_guard lk(m_mu);
+  std::vector<HotKeyInfo> r;
+  for (const auto& k : m_hotKeys) {
+    if (k.info.sessionId == sessionId) r.push_back(k.info);
+  }
+  return r;
+}
+
+// ---- System broadcasts --------------------------------------------------------------------
+
+long WindowManager::BroadcastSystemMessageW(const UiCaller& c, DWORD flags, LPDWORD info, UINT msg,
+                                            WPARAM wp, LPARAM lp) {
+  const DWORD recipients = info ? *info : BSM_ALLCOMPONENTS;
+  const bool post = (flags & BSF_POSTMESSAGE) != 0;
+  if ((flags & ~kBsfKnown) || (recipients & ~kBsmKnown) || (post && (flags & kBsfQuery))) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  // Only programs are simulated: no drivers or network components to reach.
+  const bool toApplications =
+      recipients == BSM_ALLCOMPONENTS || (recipients & (BSM_APPLICATIONS | kBsmAllDesktops)) != 0;
+  std::vector<HWND> targets;
+  if (toApplications) {
+    std::lock_guard lk(m_mu);
+    for (HWND h : TopLevelLocked(c.sessionId)) {
+      auto w = FindLocked(h);
+      if ((flags & BSF_IGNORECURRENTTASK) && w->pid == c.processId) continue;
+      targets.push_back(h);
+    }
+  }
+  if (info) *info = toApplications ? BSM_APPLICATIONS : 0;
+
+  long result = 1;
+  size_t reached = 0;
+  for (HWND h : targets) {
+    if (post) {
+      reached += PostOne(h, msg, wp, lp) ? 1 : 0;
+      continue;
+    }
+    LRESULT answer = 0;
+    // A window that died meanwhile is skipped, as Windows skips it.
+    if (!SendOne(h, msg, wp, lp, std::nullopt, true, &answer)) continue;
+    ++reached;
+    if ((flags & kBsfQuery) && answer == kBroadcastQueryDeny) {
+      result = 0;
+      break;
+    }
+  }
+
+  wchar_t params[96];
+  std::swprintf(params, sizeof(params) / sizeof(params[0]), L" wParam %llu lParam %lld to %zu",
+                static_cast<unsigned long long>(wp), static_cast<long long>(lp), reached);
+  std::wstring text = (post ? L"posted " : L"sent ") + MessageName(msg) + params +
+                      (reached == 1 ? L" window" : L" windows");
+  if (result == 0) text += L", denied";
+  m_machine.GetDesktop().Record(c.sessionId, desktop_kind::kBroadcast, text);
+  return result;
 }
 
 // ---- Idle drivers -------------------------------------------------------------------------

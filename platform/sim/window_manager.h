@@ -43,6 +43,21 @@ struct UiCaller {
   DWORD sessionId = 0;
 };
 
+// A hotkey as a test sees it: held by a window, or by a thread when hwnd is null.
+struct HotKeyInfo {
+  DWORD sessionId = 0;
+  HWND hwnd = nullptr;
+  DWORD threadId = 0;
+  int id = 0;
+  UINT modifiers = 0;  // MOD_ALT, MOD_CONTROL, MOD_SHIFT, MOD_WIN (MOD_NOREPEAT dropped)
+  UINT vk = 0;
+
+  bool operator==(const HotKeyInfo&) const = default;
+};
+
+// "Ctrl+Alt+Shift+Win+0x48": how hotkeys read on the desktop.
+std::wstring HotKeyText(UINT modifiers, UINT vk);
+
 // What a test can see of one window.
 struct WindowInfo {
   HWND hwnd = nullptr;
@@ -122,6 +137,17 @@ class WindowManager {
   BOOL ChangeWindowMessageFilter(const UiCaller& c, UINT msg, DWORD flag);
   UINT_PTR SetTimer(const UiCaller& c, HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc);
   BOOL KillTimer(const UiCaller& c, HWND h, UINT_PTR id);
+  // Hotkeys are per session (one desktop each): a combination belongs to one window and
+  // id (or one thread and id, for a null window). The same window and id registering
+  // again moves its hotkey to the new combination. A window's hotkeys go with it.
+  // Registrations, refusals and removals are recorded on the desktop.
+  BOOL RegisterHotKey(const UiCaller& c, HWND h, int id, UINT modifiers, UINT vk);
+  BOOL UnregisterHotKey(const UiCaller& c, HWND h, int id);
+  // Posts (BSF_POSTMESSAGE) or sends the message to the top-level windows of the caller's
+  // session (never to message-only ones); sends wait for each answer in turn, as with no
+  // BSF_NOHANG flags. Recorded on the desktop.
+  long BroadcastSystemMessageW(const UiCaller& c, DWORD flags, LPDWORD info, UINT msg, WPARAM wp,
+                               LPARAM lp);
 
   // ---- Machine pump (Machine::RunUntilIdle and AdvanceBy) ----
   // Runs the calling thread's sent, posted and due-timer messages until none is left,
@@ -137,6 +163,11 @@ class WindowManager {
   LRESULT Send(HWND h, UINT msg, WPARAM wp, LPARAM lp);
   // Posts to every top-level window of the session (never to message-only windows).
   void Broadcast(DWORD sessionId, UINT msg, WPARAM wp, LPARAM lp);
+  // The combination was pressed in the session: WM_HOTKEY (wParam the id, lParam
+  // MAKELPARAM(modifiers, vk)) goes to its holder, unless the session is locked or
+  // disconnected (the lock screen has the keyboard then). True when it was posted. The
+  // press is recorded when it reached a holder, or always with recordUnheld.
+  bool FireHotKey(DWORD sessionId, UINT modifiers, UINT vk, bool recordUnheld);
   // A top-level window owned by the simulation, whose messages `proc` handles inline.
   HWND CreateSimWindow(DWORD sessionId, const std::wstring& className, const std::wstring& title,
                        SimWndProc proc);
@@ -166,6 +197,9 @@ class WindowManager {
   std::vector<HWND> WindowsOfClass(DWORD sessionId, const std::wstring& className) const;
   std::vector<HWND> WindowsOfProcess(DWORD pid) const;
   std::vector<UINT_PTR> TimerIds(HWND h) const;
+  std::vector<HotKeyInfo> HotKeys(DWORD sessionId) const;
+  // The name a registered message was first registered with; a hex number for others.
+  std::wstring MessageName(UINT msg) const;
   // The exit code of a WM_QUIT the machine pump met on the thread (cleared by ClearQuit).
   std::optional<int> QuitPosted(DWORD threadId) const;
   void ClearQuit(DWORD threadId);
@@ -240,7 +274,13 @@ class WindowManager {
   uint64_t m_nextSerial = 1;
   std::map<uintptr_t, std::shared_ptr<Window>> m_windows;  // by handle value: creation order
   std::map<DWORD, std::map<std::wstring, std::shared_ptr<Class>>> m_classes;  // pid, key
-  std::map<std::wstring, ATOM> m_atoms;  // shared by classes and registered messages
+  std::map<std::wstring, ATOM> m_atoms;         // shared by classes and registered messages
+  std::map<ATOM, std::wstring> m_messageNames;  // as first spelled
+  struct HotKey {
+    HotKeyInfo info;
+    DWORD pid = 0;  // the registering process: its thread hotkeys go when it ends
+  };
+  std::vector<HotKey> m_hotKeys;
   ATOM m_nextAtom = 0xC000;
   std::map<DWORD, std::shared_ptr<ThreadQueue>> m_queues;
   std::map<TimerKey, std::shared_ptr<Timer>> m_timers;

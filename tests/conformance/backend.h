@@ -46,6 +46,9 @@ class Backend {
   virtual void Pass(DWORD ms) = 0;
   // Runs the calling thread's pending messages (sent and posted) once.
   virtual void PumpOnce() = 0;
+  // Presses (down) or releases the keys, in order, on this session's keyboard: the
+  // simulated desktop's keyboard, or SendInput on Windows. Release what a test presses.
+  virtual void SendKeys(const std::vector<int>& keys, bool down) = 0;
   // Wine, detected by ntdll's wine_get_version; never on the simulated machine, which
   // keeps the Windows behaviour.
   virtual bool IsWine() = 0;

@@ -2,7 +2,9 @@
 // x86_64 build under Wine is) in the console session, peers as further simulated
 // processes, and time on the virtual clock.
 #include <string>
+#include <vector>
 
+#include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "platform/sim/session_manager.h"
@@ -26,6 +28,13 @@ class SimBackend final : public Backend {
   HINSTANCE Instance() override { return nullptr; }
   void Pass(DWORD ms) override { m_machine.AdvanceBy(ms); }
   void PumpOnce() override { m_machine.RunUntilIdle(); }
+  void SendKeys(const std::vector<int>& keys, bool down) override {
+    if (down) {
+      m_machine.GetDesktop().PressKeys(1, keys);
+    } else {
+      m_machine.GetDesktop().ReleaseKeys(1, keys);
+    }
+  }
   bool IsWine() override { return false; }
   bool MayLockTheSession() override { return true; }
   std::wstring Unique(const std::wstring& base) override { return base; }

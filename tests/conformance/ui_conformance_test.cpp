@@ -1,12 +1,13 @@
 // User interface: messages across threads, waiting for an object or a sent message, window
-// timers, registered messages and broadcasts, and the workstation lock with its session
-// notification.
+// timers, registered messages and broadcasts, the workstation lock with its session
+// notification, hotkeys and the keyboard, the screen saver query and session disconnects.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cwctype>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "tests/conformance/backend.h"
 
@@ -181,6 +182,123 @@ TEST_F(UiConformance, MsgWaitEndsForItsObjectOrForAMessageSentToTheThread) {
   safety.join();
   EXPECT_TRUE(answered);
   k.CloseHandle(ev);
+}
+
+// A combination nothing on a desktop uses.
+constexpr UINT kMods = MOD_CONTROL | MOD_ALT | MOD_SHIFT;
+constexpr UINT kKey = 'Q';
+
+TEST_F(UiConformance, AHotKeyBelongsToOneWindowAndOnlyWhatIsThereUnregisters) {
+  RecordingWindow a(Plat(), B().Instance());
+  RecordingWindow b(Plat(), B().Instance());
+  platform::IKernel& k = Plat().Kernel();
+  ASSERT_TRUE(Ui().RegisterHotKey(a.hwnd(), 1, kMods, kKey)) << k.GetLastError();
+  k.SetLastError(0xCCCC);
+  EXPECT_FALSE(Ui().RegisterHotKey(b.hwnd(), 1, kMods, kKey));
+  EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_HOTKEY_ALREADY_REGISTERED));
+
+  k.SetLastError(0xCCCC);
+  EXPECT_FALSE(Ui().UnregisterHotKey(a.hwnd(), 2));
+  EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_HOTKEY_NOT_REGISTERED));
+  EXPECT_TRUE(Ui().UnregisterHotKey(a.hwnd(), 1));
+  k.SetLastError(0xCCCC);
+  EXPECT_FALSE(Ui().UnregisterHotKey(a.hwnd(), 1));
+  EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_HOTKEY_NOT_REGISTERED));
+
+  // Free again: the other window takes it.
+  EXPECT_TRUE(Ui().RegisterHotKey(b.hwnd(), 1, kMods, kKey)) << k.GetLastError();
+  EXPECT_TRUE(Ui().UnregisterHotKey(b.hwnd(), 1));
+}
+
+TEST_F(UiConformance, KeysReadDownWhilePressedAndTheCombinationPostsWmHotKey) {
+  EXPECT_EQ(Ui().GetAsyncKeyState(kKey), 0) << "nothing is pressed yet";
+  EXPECT_EQ(Ui().GetAsyncKeyState(VK_CONTROL), 0);
+
+  RecordingWindow w(Plat(), B().Instance());
+  ASSERT_TRUE(Ui().RegisterHotKey(w.hwnd(), 7, kMods, kKey));
+  const std::vector<int> keys{VK_CONTROL, VK_MENU, VK_SHIFT, static_cast<int>(kKey)};
+  B().SendKeys(keys, true);
+  const SHORT ctrl = Ui().GetAsyncKeyState(VK_CONTROL);
+  const SHORT key = Ui().GetAsyncKeyState(kKey);
+  B().SendKeys({keys.rbegin(), keys.rend()}, false);
+  EXPECT_TRUE(ctrl & 0x8000) << ctrl;
+  EXPECT_TRUE(key & 0x8000) << key;
+  EXPECT_EQ(Ui().GetAsyncKeyState(kKey) & 0x8000, 0) << "released";
+
+  ASSERT_TRUE(WaitUntil([&] { return w.Count(WM_HOTKEY) >= 1; }));
+  const auto hot = w.Of(WM_HOTKEY)[0];
+  EXPECT_EQ(hot.wp, 7u);
+  EXPECT_EQ(hot.lp, static_cast<LPARAM>((kKey << 16) | kMods));
+  EXPECT_TRUE(Ui().UnregisterHotKey(w.hwnd(), 7));
+}
+
+TEST_F(UiConformance, TheScreenSaverQueryAnswersThatNoneRuns) {
+  BOOL running = 0xCC;
+  ASSERT_TRUE(Ui().SystemParametersInfoW(SPI_GETSCREENSAVERRUNNING, 0, &running, 0));
+  EXPECT_EQ(running, FALSE);
+}
+
+TEST_F(UiConformance, ASystemBroadcastPostReachesTopLevelWindowsButNoMessageOnlyOne) {
+  auto peer = B().PeerInSameSession();
+  const UINT msg =
+      Ui().RegisterWindowMessageW(B().Unique(L"VdConformance-SystemBroadcast").c_str());
+  UiThread other(*peer);
+  std::unique_ptr<RecordingWindow> top, messageOnly;
+  other.Run([&] {
+    top = std::make_unique<RecordingWindow>(*peer, B().Instance());
+    messageOnly = std::make_unique<RecordingWindow>(*peer, B().Instance(), HWND_MESSAGE);
+  });
+  RecordingWindow mine(Plat(), B().Instance());
+
+  DWORD recipients = BSM_APPLICATIONS;
+  EXPECT_GT(Ui().BroadcastSystemMessageW(BSF_POSTMESSAGE, &recipients, msg, 9, 4321), 0);
+  ASSERT_TRUE(WaitUntil([&] { return top->Count(msg) == 1 && mine.Count(msg) == 1; }));
+  EXPECT_EQ(top->Of(msg)[0].wp, 9u);
+  EXPECT_EQ(top->Of(msg)[0].lp, 4321);
+  EXPECT_EQ(top->Of(msg)[0].tid, other.Tid());
+  other.Run([] {});  // posted messages keep their order
+  EXPECT_EQ(messageOnly->Count(msg), 0u) << "message-only windows receive no broadcasts";
+  other.Run([&] {
+    top.reset();
+    messageOnly.reset();
+  });
+}
+
+TEST_F(UiConformance, DisconnectingAnUnknownSessionFails) {
+  SKIP_ON_WINE("Wine: WTSDisconnectSession is a stub that succeeds for any session");
+  platform::IKernel& k = Plat().Kernel();
+  k.SetLastError(0xCCCC);
+  EXPECT_FALSE(Plat().Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, 0xFFF0, FALSE));
+  EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(UiConformance, DisconnectingTheOwnSessionNotifiesRegisteredWindows) {
+  SKIP_ON_WINE("Wine: WTSDisconnectSession is a stub; nothing is disconnected or notified");
+  if (!B().MayLockTheSession()) {
+    GTEST_SKIP() << "would disconnect this session; set VD_CONFORMANCE_LOCK=1 to allow it";
+  }
+  RecordingWindow w(Plat(), B().Instance());
+  ASSERT_TRUE(Plat().Sessions().WTSRegisterSessionNotification(w.hwnd(), NOTIFY_FOR_THIS_SESSION));
+  DWORD session = 0;
+  ASSERT_TRUE(
+      Plat().Sessions().ProcessIdToSessionId(Plat().Kernel().GetCurrentProcessId(), &session));
+  ASSERT_TRUE(
+      Plat().Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, TRUE));
+  ASSERT_TRUE(WaitUntil([&] { return w.Count(WM_WTSSESSION_CHANGE) >= 1; }));
+  const auto change = w.Of(WM_WTSSESSION_CHANGE)[0];
+  EXPECT_TRUE(change.wp == WTS_CONSOLE_DISCONNECT || change.wp == WTS_REMOTE_DISCONNECT)
+      << change.wp;
+  EXPECT_EQ(static_cast<DWORD>(change.lp), session);
+  EXPECT_TRUE(Plat().Sessions().WTSUnRegisterSessionNotification(w.hwnd()));
+}
+
+TEST_F(UiConformance, WineStillOnlyPretendsToDisconnect) {
+  // Watches the gap the two tests above skip for: when Wine implements the call, an
+  // unknown session fails and this check does too.
+  if (!B().IsWine()) GTEST_SKIP() << "a Wine-only check";
+  Plat().Kernel().SetLastError(0xCCCC);
+  EXPECT_TRUE(Plat().Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, 0xFFF0, FALSE));
+  EXPECT_EQ(Plat().Kernel().GetLastError(), 0xCCCCu) << "the stub leaves the error alone";
 }
 
 TEST_F(UiConformance, WineStillCannotLockTheWorkstation) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/win32/win32_platform.h"
 #include "tests/conformance/backend.h"
@@ -36,6 +37,17 @@ class Win32Backend final : public Backend {
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
+  }
+  void SendKeys(const std::vector<int>& keys, bool down) override {
+    std::vector<INPUT> inputs;
+    for (int vk : keys) {
+      INPUT in{};
+      in.type = INPUT_KEYBOARD;
+      in.ki.wVk = static_cast<WORD>(vk);
+      in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+      inputs.push_back(in);
+    }
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   }
   bool IsWine() override {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");

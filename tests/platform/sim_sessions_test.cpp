@@ -126,6 +126,51 @@ TEST_F(SimSessionsTest, ConnectionChangesUseConsoleAndRemoteCodes) {
                                       }));
 }
 
+TEST_F(SimSessionsTest, WtsDisconnectSessionPutsTheCallersSessionAside) {
+  auto watcher = Listener(*p1, NOTIFY_FOR_THIS_SESSION);
+  ASSERT_TRUE(
+      p1->Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, TRUE));
+  EXPECT_EQ(sm.Find(1)->State(), sim::SessionState::Disconnected);
+  EXPECT_EQ(sm.ActiveConsoleSession(), sim::SessionManager::kNoConsoleSession);
+  // Already aside: nothing more happens, and that is no failure.
+  EXPECT_TRUE(p1->Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, 1, FALSE));
+  m.RunUntilIdle();
+  EXPECT_EQ(SessionChanges(*watcher), (Changes{{WTS_CONSOLE_DISCONNECT, 1}}));
+  EXPECT_EQ(desktop.Texts(1, sim::desktop_kind::kSession),
+            (std::vector<std::wstring>{L"console disconnected"}));
+
+  // The user comes back: the session is still signed in.
+  EXPECT_TRUE(sm.Connect(1, /*remote=*/false));
+  EXPECT_EQ(sm.Find(1)->State(), sim::SessionState::Active);
+}
+
+TEST_F(SimSessionsTest, WtsDisconnectSessionRefusesUnknownAndOtherUsersSessions) {
+  platform::ISessions& wts = p1->Sessions();
+  EXPECT_FALSE(wts.WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, 77, TRUE));
+  EXPECT_EQ(m.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(wts.WTSDisconnectSession(reinterpret_cast<HANDLE>(0x44), 1, TRUE));
+  EXPECT_EQ(m.LastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  const DWORD bob = Bob();
+  EXPECT_FALSE(wts.WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, bob, TRUE));
+  EXPECT_EQ(m.LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(sm.Find(bob)->State(), sim::SessionState::Active);
+
+  // A second session of alice's is hers to put aside; a service may disconnect anyone's.
+  const DWORD alice2 = sm.CreateSession({.userName = L"alice", .remote = true});
+  EXPECT_TRUE(wts.WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, alice2, TRUE));
+  auto service = NewProcess(0);
+  auto watcher = Listener(*service, NOTIFY_FOR_ALL_SESSIONS);
+  EXPECT_TRUE(service->Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, bob, FALSE));
+  m.RunUntilIdle();
+  EXPECT_EQ(SessionChanges(*watcher), (Changes{{WTS_REMOTE_DISCONNECT, bob}}));
+
+  // A logged-off session is gone for terminal services.
+  ASSERT_TRUE(sm.LogOff(bob));
+  EXPECT_FALSE(service->Sessions().WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, bob, FALSE));
+  EXPECT_EQ(m.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(SimSessionsTest, UnregisteredAndDestroyedWindowsAreNotNotified) {
   auto quitter = Listener(*p1, NOTIFY_FOR_THIS_SESSION);
   auto goner = Listener(*p1, NOTIFY_FOR_ALL_SESSIONS);
