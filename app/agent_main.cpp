@@ -7,9 +7,9 @@
 #include "app/cli.h"
 #include "app/main_window.h"
 #include "core/messages.h"
+#include "kiosk/kiosk_session.h"
 #include "platform/handles.h"
 #include "support/editions/editions.h"
-#include "support/registry_read.h"
 #include "support/result_error.h"
 #include "support/settings/cleanup_list.h"
 #include "support/trace/trace.h"
@@ -89,19 +89,6 @@ bool CheckSafeMode(platform::IPlatform& plat) {
   }
 }
 
-bool IsKioskLogon(core::CAgentProcess& process) {
-  if (process.KioskLogonCache) return *process.KioskLogonCache;
-  auto& reg = process.Platform().Registry();
-  const REGSAM view = support::SuiteView(reg);
-  auto value = support::ReadDword(reg, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Veridane\\Lumera",
-                                  L"KioskLogon", view);
-  if (!value)
-    value = support::ReadDword(reg, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Kiosk\\Logon",
-                               L"KioskLogon", view);
-  process.KioskLogonCache = value.value_or(0) != 0;
-  return *process.KioskLogonCache;
-}
-
 void RunMainLoop(core::CAgentProcess& process) {
   VDTraceNS::CScope ts("RunMainLoop");
   auto& ui = process.Platform().Ui();
@@ -169,7 +156,7 @@ int AgentMain(platform::IPlatform& plat, HINSTANCE hInstance, LPCWSTR cmdLine, i
     ts.Msg("VdAgent not allowed in safemode.");
     return 0;
   }
-  if (IsKioskLogon(process)) {
+  if (KIOSK::IsKioskLogon(process)) {
     ts.Msg("Wizards are disabled in kiosk");
     process.NoWizardMode = true;
   }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/agent_process.h"
+#include "kiosk/kiosk_session.h"
 #include "platform/platform.h"
 
 namespace app {
@@ -26,7 +27,8 @@ SwitchScan ScanCommandLine(core::CAgentProcess& process, const wchar_t* cmdLine)
 // entry logs it).
 bool CheckLowProfile(core::CAgentProcess& process);
 bool CheckSafeMode(platform::IPlatform& plat);
-bool IsKioskLogon(core::CAgentProcess& process);
+// Kept here for the entry's callers; the kiosk subsystem owns it.
+using KIOSK::IsKioskLogon;
 void RunMainLoop(core::CAgentProcess& process);
 
 }  // namespace app

@@ -10,7 +10,9 @@
 #include "support/settings/settings_section.h"
 
 CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
-    : core::CWindowImpl<CVdAgentMain>(process.Platform().Ui()), m_process(process) {
+    : core::CWindowImpl<CVdAgentMain>(process.Platform().Ui()),
+      m_process(process),
+      m_eventLog(process.Platform()) {
   // Let the plug-in framework's broadcast through the privilege-isolation filter; absent
   // on old systems, which is fine.
   Ui().ChangeWindowMessageFilter(process.Messages().vdnxBroadcast, MSGFLT_ADD);
@@ -245,6 +247,7 @@ std::wstring CVdAgentMain::ResourceString(UINT) { return L""; }
 void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {
   VDTraceNS::CScope ts("CVdAgentMain::OnVDKioskUserIdentified");
   ts.Msg("lParam = %ld", static_cast<long>(lParam));
+  KioskLogic().OnVDKioskUserIdentified(lParam);
 }
 
 void CVdAgentMain::OnInboundMessage(BYTE code) {

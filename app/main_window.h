@@ -27,10 +27,12 @@
 #include "ext/kws_host.h"
 #include "ext/password_manager.h"
 #include "kiosk/kiosk_handler.h"
+#include "kiosk/kiosk_session.h"
 #include "policy/policy_handler.h"
 #include "policy/user_session.h"
 #include "policy/user_session_handler.h"
 #include "policy/ux_handler.h"
+#include "support/event_log.h"
 #include "tray/tray_icon_handler.h"
 
 class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
@@ -113,6 +115,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   void OnHelp();
   void Dispose();
 
+  // The event-log writer of the session's security events (locks, log-offs).
+  CVDLog& EventLog() { return m_eventLog; }
   // The quick actions.
   CQuickActions* QuickActions() { return m_quickActions.get(); }
   // A text of the branding resource module, by number.
@@ -129,6 +133,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   void WaitForTaskbar();
 
   core::CAgentProcess& m_process;
+  CVDLog m_eventLog;
   // Process-wide in effect: the agent process has one main window.
   CPasswordManager m_passwordManager{m_process.Platform()};
   CAgentHosts m_hosts{*this};

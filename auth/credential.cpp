@@ -1,5 +1,6 @@
 #include "auth/credential.h"
 
+#include "auth/protected_data.h"
 #include "support/trace/trace.h"
 
 namespace {
@@ -31,6 +32,36 @@ const CredentialTypeInfo* Find(ULONGLONG type) {
   for (const auto& t : kCredentialTypes)
     if (t.bit == type) return &t;
   return nullptr;
+}
+
+constexpr DWORD kFUSRecordVersion = 2;
+
+void PutU16(std::vector<BYTE>& out, unsigned unit) {
+  out.push_back(static_cast<BYTE>(unit & 0xFF));
+  out.push_back(static_cast<BYTE>((unit >> 8) & 0xFF));
+}
+
+void PutU32(std::vector<BYTE>& out, DWORD value) {
+  PutU16(out, value & 0xFFFF);
+  PutU16(out, value >> 16);
+}
+
+// The record's flags: the library protects for the machine's system generation.
+DWORD ProtectFlags(platform::IKernel& kernel) {
+  OSVERSIONINFOEXW info{};
+  info.dwOSVersionInfoSize = sizeof(info);
+  // A system that cannot tell its version is a current one: every supported system is 6.0+.
+  if (!kernel.GetVersionExW(&info)) return VDFP_PROTECT_FLAGS_VISTA;
+  return info.dwMajorVersion >= 6 ? VDFP_PROTECT_FLAGS_VISTA : 0;
+}
+
+HRESULT WriteFUSSlot(CVDFPApi& api, const std::vector<BYTE>& record) {
+  const VDFP_DATA_BLOB entropy = VDProtectedDataEntropy();
+  // The library only reads the data.
+  const VDFP_DATA_BLOB data{static_cast<DWORD>(record.size()),
+                            record.empty() ? nullptr : const_cast<BYTE*>(record.data())};
+  return api.VDFPWriteProtectedData(kVDFusDataSlot, &entropy, ProtectFlags(api.Platform().Kernel()),
+                                    &data);
 }
 
 }  // namespace
@@ -82,4 +113,36 @@ ULONGLONG CCredential::CardTypeToCredential(DWORD cardType) {
     default:
       return 0;
   }
+}
+
+std::vector<BYTE> CCredential::FUSRecord(const wchar_t* accountName) const {
+  std::vector<BYTE> record;
+  PutU32(record, kFUSRecordVersion);
+  PutU32(record, m_dwData);
+  // UTF-16 whatever the width of wchar_t: the logon side reads Windows' wide strings.
+  for (const wchar_t* p = accountName; p && *p; ++p) {
+    const auto c = static_cast<unsigned long>(*p);
+    if (c > 0xFFFF && c <= 0x10FFFF) {
+      PutU16(record, 0xD800 + ((c - 0x10000) >> 10));
+      PutU16(record, 0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      PutU16(record, c > 0xFFFF ? 0xFFFD : c);  // no such character: the replacement
+    }
+  }
+  PutU16(record, 0);
+  return record;
+}
+
+HRESULT CCredential::ShareFUSData(CVDFPApi& api, const wchar_t* accountName) const {
+  VDTraceNS::CScope ts("CCredential::ShareFUSData");
+  const HRESULT hr = WriteFUSSlot(api, FUSRecord(accountName));
+  ts.Msg("VDFPWriteProtectedData: 0x%X", static_cast<unsigned>(hr));
+  return ts.Result("VDFPWriteProtectedData", hr);
+}
+
+HRESULT CCredential::ClearFUSData(CVDFPApi& api) {
+  VDTraceNS::CScope ts("CCredential::ClearFUSData");
+  const HRESULT hr = WriteFUSSlot(api, {});
+  ts.Msg("VDFPWriteProtectedData: 0x%X", static_cast<unsigned>(hr));
+  return ts.Result("VDFPWriteProtectedData", hr);
 }

@@ -4,8 +4,13 @@
 //
 //   CCredential finger(VDFP_CRED_FINGERPRINT, capture, -1);   // traces "Fingerprint"
 //   CCredential card(CCredential::CardTypeToCredential(cardType), 0, 0);
+//   finger.ShareFUSData(api, L"CORP\\alice");   // before the session is handed over
+//   CCredential::ClearFUSData(api);                // the hand-over failed
 #pragma once
 
+#include <vector>
+
+#include "support/vdfp/vdfp_api.h"
 #include "support/vdfp/vdfpapi_types.h"
 
 // Card types the smart-card library reports.
@@ -31,6 +36,16 @@ class CCredential {
   // card removal.
   LONG PendingAction() const { return m_nPendingAction; }
   void SetPendingAction(LONG action) { m_nPendingAction = action; }
+
+  // The fast-user-switch record for the logon side, little-endian: version 2, this
+  // credential's data, then the account name in UTF-16 with its NUL (a null name is a single
+  // NUL): 8 + 2 x (n + 1) bytes.
+  std::vector<BYTE> FUSRecord(const wchar_t* accountName) const;
+  // Writes the record to the protected-data slot "VD_FUS_DATA" (flags 2 on Windows 6.0 and
+  // later, 0 before). Traces the library's answer.
+  HRESULT ShareFUSData(CVDFPApi& api, const wchar_t* accountName) const;
+  // Empties the slot, so that no stale record is handed to the next logon.
+  static HRESULT ClearFUSData(CVDFPApi& api);
 
   // "Password", "Fingerprint", ...; "Unknown" for 0, combinations and anything not listed.
   static const wchar_t* CredentialTypeName(ULONGLONG type);

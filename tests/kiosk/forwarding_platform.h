@@ -1,0 +1,231 @@
+// A platform that hands every call to another one, part by part: the base of test doubles
+// that take over a few calls of the kernel, the user interface or the shell and leave the
+// rest to the simulated machine.
+//
+//   struct CopyingKernel : kiosktest::ForwardingKernel {
+//     using ForwardingKernel::ForwardingKernel;
+//     BOOL CopyFileExW(...) override { ...the test's copy... }
+//   };
+#pragma once
+
+#include "platform/platform.h"
+
+namespace kiosktest {
+
+class ForwardingKernel : public platform::IKernel {
+ public:
+  explicit ForwardingKernel(platform::IKernel& to) : inner(to) {}
+
+  DWORD GetLastError() override { return inner.GetLastError(); }
+  void SetLastError(DWORD a0) override { inner.SetLastError(a0); }
+  HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES a0, BOOL a1, LPCWSTR a2) override {
+    return inner.CreateMutexW(a0, a1, a2);
+  }
+  BOOL ReleaseMutex(HANDLE a0) override { return inner.ReleaseMutex(a0); }
+  HANDLE CreateEventW(LPSECURITY_ATTRIBUTES a0, BOOL a1, BOOL a2, LPCWSTR a3) override {
+    return inner.CreateEventW(a0, a1, a2, a3);
+  }
+  HANDLE OpenEventW(DWORD a0, BOOL a1, LPCWSTR a2) override { return inner.OpenEventW(a0, a1, a2); }
+  BOOL SetEvent(HANDLE a0) override { return inner.SetEvent(a0); }
+  BOOL ResetEvent(HANDLE a0) override { return inner.ResetEvent(a0); }
+  DWORD WaitForSingleObject(HANDLE a0, DWORD a1) override {
+    return inner.WaitForSingleObject(a0, a1);
+  }
+  BOOL CloseHandle(HANDLE a0) override { return inner.CloseHandle(a0); }
+  BOOL RegisterWaitForSingleObject(PHANDLE a0, HANDLE a1, WAITORTIMERCALLBACK a2, PVOID a3,
+                                   ULONG a4, ULONG a5) override {
+    return inner.RegisterWaitForSingleObject(a0, a1, a2, a3, a4, a5);
+  }
+  BOOL UnregisterWaitEx(HANDLE a0, HANDLE a1) override { return inner.UnregisterWaitEx(a0, a1); }
+  BOOL CreateTimerQueueTimer(PHANDLE a0, HANDLE a1, WAITORTIMERCALLBACK a2, PVOID a3, DWORD a4,
+                             DWORD a5, ULONG a6) override {
+    return inner.CreateTimerQueueTimer(a0, a1, a2, a3, a4, a5, a6);
+  }
+  BOOL ChangeTimerQueueTimer(HANDLE a0, HANDLE a1, ULONG a2, ULONG a3) override {
+    return inner.ChangeTimerQueueTimer(a0, a1, a2, a3);
+  }
+  BOOL DeleteTimerQueueTimer(HANDLE a0, HANDLE a1, HANDLE a2) override {
+    return inner.DeleteTimerQueueTimer(a0, a1, a2);
+  }
+  DWORD GetTickCount() override { return inner.GetTickCount(); }
+  ULONGLONG GetTickCount64() override { return inner.GetTickCount64(); }
+  void GetSystemTime(SYSTEMTIME* a0) override { inner.GetSystemTime(a0); }
+  void GetLocalTime(SYSTEMTIME* a0) override { inner.GetLocalTime(a0); }
+  void GetSystemTimeAsFileTime(FILETIME* a0) override { inner.GetSystemTimeAsFileTime(a0); }
+  void Sleep(DWORD a0) override { inner.Sleep(a0); }
+  DWORD GetCurrentProcessId() override { return inner.GetCurrentProcessId(); }
+  DWORD GetCurrentThreadId() override { return inner.GetCurrentThreadId(); }
+  HRESULT SetCurrentThreadDescription(LPCWSTR a0) override {
+    return inner.SetCurrentThreadDescription(a0);
+  }
+  DWORD GetModuleFileNameW(HMODULE a0, LPWSTR a1, DWORD a2) override {
+    return inner.GetModuleFileNameW(a0, a1, a2);
+  }
+  UINT GetSystemDirectoryW(LPWSTR a0, UINT a1) override {
+    return inner.GetSystemDirectoryW(a0, a1);
+  }
+  BOOL GetComputerNameW(LPWSTR a0, LPDWORD a1) override { return inner.GetComputerNameW(a0, a1); }
+  BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT a0, LPWSTR a1, LPDWORD a2) override {
+    return inner.GetComputerNameExW(a0, a1, a2);
+  }
+  BOOL GetVersionExW(OSVERSIONINFOEXW* a0) override { return inner.GetVersionExW(a0); }
+  BOOL GetFileVersion(LPCWSTR a0, WORD a1[4]) override { return inner.GetFileVersion(a0, a1); }
+  DWORD ExpandEnvironmentStringsW(LPCWSTR a0, LPWSTR a1, DWORD a2) override {
+    return inner.ExpandEnvironmentStringsW(a0, a1, a2);
+  }
+  BOOL CreateProcessW(LPCWSTR a0, LPWSTR a1, LPSECURITY_ATTRIBUTES a2, LPSECURITY_ATTRIBUTES a3,
+                      BOOL a4, DWORD a5, LPVOID a6, LPCWSTR a7, LPSTARTUPINFOW a8,
+                      LPPROCESS_INFORMATION a9) override {
+    return inner.CreateProcessW(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
+  }
+  BOOL GetExitCodeProcess(HANDLE a0, LPDWORD a1) override {
+    return inner.GetExitCodeProcess(a0, a1);
+  }
+  BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE a0, PSID a1, PSID a2, DWORD* a3) override {
+    return inner.CreateWellKnownSid(a0, a1, a2, a3);
+  }
+  BOOL CheckTokenMembership(HANDLE a0, PSID a1, PBOOL a2) override {
+    return inner.CheckTokenMembership(a0, a1, a2);
+  }
+  int CompareStringOrdinal(LPCWCH a0, int a1, LPCWCH a2, int a3, BOOL a4) override {
+    return inner.CompareStringOrdinal(a0, a1, a2, a3, a4);
+  }
+  HANDLE CreateFileW(LPCWSTR a0, DWORD a1, DWORD a2, LPSECURITY_ATTRIBUTES a3, DWORD a4, DWORD a5,
+                     HANDLE a6) override {
+    return inner.CreateFileW(a0, a1, a2, a3, a4, a5, a6);
+  }
+  BOOL ReadFile(HANDLE a0, LPVOID a1, DWORD a2, LPDWORD a3, void* a4) override {
+    return inner.ReadFile(a0, a1, a2, a3, a4);
+  }
+  BOOL WriteFile(HANDLE a0, LPCVOID a1, DWORD a2, LPDWORD a3, void* a4) override {
+    return inner.WriteFile(a0, a1, a2, a3, a4);
+  }
+  BOOL SetFilePointerEx(HANDLE a0, LARGE_INTEGER a1, LARGE_INTEGER* a2, DWORD a3) override {
+    return inner.SetFilePointerEx(a0, a1, a2, a3);
+  }
+  BOOL GetFileSizeEx(HANDLE a0, LARGE_INTEGER* a1) override { return inner.GetFileSizeEx(a0, a1); }
+  BOOL DeleteFileW(LPCWSTR a0) override { return inner.DeleteFileW(a0); }
+  DWORD GetFileAttributesW(LPCWSTR a0) override { return inner.GetFileAttributesW(a0); }
+  BOOL CreateDirectoryW(LPCWSTR a0, LPSECURITY_ATTRIBUTES a1) override {
+    return inner.CreateDirectoryW(a0, a1);
+  }
+  BOOL CopyFileExW(LPCWSTR a0, LPCWSTR a1, LPPROGRESS_ROUTINE a2, LPVOID a3, LPBOOL a4,
+                   DWORD a5) override {
+    return inner.CopyFileExW(a0, a1, a2, a3, a4, a5);
+  }
+  BOOL MoveFileExW(LPCWSTR a0, LPCWSTR a1, DWORD a2) override {
+    return inner.MoveFileExW(a0, a1, a2);
+  }
+  DWORD GetCurrentDirectoryW(DWORD a0, LPWSTR a1) override {
+    return inner.GetCurrentDirectoryW(a0, a1);
+  }
+  BOOL SetCurrentDirectoryW(LPCWSTR a0) override { return inner.SetCurrentDirectoryW(a0); }
+
+ protected:
+  platform::IKernel& inner;
+};
+
+class ForwardingUi : public platform::IUi {
+ public:
+  explicit ForwardingUi(platform::IUi& to) : inner(to) {}
+
+  ATOM RegisterClassExW(const WNDCLASSEXW* a0) override { return inner.RegisterClassExW(a0); }
+  BOOL UnregisterClassW(LPCWSTR a0, HINSTANCE a1) override {
+    return inner.UnregisterClassW(a0, a1);
+  }
+  HWND CreateWindowExW(DWORD a0, LPCWSTR a1, LPCWSTR a2, DWORD a3, int a4, int a5, int a6, int a7,
+                       HWND a8, HMENU a9, HINSTANCE a10, LPVOID a11) override {
+    return inner.CreateWindowExW(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+  }
+  BOOL DestroyWindow(HWND a0) override { return inner.DestroyWindow(a0); }
+  BOOL IsWindow(HWND a0) override { return inner.IsWindow(a0); }
+  LRESULT DefWindowProcW(HWND a0, UINT a1, WPARAM a2, LPARAM a3) override {
+    return inner.DefWindowProcW(a0, a1, a2, a3);
+  }
+  WNDPROC DefWindowProcAddress() override { return inner.DefWindowProcAddress(); }
+  LONG_PTR GetWindowLongPtrW(HWND a0, int a1) override { return inner.GetWindowLongPtrW(a0, a1); }
+  LONG_PTR SetWindowLongPtrW(HWND a0, int a1, LONG_PTR a2) override {
+    return inner.SetWindowLongPtrW(a0, a1, a2);
+  }
+  BOOL ShowWindow(HWND a0, int a1) override { return inner.ShowWindow(a0, a1); }
+  HWND FindWindowW(LPCWSTR a0, LPCWSTR a1) override { return inner.FindWindowW(a0, a1); }
+  BOOL SetForegroundWindow(HWND a0) override { return inner.SetForegroundWindow(a0); }
+  HWND GetForegroundWindow() override { return inner.GetForegroundWindow(); }
+  HWND SetFocus(HWND a0) override { return inner.SetFocus(a0); }
+  DWORD GetWindowThreadProcessId(HWND a0, LPDWORD a1) override {
+    return inner.GetWindowThreadProcessId(a0, a1);
+  }
+  HCURSOR LoadCursorW(HINSTANCE a0, LPCWSTR a1) override { return inner.LoadCursorW(a0, a1); }
+  BOOL PostMessageW(HWND a0, UINT a1, WPARAM a2, LPARAM a3) override {
+    return inner.PostMessageW(a0, a1, a2, a3);
+  }
+  BOOL PostThreadMessageW(DWORD a0, UINT a1, WPARAM a2, LPARAM a3) override {
+    return inner.PostThreadMessageW(a0, a1, a2, a3);
+  }
+  LRESULT SendMessageW(HWND a0, UINT a1, WPARAM a2, LPARAM a3) override {
+    return inner.SendMessageW(a0, a1, a2, a3);
+  }
+  LRESULT SendMessageTimeoutW(HWND a0, UINT a1, WPARAM a2, LPARAM a3, UINT a4, UINT a5,
+                              PDWORD_PTR a6) override {
+    return inner.SendMessageTimeoutW(a0, a1, a2, a3, a4, a5, a6);
+  }
+  BOOL GetMessageW(LPMSG a0, HWND a1, UINT a2, UINT a3) override {
+    return inner.GetMessageW(a0, a1, a2, a3);
+  }
+  BOOL PeekMessageW(LPMSG a0, HWND a1, UINT a2, UINT a3, UINT a4) override {
+    return inner.PeekMessageW(a0, a1, a2, a3, a4);
+  }
+  BOOL TranslateMessage(const MSG* a0) override { return inner.TranslateMessage(a0); }
+  LRESULT DispatchMessageW(const MSG* a0) override { return inner.DispatchMessageW(a0); }
+  void PostQuitMessage(int a0) override { inner.PostQuitMessage(a0); }
+  UINT RegisterWindowMessageW(LPCWSTR a0) override { return inner.RegisterWindowMessageW(a0); }
+  DWORD MsgWaitForMultipleObjects(DWORD a0, const HANDLE* a1, BOOL a2, DWORD a3,
+                                  DWORD a4) override {
+    return inner.MsgWaitForMultipleObjects(a0, a1, a2, a3, a4);
+  }
+  BOOL ChangeWindowMessageFilter(UINT a0, DWORD a1) override {
+    return inner.ChangeWindowMessageFilter(a0, a1);
+  }
+  UINT_PTR SetTimer(HWND a0, UINT_PTR a1, UINT a2, TIMERPROC a3) override {
+    return inner.SetTimer(a0, a1, a2, a3);
+  }
+  BOOL KillTimer(HWND a0, UINT_PTR a1) override { return inner.KillTimer(a0, a1); }
+  BOOL RegisterHotKey(HWND a0, int a1, UINT a2, UINT a3) override {
+    return inner.RegisterHotKey(a0, a1, a2, a3);
+  }
+  BOOL UnregisterHotKey(HWND a0, int a1) override { return inner.UnregisterHotKey(a0, a1); }
+  SHORT GetAsyncKeyState(int a0) override { return inner.GetAsyncKeyState(a0); }
+  long BroadcastSystemMessageW(DWORD a0, LPDWORD a1, UINT a2, WPARAM a3, LPARAM a4) override {
+    return inner.BroadcastSystemMessageW(a0, a1, a2, a3, a4);
+  }
+  int GetSystemMetrics(int a0) override { return inner.GetSystemMetrics(a0); }
+  BOOL SystemParametersInfoW(UINT a0, UINT a1, PVOID a2, UINT a3) override {
+    return inner.SystemParametersInfoW(a0, a1, a2, a3);
+  }
+  BOOL LockWorkStation() override { return inner.LockWorkStation(); }
+  int MessageBoxW(HWND a0, LPCWSTR a1, LPCWSTR a2, UINT a3) override {
+    return inner.MessageBoxW(a0, a1, a2, a3);
+  }
+
+ protected:
+  platform::IUi& inner;
+};
+
+class ForwardingShell : public platform::IShell {
+ public:
+  explicit ForwardingShell(platform::IShell& to) : inner(to) {}
+
+  BOOL ShellExecuteExW(SHELLEXECUTEINFOW* a0) override { return inner.ShellExecuteExW(a0); }
+  HINSTANCE ShellExecuteW(HWND a0, LPCWSTR a1, LPCWSTR a2, LPCWSTR a3, LPCWSTR a4,
+                          INT a5) override {
+    return inner.ShellExecuteW(a0, a1, a2, a3, a4, a5);
+  }
+  int SHCreateDirectoryExW(HWND a0, LPCWSTR a1, const SECURITY_ATTRIBUTES* a2) override {
+    return inner.SHCreateDirectoryExW(a0, a1, a2);
+  }
+
+ protected:
+  platform::IShell& inner;
+};
+
+}  // namespace kiosktest
