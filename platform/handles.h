@@ -51,7 +51,7 @@ class UniqueAny {
 namespace detail {
 inline void CloseKey(IRegistry& r, HKEY k) { r.RegCloseKey(k); }
 inline void CloseKernelHandle(IKernel& k, HANDLE h) { k.CloseHandle(h); }
-inline void FreeModule(IModules& m, HMODULE h) { m.FreeLibrary(h); }
+inline void UnloadModule(IModules& m, HMODULE h) { m.FreeLibrary(h); }
 inline HKEY NullKey() { return nullptr; }
 inline HANDLE NullHandle() { return nullptr; }
 inline HANDLE InvalidFile() { return INVALID_HANDLE_VALUE; }
@@ -64,6 +64,6 @@ using UniqueHandle = UniqueAny<HANDLE, IKernel, &detail::CloseKernelHandle, &det
 // Files, whose "no handle" is INVALID_HANDLE_VALUE.
 using UniqueFile = UniqueAny<HANDLE, IKernel, &detail::CloseKernelHandle, &detail::InvalidFile>;
 // Libraries loaded with LoadLibraryExW (code or data), freed once.
-using UniqueModule = UniqueAny<HMODULE, IModules, &detail::FreeModule, &detail::NullModule>;
+using UniqueModule = UniqueAny<HMODULE, IModules, &detail::UnloadModule, &detail::NullModule>;
 
 }  // namespace platform
