@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/kernel.h"
+#include "platform/modules.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -50,9 +51,11 @@ class UniqueAny {
 namespace detail {
 inline void CloseKey(IRegistry& r, HKEY k) { r.RegCloseKey(k); }
 inline void CloseKernelHandle(IKernel& k, HANDLE h) { k.CloseHandle(h); }
+inline void UnloadModule(IModules& m, HMODULE h) { m.FreeLibrary(h); }
 inline HKEY NullKey() { return nullptr; }
 inline HANDLE NullHandle() { return nullptr; }
 inline HANDLE InvalidFile() { return INVALID_HANDLE_VALUE; }
+inline HMODULE NullModule() { return nullptr; }
 }  // namespace detail
 
 using UniqueHKey = UniqueAny<HKEY, IRegistry, &detail::CloseKey, &detail::NullKey>;
@@ -60,5 +63,7 @@ using UniqueHKey = UniqueAny<HKEY, IRegistry, &detail::CloseKey, &detail::NullKe
 using UniqueHandle = UniqueAny<HANDLE, IKernel, &detail::CloseKernelHandle, &detail::NullHandle>;
 // Files, whose "no handle" is INVALID_HANDLE_VALUE.
 using UniqueFile = UniqueAny<HANDLE, IKernel, &detail::CloseKernelHandle, &detail::InvalidFile>;
+// Libraries loaded with LoadLibraryExW (code or data), freed once.
+using UniqueModule = UniqueAny<HMODULE, IModules, &detail::UnloadModule, &detail::NullModule>;
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/handles.h"
-#include "support/registry_read.h"
+#include "support/branding_strings.h"
 
 namespace EDITIONS {
 
@@ -18,38 +18,18 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-// A library loaded as data for its resources, freed when the owner goes.
-class CResourceModule {
- public:
-  CResourceModule(platform::IModules& mods, const std::wstring& path)
-      : m_mods(mods),
-        m_module(mods.LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-  ~CResourceModule() {
-    if (m_module) m_mods.FreeLibrary(m_module);
-  }
-  CResourceModule(const CResourceModule&) = delete;
-  CResourceModule& operator=(const CResourceModule&) = delete;
-
-  HMODULE get() const { return m_module; }
-
- private:
-  platform::IModules& m_mods;
-  HMODULE m_module;
-};
-
 constexpr UINT kInstalledProductString = 1102;
 
-// The installed product's key name from the branding module, or empty.
+// The installed product's key name from the branding module, or empty. The agent's own
+// resource module does not stand in here: it cannot know which edition is installed.
 std::wstring InstalledProductName(platform::IPlatform& plat) {
-  auto dll = support::ReadString(plat.Registry(), HKEY_LOCAL_MACHINE,
-                                 L"SOFTWARE\\Veridane\\Branding\\Common", L"DLLPath",
-                                 support::SuiteView(plat.Registry()), MAX_PATH);
-  if (!dll || dll->empty()) return L"";
-  CResourceModule module(plat.Modules(), *dll);
-  if (!module.get()) return L"";
-  wchar_t name[MAX_PATH] = {};
-  const int n = plat.Modules().LoadStringW(module.get(), kInstalledProductString, name, MAX_PATH);
-  return std::wstring(name, n > 0 ? static_cast<size_t>(n) : 0);
+  const std::wstring dll = support::BrandingModulePath(plat.Registry());
+  if (dll.empty()) return L"";
+  auto& mods = plat.Modules();
+  platform::UniqueModule module(
+      mods, mods.LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  if (!module) return L"";
+  return support::LoadModuleString(mods, module.get(), kInstalledProductString);
 }
 
 bool ReadInstalled(platform::IRegistry& reg, const wchar_t* editionKey) {

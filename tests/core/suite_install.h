@@ -4,8 +4,10 @@
 // environment when it starts).
 #pragma once
 
+#include <iterator>
 #include <string>
 
+#include "app/res/agent_strings.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
@@ -38,11 +40,21 @@ inline void SetSuiteEnvironment(sim::Machine& m) {
                          kAgentDir);
 }
 
-// The variables, the agent and every edition's console except the OEM client console.
+// The agent's resource module "VdAgentRes.dll" with its texts, in `folder` (ending in a
+// backslash): beside the executable of the agent that should find it.
+inline void InstallAgentResources(sim::Machine& m, const std::wstring& folder = kAgentDir) {
+  m.Modules().Install(folder + L"VdAgentRes.dll", {},
+                      sim::ModuleTable::Strings(std::begin(app_res::kAgentStrings),
+                                                std::end(app_res::kAgentStrings)));
+}
+
+// The variables, the agent with its resource module and every edition's console except the
+// OEM client console.
 inline void InstallSuite(sim::Machine& m) {
   SetSuiteEnvironment(m);
   for (const wchar_t* p : {kAgentExe, kLumeraConsole, kMobileConsole, kOemConsole})
     InstallFile(m, p);
+  InstallAgentResources(m);
 }
 
 // The branding module names `edition` ("Lumera Kiosk", ...) as the installed product.

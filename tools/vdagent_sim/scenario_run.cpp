@@ -5,10 +5,12 @@
 #include <iterator>
 
 #include "app/agent_main.h"
+#include "app/res/agent_strings.h"
 #include "core/messages.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/module_table.h"
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
@@ -117,6 +119,12 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
                                    : vdfp_standin::VdfpDescription::Default();
   desc.hostRunning = false;  // the host starts a little after the agent
   auto vdfp = vdfp_standin::InstallVdfpApi(machine, desc);
+  // The agent's resource module with its texts, beside the agent's executable.
+  const std::wstring agentExe = sim::ProcessOptions{}.exePath;
+  machine.Modules().Install(
+      agentExe.substr(0, agentExe.find_last_of(L'\\') + 1) + L"VdAgentRes.dll", {},
+      sim::ModuleTable::Strings(std::begin(app_res::kAgentStrings),
+                                std::end(app_res::kAgentStrings)));
 
   for (const auto& seed : scenario.registry) {
     std::wstring path = seed.key;
