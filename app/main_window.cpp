@@ -242,7 +242,15 @@ void CVdAgentMain::OnHotKey() {
   if (m_quickActions) m_quickActions->OnHotKey();
 }
 
-std::wstring CVdAgentMain::ResourceString(UINT) { return L""; }
+std::wstring CVdAgentMain::ResourceString(UINT id) {
+  if (!m_strings) {
+    auto& plat = m_process.Platform();
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD n = plat.Kernel().GetModuleFileNameW(nullptr, path, MAX_PATH);
+    m_strings.emplace(plat, n > 0 && n < MAX_PATH ? core::ModuleFolder(std::wstring(path, n)) : L"");
+  }
+  return m_strings->String(id);
+}
 
 void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {
   VDTraceNS::CScope ts("CVdAgentMain::OnVDKioskUserIdentified");

@@ -32,6 +32,7 @@
 #include "policy/user_session.h"
 #include "policy/user_session_handler.h"
 #include "policy/ux_handler.h"
+#include "support/branding_strings.h"
 #include "support/event_log.h"
 #include "tray/tray_icon_handler.h"
 
@@ -144,4 +145,6 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // "UserDashboardHelpID", read at the first help request.
   std::optional<std::wstring> m_helpId;
   std::unique_ptr<CQuickActions> m_quickActions;
+  // The branding texts, loaded at the first one asked for.
+  std::optional<support::CBrandingStrings> m_strings;
 };
