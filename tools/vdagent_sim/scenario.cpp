@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 
+#include "standins/suite/description.h"
+#include "standins/vdfpapi/description.h"
 #include "tools/vdagent_sim/scenario_kinds.h"
 
 namespace vdsim {
@@ -21,22 +23,10 @@ constexpr long long kMaxTimeMs = 24LL * 3600 * 1000;
   throw ScenarioError(where + ": " + what);
 }
 
-void AppendUtf16(std::vector<BYTE>& out, const std::wstring& s) {
-  for (wchar_t c : s) {
-    const auto u = static_cast<std::uint32_t>(c);
-    if (u >= 0x10000) {
-      const std::uint32_t v = u - 0x10000;
-      for (std::uint32_t unit : {0xD800 + (v >> 10), 0xDC00 + (v & 0x3FF)}) {
-        out.push_back(static_cast<BYTE>(unit & 0xFF));
-        out.push_back(static_cast<BYTE>(unit >> 8));
-      }
-    } else {
-      out.push_back(static_cast<BYTE>(u & 0xFF));
-      out.push_back(static_cast<BYTE>(u >> 8));
-    }
-  }
-  out.push_back(0);
-  out.push_back(0);
+// Strings as the simulated registry keeps them: in the machine's WCHAR, with the terminator.
+void AppendWide(std::vector<BYTE>& out, const std::wstring& s) {
+  const auto* p = reinterpret_cast<const BYTE*>(s.c_str());
+  out.insert(out.end(), p, p + (s.size() + 1) * sizeof(wchar_t));
 }
 
 const std::string& String(const json& j, const std::string& where) {
@@ -187,12 +177,11 @@ RegistrySeed ParseRegistryValue(const json& j, const std::string& where, bool ne
   const std::string vw = where + ".value";
   if (type == "REG_SZ" || type == "REG_EXPAND_SZ") {
     seed.type = type == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
-    AppendUtf16(seed.data, Utf8ToWide(String(v, vw)));
+    AppendWide(seed.data, Utf8ToWide(String(v, vw)));
   } else if (type == "REG_MULTI_SZ") {
     seed.type = REG_MULTI_SZ;
-    for (const auto& s : ParseStrings(v, vw)) AppendUtf16(seed.data, Utf8ToWide(s));
-    seed.data.push_back(0);
-    seed.data.push_back(0);
+    for (const auto& s : ParseStrings(v, vw)) AppendWide(seed.data, Utf8ToWide(s));
+    seed.data.insert(seed.data.end(), sizeof(wchar_t), 0);
   } else if (type == "REG_DWORD") {
     seed.type = REG_DWORD;
     const auto d = static_cast<std::uint32_t>(Number(v, vw, -0x80000000LL, 0xFFFFFFFFLL));
@@ -227,16 +216,46 @@ Scenario ParseScenario(const std::string& text) {
     throw ScenarioError(std::string("not JSON: ") + e.what());
   }
   CheckMembers(doc, "scenario",
-               {"machine", "suite", "registry", "cmdline", "hostStartMs", "limitMs", "events",
-                "expect", "description"});
+               {"windows", "machine", "suite", "registry", "cmdline", "hostStartMs", "limitMs",
+                "events", "expect", "description"});
   Scenario sc;
+  if (doc.contains("windows")) {
+    const json& w = doc["windows"];
+    CheckMembers(w, "windows", {"major", "minor", "dnsDomain", "administrator", "shares"});
+    if (w.contains("shares"))
+      for (const auto& share : ParseStrings(w["shares"], "windows.shares")) {
+        if (share.rfind("\\\\", 0) != 0 || std::count(share.begin(), share.end(), '\\') != 3)
+          Fail("windows.shares", "expected \\\\server\\share, not '" + share + "'");
+        sc.windows.shares.push_back(Utf8ToWide(share));
+      }
+    if (w.contains("major"))
+      sc.windows.major = static_cast<DWORD>(Number(w["major"], "windows.major", 5, 10));
+    if (w.contains("minor"))
+      sc.windows.minor = static_cast<DWORD>(Number(w["minor"], "windows.minor", 0, 3));
+    if (w.contains("dnsDomain"))
+      sc.windows.dnsDomain = Utf8ToWide(String(w["dnsDomain"], "windows.dnsDomain"));
+    if (w.contains("administrator")) {
+      if (!w["administrator"].is_boolean()) Fail("windows.administrator", "expected true or false");
+      sc.windows.administrator = w["administrator"].get<bool>();
+    }
+  }
   if (doc.contains("machine")) {
     if (!doc["machine"].is_object()) Fail("machine", "expected an object");
     sc.machineJson = doc["machine"].dump();
+    try {
+      vdfp_standin::VdfpDescription::FromJson(*sc.machineJson);
+    } catch (const vdfp_standin::DescriptionError& e) {
+      Fail("machine", e.what());
+    }
   }
   if (doc.contains("suite")) {
     if (!doc["suite"].is_object()) Fail("suite", "expected an object");
     sc.suiteJson = doc["suite"].dump();
+    try {
+      suite_standin::SuiteDescription::FromJson(*sc.suiteJson);
+    } catch (const suite_standin::SuiteDescriptionError& e) {
+      Fail("suite", e.what());
+    }
   }
   if (doc.contains("registry")) {
     if (!doc["registry"].is_array()) Fail("registry", "expected an array");

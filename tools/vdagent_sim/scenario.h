@@ -2,6 +2,8 @@
 // line and what happens on virtual time, read from JSON.
 //
 //   {
+//     "windows": {"major": 10, "minor": 0, "dnsDomain": "corp.example", "administrator": false,
+//                 "shares": ["\\\\corp.example\\sysvol"]},
 //     "machine": { ...the authentication host's machine description... },
 //     "suite": { ...the other suite components' description... },
 //     "registry": [{"key": "HKLM\\SOFTWARE\\Veridane\\Applications", "name": "BinDir",
@@ -42,7 +44,7 @@ struct RegistrySeed {
   std::wstring key;  // "HKLM\\...", "HKCU\\..." (the session user's), "HKU\\..."
   std::wstring name;
   DWORD type = 0;
-  std::vector<BYTE> data;  // as the registry stores it (strings UTF-16LE with their NUL)
+  std::vector<BYTE> data;  // as the simulated registry stores it (strings in WCHAR, with NUL)
 };
 
 struct ScenarioEvent {
@@ -66,7 +68,16 @@ struct Expectations {
   std::vector<std::string> notTrace;
 };
 
+struct WindowsOptions {
+  DWORD major = 10;
+  DWORD minor = 0;
+  std::wstring dnsDomain;            // empty: not in a domain
+  bool administrator = false;        // the agent runs elevated as an administrator
+  std::vector<std::wstring> shares;  // network folders, "\\\\server\\share"
+};
+
 struct Scenario {
+  WindowsOptions windows;
   std::optional<std::string> machineJson;  // the authentication host's description
   std::optional<std::string> suiteJson;    // the other suite components' description
   std::vector<RegistrySeed> registry;

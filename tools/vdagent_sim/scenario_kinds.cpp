@@ -11,6 +11,7 @@
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
+#include "standins/suite/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "tools/vdagent_sim/scenario.h"
 
@@ -180,6 +181,83 @@ void Dialog(ScenarioContext& ctx, const json& e) {
   }
 }
 
+// A key by name: "ctrl", "shift", "alt", "win" (the left keys), "rctrl", "rshift", "ralt",
+// "rwin", a letter or a digit, or a number.
+int KeyCode(const std::string& name) {
+  static const std::pair<const char*, int> kKeys[] = {
+      {"ctrl", VK_LCONTROL},  {"shift", VK_LSHIFT},  {"alt", VK_LMENU},  {"win", VK_LWIN},
+      {"rctrl", VK_RCONTROL}, {"rshift", VK_RSHIFT}, {"ralt", VK_RMENU}, {"rwin", VK_RWIN}};
+  std::string lower;
+  for (char c : name)
+    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (const auto& [n, vk] : kKeys)
+    if (lower == n) return vk;
+  if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0])))
+    return std::toupper(static_cast<unsigned char>(name[0]));
+  if (!name.empty() &&
+      std::all_of(name.begin(), name.end(),
+                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+      name.size() <= 3 && std::stoi(name) >= 1 && std::stoi(name) <= 254)
+    return std::stoi(name);
+  Refuse("unknown key '" + name + "'");
+}
+
+std::vector<int> KeyCodes(const json& list) {
+  std::vector<int> keys;
+  for (const auto& k : list) keys.push_back(KeyCode(k.get<std::string>()));
+  return keys;
+}
+
+void Keys(ScenarioContext& ctx, const json& e) {
+  auto& desktop = ctx.machine.GetDesktop();
+  if (e.contains("up")) {
+    if (e["up"] == json::array({"all"}))
+      desktop.ReleaseAll(ctx.session);
+    else
+      desktop.ReleaseKeys(ctx.session, KeyCodes(e["up"]));
+  }
+  if (e.contains("down")) desktop.PressKeys(ctx.session, KeyCodes(e["down"]));
+}
+
+// "Ctrl+Win+H": modifiers and one key, as a user presses them together.
+void HotKey(ScenarioContext& ctx, const json& e) {
+  const std::string text = e["keys"];
+  UINT mods = 0;
+  int vk = 0;
+  std::size_t p = 0;
+  while (p <= text.size()) {
+    const std::size_t end = std::min(text.find('+', p), text.size());
+    std::string token = text.substr(p, end - p);
+    for (auto& c : token) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (token == "ctrl")
+      mods |= MOD_CONTROL;
+    else if (token == "alt")
+      mods |= MOD_ALT;
+    else if (token == "shift")
+      mods |= MOD_SHIFT;
+    else if (token == "win")
+      mods |= MOD_WIN;
+    else
+      vk = KeyCode(token);
+    p = end + 1;
+  }
+  if (!vk) Refuse("no key in '" + text + "'");
+  ctx.machine.GetDesktop().PressHotKey(ctx.session, mods, static_cast<UINT>(vk));
+}
+
+void ScreenSaver(ScenarioContext& ctx, const json& e) {
+  if (e["running"].get<bool>())
+    ctx.machine.GetDesktop().StartScreenSaver(ctx.session);
+  else
+    ctx.machine.GetDesktop().StopScreenSaver(ctx.session);
+}
+
+void PmReply(ScenarioContext& ctx, const json& e) {
+  const WPARAM kind = e["reply"] == "fill-in" ? 1 : 2;
+  if (ctx.suite.PostReply(kind, static_cast<LPARAM>(IntegerField(e, "value"))) == 0)
+    Refuse("no fill-in component is running");
+}
+
 void End(ScenarioContext& ctx, const json&) { ctx.end(); }
 
 std::vector<KindRow> MakeKinds() {
@@ -202,8 +280,14 @@ std::vector<KindRow> MakeKinds() {
         {"code", F::Integer, false, {}, 0, 0xFFFFFFFFLL},
         {"data", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL}},
        FpReader},
-      {"keys", "modifier keys go down or up on the session's keyboard", {}, {}},
-      {"hotkey", "a key combination is pressed", {}, {}},
+      {"keys",
+       "keys go down or up on the session's keyboard (\"up\": [\"all\"] lets go of all)",
+       {{"down", F::StringList}, {"up", F::StringList}},
+       Keys},
+      {"hotkey",
+       "a key combination is pressed, as \"Ctrl+Win+H\"",
+       {{"keys", F::String, true}},
+       HotKey},
       {"session",
        "the session is locked, unlocked, logged off, disconnected or connected",
        {{"action", F::Choice, true, {"lock", "unlock", "logoff", "disconnect", "connect"}},
@@ -236,14 +320,22 @@ std::vector<KindRow> MakeKinds() {
         {"hex", F::String},
         {"size", F::Integer, false, {}, 0, 64LL << 20}},
        File},
-      {"screensaver", "the screen saver starts or stops", {}, {}},
+      {"screensaver",
+       "the screen saver starts or stops",
+       {{"running", F::Boolean, true}},
+       ScreenSaver},
       {"dialog",
        "how the user answers: the identification and verification dialogs, message boxes",
        {{"identify", F::StringOrNull},
         {"verify", F::Boolean},
         {"button", F::Choice, false, buttons}},
        Dialog},
-      {"pm-reply", "the password manager's fill-in component replies", {}, {}},
+      {"pm-reply",
+       "the password manager's fill-in component replies (fill-in: action type; "
+       "feedback: state)",
+       {{"reply", F::Choice, true, {"fill-in", "feedback"}},
+        {"value", F::Integer, true, {}, -0x80000000LL, 0x7FFFFFFF}},
+       PmReply},
       {"end", "the run ends: the agent's window goes", {}, End},
       // Kinds of parts still to come; their rows fill in as those parts arrive.
       {"card", "a card is inserted, removed or tapped", {}, {}},

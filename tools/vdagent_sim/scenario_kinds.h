@@ -21,15 +21,17 @@ class Process;
 namespace vdfp_standin {
 class SimInstallation;
 }
+namespace suite_standin {
+class SimSuiteInstallation;
+}
 
 namespace vdsim {
-
-class SuiteStandIns;
 
 // What an event acts on.
 struct ScenarioContext {
   sim::Machine& machine;
   vdfp_standin::SimInstallation& vdfp;
+  suite_standin::SimSuiteInstallation& suite;
   DWORD session;
   sim::Process& sender;               // another program of the session, for its messages
   std::function<HWND()> agentWindow;  // null when the agent has no window (yet or any more)

@@ -15,6 +15,7 @@
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
+#include "standins/suite/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_file_reader.h"
@@ -105,7 +106,12 @@ std::string Describe(const DesktopExpectation& e) {
 
 RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   RunResult result;
-  sim::Machine machine;
+  sim::MachineDescription machineDesc;
+  machineDesc.osMajor = scenario.windows.major;
+  machineDesc.osMinor = scenario.windows.minor;
+  machineDesc.dnsDomain = scenario.windows.dnsDomain;
+  sim::Machine machine(machineDesc);
+  for (const auto& share : scenario.windows.shares) machine.Files().AddShare(share, 0);
   auto& reg = machine.Registry();
   reg.SetDword(L"HKLM\\SOFTWARE\\Veridane\\Tracing", L"DoTrace", 1);
   reg.SetString(L"HKLM\\SOFTWARE\\Veridane\\Tracing", L"TracePath", kTraceFolder);
@@ -119,6 +125,9 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
                                    : vdfp_standin::VdfpDescription::Default();
   desc.hostRunning = false;  // the host starts a little after the agent
   auto vdfp = vdfp_standin::InstallVdfpApi(machine, desc);
+  auto suite = suite_standin::InstallSuiteStandIns(
+      machine, scenario.suiteJson ? suite_standin::SuiteDescription::FromJson(*scenario.suiteJson)
+                                  : suite_standin::SuiteDescription{});
   // The agent's resource module with its texts, beside the agent's executable.
   const std::wstring agentExe = sim::ProcessOptions{}.exePath;
   machine.Modules().Install(
@@ -133,7 +142,8 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     reg.SetValue(path, seed.name, seed.type, seed.data);
   }
 
-  auto process = machine.CreateProcess({.sessionId = kSession});
+  auto process = machine.CreateProcess(
+      {.sessionId = kSession, .elevatedAdmin = scenario.windows.administrator});
   auto sender = machine.CreateProcess(
       {.sessionId = kSession, .exePath = L"C:\\Windows\\system32\\scenario.exe"});
   auto& windows = machine.Windows();
@@ -151,7 +161,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     ended = true;
     if (HWND h = agentWindow()) windows.DestroyAnyWindow(h);
   };
-  ScenarioContext ctx{machine, *vdfp, kSession, *sender, agentWindow, end};
+  ScenarioContext ctx{machine, *vdfp, *suite, kSession, *sender, agentWindow, end};
 
   for (const auto& ev : scenario.events) {
     clock.ScheduleAt(start + ev.atMs, [&ctx, &ev, &result, &end] {
@@ -196,6 +206,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   ReadTraceFiles(machine, options, result);
   sender.reset();
   process.reset();
+  suite.reset();
   vdfp.reset();
   return result;
 }
