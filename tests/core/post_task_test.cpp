@@ -10,6 +10,7 @@
 #include "core/timer_queue.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/thread_pool.h"
+#include "tests/testing/forwarding_platform.h"
 
 namespace {
 
@@ -509,107 +510,14 @@ TEST_F(TimerQueueTest, TheDormantDueTimeFollowsTheSystemVersion) {
 }
 
 // A kernel whose timer-queue timers cannot be created; everything else is the simulated one.
-class NoTimerKernel : public platform::IKernel {
+class NoTimerKernel : public vdtest::ForwardingKernel {
  public:
-  explicit NoTimerKernel(platform::IKernel& k) : k(k) {}
+  using ForwardingKernel::ForwardingKernel;
   BOOL CreateTimerQueueTimer(PHANDLE, HANDLE, WAITORTIMERCALLBACK, PVOID, DWORD, DWORD,
                              ULONG) override {
-    k.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    inner.SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  DWORD GetLastError() override { return k.GetLastError(); }
-  void SetLastError(DWORD e) override { k.SetLastError(e); }
-  HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES a, BOOL o, LPCWSTR n) override {
-    return k.CreateMutexW(a, o, n);
-  }
-  BOOL ReleaseMutex(HANDLE h) override { return k.ReleaseMutex(h); }
-  HANDLE CreateEventW(LPSECURITY_ATTRIBUTES a, BOOL m, BOOL s, LPCWSTR n) override {
-    return k.CreateEventW(a, m, s, n);
-  }
-  HANDLE OpenEventW(DWORD a, BOOL i, LPCWSTR n) override { return k.OpenEventW(a, i, n); }
-  BOOL SetEvent(HANDLE h) override { return k.SetEvent(h); }
-  BOOL ResetEvent(HANDLE h) override { return k.ResetEvent(h); }
-  DWORD WaitForSingleObject(HANDLE h, DWORD ms) override { return k.WaitForSingleObject(h, ms); }
-  BOOL CloseHandle(HANDLE h) override { return k.CloseHandle(h); }
-  BOOL RegisterWaitForSingleObject(PHANDLE w, HANDLE o, WAITORTIMERCALLBACK c, PVOID x, ULONG ms,
-                                   ULONG f) override {
-    return k.RegisterWaitForSingleObject(w, o, c, x, ms, f);
-  }
-  BOOL UnregisterWaitEx(HANDLE w, HANDLE e) override { return k.UnregisterWaitEx(w, e); }
-  BOOL ChangeTimerQueueTimer(HANDLE q, HANDLE t, ULONG d, ULONG p) override {
-    return k.ChangeTimerQueueTimer(q, t, d, p);
-  }
-  BOOL DeleteTimerQueueTimer(HANDLE q, HANDLE t, HANDLE e) override {
-    return k.DeleteTimerQueueTimer(q, t, e);
-  }
-  DWORD GetTickCount() override { return k.GetTickCount(); }
-  ULONGLONG GetTickCount64() override { return k.GetTickCount64(); }
-  void GetSystemTime(SYSTEMTIME* t) override { k.GetSystemTime(t); }
-  void GetLocalTime(SYSTEMTIME* t) override { k.GetLocalTime(t); }
-  void GetSystemTimeAsFileTime(FILETIME* t) override { k.GetSystemTimeAsFileTime(t); }
-  void Sleep(DWORD ms) override { k.Sleep(ms); }
-  DWORD GetCurrentProcessId() override { return k.GetCurrentProcessId(); }
-  DWORD GetCurrentThreadId() override { return k.GetCurrentThreadId(); }
-  HRESULT SetCurrentThreadDescription(LPCWSTR d) override {
-    return k.SetCurrentThreadDescription(d);
-  }
-  DWORD GetModuleFileNameW(HMODULE m, LPWSTR b, DWORD n) override {
-    return k.GetModuleFileNameW(m, b, n);
-  }
-  UINT GetSystemDirectoryW(LPWSTR b, UINT n) override { return k.GetSystemDirectoryW(b, n); }
-  BOOL GetComputerNameW(LPWSTR b, LPDWORD n) override { return k.GetComputerNameW(b, n); }
-  BOOL GetVersionExW(OSVERSIONINFOEXW* v) override { return k.GetVersionExW(v); }
-  BOOL GetFileVersion(LPCWSTR f, WORD p[4]) override { return k.GetFileVersion(f, p); }
-  DWORD ExpandEnvironmentStringsW(LPCWSTR s, LPWSTR d, DWORD n) override {
-    return k.ExpandEnvironmentStringsW(s, d, n);
-  }
-  int CompareStringOrdinal(LPCWCH a, int na, LPCWCH b, int nb, BOOL ignoreCase) override {
-    return k.CompareStringOrdinal(a, na, b, nb, ignoreCase);
-  }
-  HANDLE CreateFileW(LPCWSTR f, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD fl,
-                     HANDLE t) override {
-    return k.CreateFileW(f, a, s, sa, c, fl, t);
-  }
-  BOOL ReadFile(HANDLE h, LPVOID b, DWORD n, LPDWORD r, void* o) override {
-    return k.ReadFile(h, b, n, r, o);
-  }
-  BOOL WriteFile(HANDLE h, LPCVOID b, DWORD n, LPDWORD w, void* o) override {
-    return k.WriteFile(h, b, n, w, o);
-  }
-  BOOL SetFilePointerEx(HANDLE h, LARGE_INTEGER d, LARGE_INTEGER* p, DWORD m) override {
-    return k.SetFilePointerEx(h, d, p, m);
-  }
-  BOOL GetFileSizeEx(HANDLE h, LARGE_INTEGER* s) override { return k.GetFileSizeEx(h, s); }
-  BOOL DeleteFileW(LPCWSTR f) override { return k.DeleteFileW(f); }
-  DWORD GetFileAttributesW(LPCWSTR f) override { return k.GetFileAttributesW(f); }
-  BOOL CreateDirectoryW(LPCWSTR p, LPSECURITY_ATTRIBUTES s) override {
-    return k.CreateDirectoryW(p, s);
-  }
-  DWORD GetCurrentDirectoryW(DWORD n, LPWSTR b) override { return k.GetCurrentDirectoryW(n, b); }
-  BOOL SetCurrentDirectoryW(LPCWSTR p) override { return k.SetCurrentDirectoryW(p); }
-  BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT f, LPWSTR b, LPDWORD n) override {
-    return k.GetComputerNameExW(f, b, n);
-  }
-  BOOL CreateProcessW(LPCWSTR a, LPWSTR c, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta,
-                      BOOL inh, DWORD f, LPVOID env, LPCWSTR dir, LPSTARTUPINFOW si,
-                      LPPROCESS_INFORMATION pi) override {
-    return k.CreateProcessW(a, c, pa, ta, inh, f, env, dir, si, pi);
-  }
-  BOOL GetExitCodeProcess(HANDLE h, LPDWORD c) override { return k.GetExitCodeProcess(h, c); }
-  BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE t, PSID d, PSID s, DWORD* cb) override {
-    return k.CreateWellKnownSid(t, d, s, cb);
-  }
-  BOOL CheckTokenMembership(HANDLE t, PSID s, PBOOL m) override {
-    return k.CheckTokenMembership(t, s, m);
-  }
-  BOOL CopyFileExW(LPCWSTR a, LPCWSTR b, LPPROGRESS_ROUTINE p, LPVOID d, LPBOOL c,
-                   DWORD f) override {
-    return k.CopyFileExW(a, b, p, d, c, f);
-  }
-  BOOL MoveFileExW(LPCWSTR a, LPCWSTR b, DWORD f) override { return k.MoveFileExW(a, b, f); }
-
- private:
-  platform::IKernel& k;
 };
 
 TEST_F(TimerQueueTest, ATimerThatCouldNotBeCreatedIsLoggedAndEveryChangeFails) {

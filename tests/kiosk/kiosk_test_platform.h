@@ -20,9 +20,13 @@
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
-#include "tests/kiosk/forwarding_platform.h"
+#include "tests/testing/forwarding_platform.h"
 
 namespace kiosktest {
+
+using vdtest::ForwardingKernel;
+using vdtest::ForwardingShell;
+using vdtest::ForwardingUi;
 
 inline std::wstring Lower(std::wstring s) {
   for (auto& c : s) c = static_cast<wchar_t>(towlower(c));

@@ -2,7 +2,7 @@
 // that take over a few calls of the kernel, the user interface or the shell and leave the
 // rest to the simulated machine.
 //
-//   struct CopyingKernel : kiosktest::ForwardingKernel {
+//   struct CopyingKernel : vdtest::ForwardingKernel {
 //     using ForwardingKernel::ForwardingKernel;
 //     BOOL CopyFileExW(...) override { ...the test's copy... }
 //   };
@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 
-namespace kiosktest {
+namespace vdtest {
 
 class ForwardingKernel : public platform::IKernel {
  public:
@@ -228,4 +228,31 @@ class ForwardingShell : public platform::IShell {
   platform::IShell& inner;
 };
 
-}  // namespace kiosktest
+class ForwardingSessions : public platform::ISessions {
+ public:
+  explicit ForwardingSessions(platform::ISessions& to) : inner(to) {}
+  BOOL WTSRegisterSessionNotification(HWND a0, DWORD a1) override {
+    return inner.WTSRegisterSessionNotification(a0, a1);
+  }
+  BOOL WTSUnRegisterSessionNotification(HWND a0) override {
+    return inner.WTSUnRegisterSessionNotification(a0);
+  }
+  BOOL ProcessIdToSessionId(DWORD a0, DWORD* a1) override {
+    return inner.ProcessIdToSessionId(a0, a1);
+  }
+  DWORD WTSGetActiveConsoleSessionId() override { return inner.WTSGetActiveConsoleSessionId(); }
+  BOOLEAN GetUserNameExW(EXTENDED_NAME_FORMAT a0, LPWSTR a1, PULONG a2) override {
+    return inner.GetUserNameExW(a0, a1, a2);
+  }
+  BOOL WTSEnumerateSessionsW(HANDLE a0, DWORD a1, DWORD a2, PWTS_SESSION_INFOW* a3,
+                             DWORD* a4) override {
+    return inner.WTSEnumerateSessionsW(a0, a1, a2, a3, a4);
+  }
+  void WTSFreeMemory(PVOID a0) override { inner.WTSFreeMemory(a0); }
+  void WTSCloseServer(HANDLE a0) override { inner.WTSCloseServer(a0); }
+
+ protected:
+  platform::ISessions& inner;
+};
+
+}  // namespace vdtest
