@@ -67,7 +67,8 @@ long long Number(const json& j, const std::string& where, long long min, long lo
 void CheckMembers(const json& j, const std::string& where,
                   std::initializer_list<const char*> known) {
   if (!j.is_object()) Fail(where, "expected an object");
-  for (const auto& [k, v] : j.items()) {
+  for (const auto& item : j.items()) {
+    const std::string& k = item.key();
     if (std::none_of(known.begin(), known.end(), [&](const char* n) { return k == n; }))
       Fail(where + "." + k, "unknown member");
   }

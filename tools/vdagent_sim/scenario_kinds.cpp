@@ -416,7 +416,9 @@ const KindRow* FindKind(const std::string& name) {
 }
 
 void CheckEventFields(const KindRow& row, const json& event, const std::string& where) {
-  for (const auto& [key, value] : event.items()) {
+  for (const auto& item : event.items()) {
+    const std::string& key = item.key();
+    const json& value = item.value();
     if (key == "at" || key == "after" || key == "kind") continue;
     auto f = std::find_if(row.fields.begin(), row.fields.end(),
                           [&](const FieldSpec& s) { return key == s.name; });
