@@ -42,8 +42,8 @@ class CTrayIconHandler {
     VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::Notify");
     if (timeoutMs == 0) timeoutMs = kDefaultBalloonTimeoutMs;
     ts.Msg("title = '%ls', message = '%ls', param = %ld, flags = 0x%X, timeout = %u, id = %u%s",
-           title.c_str(), message.c_str(), static_cast<long>(param), flags, timeoutMs, id,
-           callback ? ", click action" : "");
+           title.c_str(), message.c_str(), static_cast<long>(param), static_cast<unsigned>(flags),
+           timeoutMs, id, callback ? ", click action" : "");
     m_lastClick = std::move(callback);
     return true;
   }

@@ -6,9 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+#define SECURITY_WIN32
+#include <security.h>
+
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/wine/debug_output_monitor.h"
 
@@ -229,6 +235,248 @@ TEST_F(AgentE2E, BadDescriptionEndsAgent) {
   ASSERT_TRUE(first.started);
   EXPECT_EQ(first.WaitExit(), 0u);
   EXPECT_TRUE(monitor.Saw("machine.json: \"session\": 1e+30 is out of range")) << monitor.All();
+}
+
+// ---- Quick actions and kiosk sessions with the suite's stand-ins installed ----
+
+std::string Narrow(const std::wstring& w) {
+  std::string s;
+  for (wchar_t c : w) s += static_cast<char>(c);
+  return s;
+}
+
+// A JSON string literal of an ASCII text (account names, SIDs).
+std::string JsonText(const std::wstring& w) {
+  std::string s = "\"";
+  for (char c : Narrow(w)) {
+    if (c == '"' || c == '\\') s += '\\';
+    s += c;
+  }
+  return s + "\"";
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(Narrow(path));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Polls until `done` holds or the bound passes; whether it held.
+bool WaitUntil(const std::function<bool()>& done, DWORD ms = kGenerousMs) {
+  for (DWORD waited = 0; waited < ms; waited += 100) {
+    if (done()) return true;
+    ::Sleep(100);
+  }
+  return done();
+}
+
+void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value) {
+  ASSERT_EQ(::RegSetKeyValueW(root, path, name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+
+void SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
+  ASSERT_EQ(::RegSetKeyValueW(root, path, name, REG_DWORD, &value, sizeof(value)), ERROR_SUCCESS);
+}
+
+// Who runs this test, as the stand-in library must know the session's user.
+struct SessionAccount {
+  std::wstring name;  // short name
+  std::wstring sam;   // "COMPUTER\\name", as the agent asks for the session's user
+  std::wstring sid;
+  std::wstring computer;
+  DWORD session = 0;
+};
+
+SessionAccount ThisAccount() {
+  SessionAccount a;
+  wchar_t buf[512] = {};
+  DWORD n = 512;
+  if (::GetUserNameW(buf, &n)) a.name = buf;
+  ULONG un = 512;
+  if (::GetUserNameExW(NameSamCompatible, buf, &un)) a.sam = buf;
+  n = 512;
+  if (::GetComputerNameW(buf, &n)) a.computer = buf;
+  ::ProcessIdToSessionId(::GetCurrentProcessId(), &a.session);
+  HANDLE token = nullptr;
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    BYTE user[256] = {};
+    DWORD size = sizeof(user);
+    LPWSTR text = nullptr;
+    if (::GetTokenInformation(token, TokenUser, user, size, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) {
+      a.sid = text;
+      ::LocalFree(text);
+    }
+    ::CloseHandle(token);
+  }
+  return a;
+}
+
+constexpr const wchar_t* kApplicationsKey = L"SOFTWARE\\Veridane\\Applications";
+constexpr const wchar_t* kPwdMgrClass =
+    L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}";
+constexpr const wchar_t* kQuickActionsKey =
+    L"SOFTWARE\\Veridane\\Applications\\KwAppSettings\\QuickActions";
+constexpr const wchar_t* kKioskLogonKey = L"SOFTWARE\\Veridane\\Kiosk\\Logon";
+constexpr const wchar_t* kLumeraPolicyKey = L"SOFTWARE\\Policies\\Veridane\\Lumera";
+// The second account the stand-in knows, the kiosk user that takes over.
+constexpr const wchar_t* kOtherUser = L"kioskbob";
+
+// The agent with the suite's stand-ins installed as an installer would: the runner and the
+// fast-connect component in the folder BinDir names (the build folder, where they log), the
+// password manager registered (its "training tool" record in VDPwdMgr.log is the agent's own
+// ready, which comes after every mixin's: the acquisition has started and the kiosk user is
+// known by then). The stand-in library knows this account with a fingerprint enrolled and
+// says there is no WBF reader, so the agent acquires.
+class AgentSuiteE2E : public AgentE2E {
+ protected:
+  void SetUp() override {
+    AgentE2E::SetUp();
+    if (HasFatalFailure()) return;
+    m_account = ThisAccount();
+    ASSERT_FALSE(m_account.name.empty() || m_account.sam.empty() || m_account.sid.empty());
+    const std::wstring path = m_traceDir + L"machine.json";
+    std::ofstream(Narrow(path))
+        << "{\"computerName\": " << JsonText(m_account.computer) << ",\n"
+        << " \"users\": [{\"name\": " << JsonText(m_account.name)
+        << ", \"sid\": " << JsonText(m_account.sid) << ", \"session\": " << m_account.session
+        << ", \"names\": {\"SAM\": " << JsonText(m_account.sam) << "},"
+        << " \"enrolled\": [\"Password\", \"Fingerprint\"]},\n"
+        << "   {\"name\": " << JsonText(kOtherUser) << ", \"enrolled\": [\"Fingerprint\"]}],\n"
+        << " \"policySettings\": [{\"name\": \"MS_WINBIO_Compatibility\", \"type\": 4,"
+        << " \"value\": 0, \"status\": 0}]}\n";
+    SetDescription(path);
+    SetString(HKEY_LOCAL_MACHINE, kApplicationsKey, L"BinDir", OwnDir());
+    SetString(HKEY_LOCAL_MACHINE, (std::wstring(kPwdMgrClass) + L"\\InprocServer32").c_str(),
+              nullptr, OwnDir() + L"VDPwdMgr.dll");
+    ::DeleteFileW(RunnerLog().c_str());
+    ::DeleteFileW((OwnDir() + L"VDPwdMgr.log").c_str());
+  }
+  void TearDown() override {
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplicationsKey, L"BinDir");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPwdMgrClass);
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kQuickActionsKey, L"Finger");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Kiosk");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLumeraPolicyKey, L"KioskUnlockScript");
+    AgentE2E::TearDown();
+  }
+
+  static std::wstring RunnerLog() { return OwnDir() + L"VDRunDll.log"; }
+
+  // The line the runner logs when started for `entry` of the fast-connect component.
+  static bool IsFastConnectRun(const std::string& line, const char* entry) {
+    const std::string tail = "\"" + Narrow(OwnDir()) + "VDFstCon.dll\" " + entry;
+    return line.find("VDRunDll.exe") != std::string::npos && line.size() >= tail.size() &&
+           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+  }
+
+  // The agent's window once its ready has run to the end; null when it never did.
+  HWND StartReadyAgent(Program& agent) {
+    HWND window = WaitForWindow(agent);
+    if (!window) return nullptr;
+    const bool ready = WaitUntil([] {
+      for (const auto& line : ReadLines(OwnDir() + L"VDPwdMgr.log"))
+        if (line == "training tool") return true;
+      return false;
+    });
+    return ready ? window : nullptr;
+  }
+
+  SessionAccount m_account;
+};
+
+// A finger of the session's user with "Finger" = "FastConnect": the runner starts the
+// fast-connect component's "VDFCRun".
+TEST_F(AgentSuiteE2E, FingerTouchRunsFastConnect) {
+  SetString(HKEY_CURRENT_USER, kQuickActionsKey, L"Finger", L"FastConnect");
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  Program touch(L"\"" + OwnDir() + L"VDHostStandIn.exe\" -touch " + m_account.name);
+  EXPECT_EQ(touch.WaitExit(), 0u);
+  EXPECT_TRUE(WaitUntil([] { return !ReadLines(RunnerLog()).empty(); }));
+  const auto lines = ReadLines(RunnerLog());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(IsFastConnectRun(lines[0], "VDFCRun")) << lines[0];
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+}
+
+// The hotkey with "Finger" = "LockWorkstation" and no password manager's fill-in to hand the
+// lock to: the agent locks itself (check_traces.sh reads "Locking the workstation (no PM)").
+// Wine's LockWorkStation fails with 120, so the lock itself is asserted on the simulated
+// machine only.
+TEST_F(AgentSuiteE2E, HotKeyLocksWorkstation) {
+  SetString(HKEY_CURRENT_USER, kQuickActionsKey, L"Finger", L"LockWorkstation");
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  // Posted messages are handled in order: the close comes after the hotkey's action.
+  ::PostMessageW(window, WM_HOTKEY, 1, 0);
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+  EXPECT_TRUE(ReadLines(RunnerLog()).empty());
+}
+
+// A kiosk session: at ready, at a lock and at an unlock the fast-connect component runs its
+// logon, log-off and logon entries; an unlock that finds another kiosk user recorded runs the
+// administrator's unlock program, named by a "\\?\" path, once. Wine sends no session
+// changes: the test posts them.
+TEST_F(AgentSuiteE2E, KioskLockAndUnlock) {
+  // The unlock program, where an administrator would put it: on drive C.
+  const std::wstring folder = L"C:\\vd-e2e";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring probe = folder + L"\\unlock_probe.exe";
+  ASSERT_TRUE(::CopyFileW((OwnDir() + L"unlock_probe.exe").c_str(), probe.c_str(), FALSE));
+  const std::wstring probeLog = m_traceDir + L"unlock_probe.log";
+  ::DeleteFileW(probeLog.c_str());
+  // Inherited by the agent and from it by the program it starts.
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VD_UNLOCK_PROBE_LOG", probeLog.c_str()));
+  SetString(HKEY_LOCAL_MACHINE, kLumeraPolicyKey, L"KioskUnlockScript", L"\\\\?\\" + probe);
+  SetDword(HKEY_LOCAL_MACHINE, kKioskLogonKey, L"KioskLogon", 1);
+  const std::wstring session =
+      L"SOFTWARE\\Veridane\\Kiosk\\Session\\" + std::to_wstring(m_account.session);
+  SetDword(HKEY_LOCAL_MACHINE, session.c_str(), L"KioskAccount", 1);
+  SetString(HKEY_LOCAL_MACHINE, session.c_str(), L"KioskUser", m_account.sam);
+  SetDword(HKEY_LOCAL_MACHINE, session.c_str(), L"KioskUserType", 3);  // SAM
+
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  const auto runs = [](std::size_t n) {
+    return WaitUntil([n] { return ReadLines(RunnerLog()).size() >= n; });
+  };
+  // One at a time: each runner logs when it runs, which need not be the order of the starts.
+  EXPECT_TRUE(runs(1));
+  ::PostMessageW(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+  EXPECT_TRUE(runs(2));
+  SetString(HKEY_LOCAL_MACHINE, session.c_str(), L"KioskUser", std::wstring(kOtherUser));
+  SetDword(HKEY_LOCAL_MACHINE, session.c_str(), L"KioskUserType", 4);  // simple name
+  ::PostMessageW(window, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 0);
+  EXPECT_TRUE(runs(3));
+  // The agent waits for the unlock program before it handles the next message.
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+  ::SetEnvironmentVariableW(L"VD_UNLOCK_PROBE_LOG", nullptr);
+
+  const auto lines = ReadLines(RunnerLog());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(IsFastConnectRun(lines[0], "VDFCRunLogon")) << lines[0];
+  EXPECT_TRUE(IsFastConnectRun(lines[1], "VDFCLogoffUser")) << lines[1];
+  EXPECT_TRUE(IsFastConnectRun(lines[2], "VDFCRunLogon")) << lines[2];
+  EXPECT_EQ(ReadLines(probeLog), std::vector<std::string>{"unlocked"});
 }
 
 }  // namespace

@@ -67,4 +67,10 @@ expect_order MissingLibraryEndsAgent "${ready_chain[@]}"
 # was up before the agent or not.
 expect BadDescriptionEndsAgent "-2147024883 OnReady"
 expect_order BadDescriptionEndsAgent "${ready_chain[@]}"
+# The hotkey's quick action locks by itself when no fill-in takes the lock (Wine's
+# LockWorkStation then fails: the lock is the simulated machine's to show).
+expect HotKeyLocksWorkstation "Locking the workstation (no PM)"
+expect FingerTouchRunsFastConnect "Selected QuickAction = FastConnect"
+expect KioskLockAndUnlock "WTS_SESSION_LOCK"
+expect KioskLockAndUnlock "Full path script!!!"
 exit $fail
