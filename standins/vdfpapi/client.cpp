@@ -370,7 +370,7 @@ HRESULT CClientLibrary::TokenAuthenticate(const GUID* pTokenType, HVDFPAUTHENTIC
       EncodeUIntSequence({1, static_cast<DWORD>(token->mask & 0xFFFFFFFFu)}));
   auto* out = static_cast<BYTE*>(VDFPProcessHeapAlloc(reply.size()));
   if (!out) return E_OUTOFMEMORY;
-  std::memcpy(out, reply.data(), reply.size());
+  if (!reply.empty()) std::memcpy(out, reply.data(), reply.size());  // a staged empty reply
   *ppbReply = out;
   *pcbReply = static_cast<DWORD>(reply.size());
   return S_OK;
