@@ -371,7 +371,11 @@ class AgentSuiteE2E : public AgentE2E {
 
   // The line the runner logs when started for `entry` of the fast-connect component.
   static bool IsFastConnectRun(const std::string& line, const char* entry) {
-    const std::string tail = "\"" + Narrow(OwnDir()) + "VDFstCon.dll\" " + entry;
+    // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string&&.
+    std::string tail = "\"";
+    tail += Narrow(OwnDir());
+    tail += "VDFstCon.dll\" ";
+    tail += entry;
     return line.find("VDRunDll.exe") != std::string::npos && line.size() >= tail.size() &&
            line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
   }
