@@ -13,22 +13,13 @@
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
 #include "standins/sim_modal_loop.h"
+#include "support/guid_string.h"
 #include "support/suite_components.h"
 #include "support/vdfp/vdfpapi_types.h"
 
 namespace suite_standin {
 
 namespace {
-
-std::wstring GuidText(const GUID& g) {
-  wchar_t buf[39];
-  std::swprintf(buf, sizeof(buf) / sizeof(buf[0]),
-                L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), static_cast<unsigned>(g.Data2),
-                static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buf;
-}
 
 // The fill-in component of one process: posts as that process, shows what it does on that
 // process's session desktop, and gives authentication handles back through the library the
@@ -309,7 +300,7 @@ std::unique_ptr<SimSuiteInstallation> InstallSuiteStandIns(sim::Machine& machine
     impl->modules.push_back(impl->pmPath);
     files.WriteFile(impl->pmPath, "MZ");
     impl->files.push_back(impl->pmPath);
-    const std::wstring clsid = GuidText(CLSID_VDPasswordManager);
+    const std::wstring clsid = support::GuidToString(CLSID_VDPasswordManager);
     std::vector<std::wstring> classKeys{L"HKCR\\CLSID\\" + clsid};
     if (is64) classKeys.push_back(L"HKCR\\Wow6432Node\\CLSID\\" + clsid);
     for (const auto& key : classKeys) {
