@@ -6,6 +6,7 @@
 
 #include "platform/com.h"
 #include "platform/crypt.h"
+#include "platform/gdi.h"
 #include "platform/kernel.h"
 #include "platform/modules.h"
 #include "platform/registry.h"
@@ -27,6 +28,7 @@ class IPlatform {
   virtual IModules& Modules() = 0;
   virtual IShell& Shell() = 0;
   virtual ICrypt& Crypt() = 0;
+  virtual IGdi& Gdi() = 0;
 };
 
 }  // namespace platform

@@ -30,6 +30,16 @@ class IShell {
   // it is there, ERROR_BAD_PATHNAME for a relative path, or the failing step's error.
   virtual int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath,
                                    const SECURITY_ATTRIBUTES* psa) = 0;
+
+  // ---- Notification area and taskbar ----
+  // One icon per (hWnd, uID) in the session's notification area. NIM_ADD of an icon that is
+  // there, or NIM_MODIFY/NIM_DELETE/NIM_SETFOCUS of one that is not, fails; so does every call
+  // while the shell is not running or is busy (ERROR_TIMEOUT). NIF_INFO with text shows a
+  // balloon; its progress comes back to uCallbackMessage as NIN_BALLOONSHOW, then
+  // NIN_BALLOONHIDE, NIN_BALLOONTIMEOUT or NIN_BALLOONUSERCLICK.
+  virtual BOOL Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) = 0;
+  // ABM_GETTASKBARPOS fills uEdge and rc of the taskbar; 0 when there is none.
+  virtual UINT_PTR SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) = 0;
 };
 
 }  // namespace platform

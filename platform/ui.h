@@ -97,8 +97,32 @@ class IUi {
   virtual long BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
                                        LPARAM lParam) = 0;
 
+  // ---- Menus ----
+  virtual HMENU CreatePopupMenu() = 0;
+  virtual BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) = 0;
+  virtual BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) = 0;
+  virtual int GetMenuItemCount(HMENU hMenu) = 0;
+  // Modal: shows the menu and returns when the user picked an item or dismissed it, the
+  // caller's sent messages served meanwhile. Without TPM_RETURNCMD a pick posts WM_COMMAND
+  // (the item's id) to hWnd and gives TRUE; a dismissal gives FALSE (last error 0).
+  virtual BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
+                              const RECT* prcRect) = 0;
+  virtual BOOL DestroyMenu(HMENU hMenu) = 0;
+
+  // ---- Mouse ----
+  virtual BOOL GetCursorPos(LPPOINT lpPoint) = 0;
+  // Milliseconds between two clicks that still make a double click (500 by default).
+  virtual UINT GetDoubleClickTime() = 0;
+
+  // ---- Desktops ----
+  // The desktop that receives the user's input; null (ERROR_ACCESS_DENIED) while the
+  // session shows the lock screen or is disconnected.
+  virtual HDESK OpenInputDesktop(DWORD dwFlags, BOOL fInherit, ACCESS_MASK dwDesiredAccess) = 0;
+  virtual BOOL CloseDesktop(HDESK hDesktop) = 0;
+
   // ---- System ----
   virtual int GetSystemMetrics(int nIndex) = 0;
+  virtual DWORD GetSysColor(int nIndex) = 0;
   // Only SPI_GETSCREENSAVERRUNNING is asked for: *(BOOL*)pvParam is set.
   virtual BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam,
                                      UINT fWinIni) = 0;

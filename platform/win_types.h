@@ -17,6 +17,11 @@
 #include <wtsapi32.h>
 #include <shellapi.h>
 #include <wincrypt.h>
+#include <commctrl.h>
+#include <uxtheme.h>
+#ifndef E_ILLEGAL_METHOD_CALL
+#define E_ILLEGAL_METHOD_CALL (static_cast<HRESULT>(0x8000000EL))
+#endif
 #else
 
 #include <cstddef>
@@ -76,6 +81,8 @@ VD_DECLARE_HANDLE(HMENU);
 VD_DECLARE_HANDLE(HICON);
 VD_DECLARE_HANDLE(HBRUSH);
 VD_DECLARE_HANDLE(HDC);
+VD_DECLARE_HANDLE(HBITMAP);
+VD_DECLARE_HANDLE(HDESK);
 #undef VD_DECLARE_HANDLE
 using HMODULE = HINSTANCE;
 using HCURSOR = HICON;
@@ -226,6 +233,7 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define E_ABORT (static_cast<HRESULT>(0x80004004L))
 #define E_FAIL (static_cast<HRESULT>(0x80004005L))
 #define E_UNEXPECTED (static_cast<HRESULT>(0x8000FFFFL))
+#define E_ILLEGAL_METHOD_CALL (static_cast<HRESULT>(0x8000000EL))
 #define E_ACCESSDENIED (static_cast<HRESULT>(0x80070005L))
 #define E_HANDLE (static_cast<HRESULT>(0x80070006L))
 #define E_OUTOFMEMORY (static_cast<HRESULT>(0x8007000EL))
@@ -621,5 +629,198 @@ using LPSHELLEXECUTEINFOW = SHELLEXECUTEINFOW*;
 #define SE_ERR_ACCESSDENIED 5
 #define SE_ERR_NOASSOC 31
 #define ERROR_NO_ASSOCIATION 1155L
+
+// ---- Mouse, menus and desktops (USER32) ---------------------------------------------------
+using LPPOINT = POINT*;
+using ACCESS_MASK = DWORD;
+#define WM_CANCELMODE 0x001Fu
+#define WM_SETFOCUS 0x0007u
+#define WM_KEYDOWN 0x0100u
+#define WM_CONTEXTMENU 0x007Bu
+#define WM_LBUTTONDOWN 0x0201u
+#define WM_LBUTTONUP 0x0202u
+#define WM_LBUTTONDBLCLK 0x0203u
+#define WM_RBUTTONDOWN 0x0204u
+#define WM_RBUTTONUP 0x0205u
+#define VK_ESCAPE 0x1B
+#define MF_STRING 0x00000000u
+#define MF_BYCOMMAND 0x00000000u
+#define MF_GRAYED 0x00000001u
+#define MF_DISABLED 0x00000002u
+#define MF_CHECKED 0x00000008u
+#define MF_POPUP 0x00000010u
+#define MF_BYPOSITION 0x00000400u
+#define MF_SEPARATOR 0x00000800u
+#define TPM_LEFTALIGN 0x0000u
+#define TPM_RIGHTBUTTON 0x0002u
+#define TPM_RIGHTALIGN 0x0008u
+#define TPM_NONOTIFY 0x0080u
+#define TPM_RETURNCMD 0x0100u
+#define DESKTOP_READOBJECTS 0x0001u
+#define DESKTOP_SWITCHDESKTOP 0x0100u
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+#define COLOR_3DFACE 15
+#define COLOR_BTNFACE 15
+
+// ---- GDI: colours, bitmaps, icons -----------------------------------------------------------
+using HGDIOBJ = void*;
+using COLORREF = DWORD;
+#define RGB(r, g, b)                                                                   \
+  (static_cast<COLORREF>(static_cast<BYTE>(r) | (static_cast<WORD>(static_cast<BYTE>(g)) << 8) | \
+                         (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
+#define GetRValue(rgb) (static_cast<BYTE>(rgb))
+#define GetGValue(rgb) (static_cast<BYTE>((static_cast<WORD>(rgb)) >> 8))
+#define GetBValue(rgb) (static_cast<BYTE>((rgb) >> 16))
+#define CLR_INVALID 0xFFFFFFFFu
+struct ICONINFO {
+  BOOL fIcon;
+  DWORD xHotspot;
+  DWORD yHotspot;
+  HBITMAP hbmMask;
+  HBITMAP hbmColor;
+};
+using PICONINFO = ICONINFO*;
+struct BITMAP {
+  LONG bmType;
+  LONG bmWidth;
+  LONG bmHeight;
+  LONG bmWidthBytes;
+  WORD bmPlanes;
+  WORD bmBitsPixel;
+  LPVOID bmBits;
+};
+struct BITMAPINFOHEADER {
+  DWORD biSize;
+  LONG biWidth;
+  LONG biHeight;
+  WORD biPlanes;
+  WORD biBitCount;
+  DWORD biCompression;
+  DWORD biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  DWORD biClrUsed;
+  DWORD biClrImportant;
+};
+struct RGBQUAD {
+  BYTE rgbBlue;
+  BYTE rgbGreen;
+  BYTE rgbRed;
+  BYTE rgbReserved;
+};
+struct BITMAPINFO {
+  BITMAPINFOHEADER bmiHeader;
+  RGBQUAD bmiColors[1];
+};
+struct CIEXYZ {
+  LONG ciexyzX, ciexyzY, ciexyzZ;
+};
+struct CIEXYZTRIPLE {
+  CIEXYZ ciexyzRed, ciexyzGreen, ciexyzBlue;
+};
+struct BITMAPV5HEADER {
+  DWORD bV5Size;
+  LONG bV5Width;
+  LONG bV5Height;
+  WORD bV5Planes;
+  WORD bV5BitCount;
+  DWORD bV5Compression;
+  DWORD bV5SizeImage;
+  LONG bV5XPelsPerMeter;
+  LONG bV5YPelsPerMeter;
+  DWORD bV5ClrUsed;
+  DWORD bV5ClrImportant;
+  DWORD bV5RedMask;
+  DWORD bV5GreenMask;
+  DWORD bV5BlueMask;
+  DWORD bV5AlphaMask;
+  DWORD bV5CSType;
+  CIEXYZTRIPLE bV5Endpoints;
+  DWORD bV5GammaRed;
+  DWORD bV5GammaGreen;
+  DWORD bV5GammaBlue;
+  DWORD bV5Intent;
+  DWORD bV5ProfileData;
+  DWORD bV5ProfileSize;
+  DWORD bV5Reserved;
+};
+#define BI_RGB 0u
+#define BI_BITFIELDS 3u
+#define DIB_RGB_COLORS 0u
+#define IMAGE_BITMAP 0u
+#define IMAGE_ICON 1u
+#define LR_DEFAULTCOLOR 0x0000u
+#define LR_SHARED 0x8000u
+
+// ---- Image lists (COMCTL32) and visual styles (UXTHEME) -----------------------------------
+struct _IMAGELIST;
+using HIMAGELIST = _IMAGELIST*;
+#define ILC_MASK 0x0001u
+#define ILC_COLOR24 0x0018u
+#define ILC_COLOR32 0x0020u
+#define ILD_NORMAL 0x0000u
+using HTHEME = HANDLE;
+#define TMT_FILLCOLORHINT 3821
+
+// ---- Notification area and app bars (SHELL32) ---------------------------------------------
+struct NOTIFYICONDATAW {
+  DWORD cbSize;
+  HWND hWnd;
+  UINT uID;
+  UINT uFlags;
+  UINT uCallbackMessage;
+  HICON hIcon;
+  WCHAR szTip[128];
+  DWORD dwState;
+  DWORD dwStateMask;
+  WCHAR szInfo[256];
+  union {
+    UINT uTimeout;
+    UINT uVersion;
+  };
+  WCHAR szInfoTitle[64];
+  DWORD dwInfoFlags;
+  GUID guidItem;
+  HICON hBalloonIcon;
+};
+using PNOTIFYICONDATAW = NOTIFYICONDATAW*;
+#define NIM_ADD 0x00000000u
+#define NIM_MODIFY 0x00000001u
+#define NIM_DELETE 0x00000002u
+#define NIM_SETFOCUS 0x00000003u
+#define NIM_SETVERSION 0x00000004u
+#define NIF_MESSAGE 0x00000001u
+#define NIF_ICON 0x00000002u
+#define NIF_TIP 0x00000004u
+#define NIF_STATE 0x00000008u
+#define NIF_INFO 0x00000010u
+#define NIIF_NONE 0x00000000u
+#define NIIF_INFO 0x00000001u
+#define NIIF_WARNING 0x00000002u
+#define NIIF_ERROR 0x00000003u
+#define NIIF_USER 0x00000004u
+#define NIIF_NOSOUND 0x00000010u
+#define NOTIFYICON_VERSION 3
+#define NIN_SELECT (WM_USER + 0)
+#define NIN_KEYSELECT (WM_USER + 1)
+#define NIN_BALLOONSHOW (WM_USER + 2)
+#define NIN_BALLOONHIDE (WM_USER + 3)
+#define NIN_BALLOONTIMEOUT (WM_USER + 4)
+#define NIN_BALLOONUSERCLICK (WM_USER + 5)
+struct APPBARDATA {
+  DWORD cbSize;
+  HWND hWnd;
+  UINT uCallbackMessage;
+  UINT uEdge;
+  RECT rc;
+  LPARAM lParam;
+};
+using PAPPBARDATA = APPBARDATA*;
+#define ABM_GETTASKBARPOS 0x00000005u
+#define ABE_LEFT 0
+#define ABE_TOP 1
+#define ABE_RIGHT 2
+#define ABE_BOTTOM 3
 
 #endif  // _WIN32

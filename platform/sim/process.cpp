@@ -2,6 +2,7 @@
 
 #include "platform/sim/process_com.h"
 #include "platform/sim/process_crypt.h"
+#include "platform/sim/process_gdi.h"
 #include "platform/sim/process_kernel.h"
 #include "platform/sim/process_modules.h"
 #include "platform/sim/process_registry.h"
@@ -37,10 +38,12 @@ Process::Process(Machine& machine, DWORD pid, const ProcessOptions& opts)
   m_modules = std::make_unique<ProcessModules>(*this);
   m_shell = std::make_unique<ProcessShell>(*this);
   m_crypt = std::make_unique<ProcessCrypt>(*this);
+  m_gdi = std::make_unique<ProcessGdi>(*this);
 }
 
 Process::~Process() {
   // Windows go first (they may still send messages), kernel handles and waits last.
+  m_gdi.reset();
   m_crypt.reset();
   m_shell.reset();
   m_modules.reset();
@@ -60,6 +63,7 @@ platform::ICom& Process::Com() { return *m_com; }
 platform::IModules& Process::Modules() { return *m_modules; }
 platform::IShell& Process::Shell() { return *m_shell; }
 platform::ICrypt& Process::Crypt() { return *m_crypt; }
+platform::IGdi& Process::Gdi() { return *m_gdi; }
 
 bool Process::IsWow64() const { return m_is32Bit && m_machine.Description().is64BitWindows; }
 

@@ -20,6 +20,7 @@ class ProcessCom;
 class ProcessModules;
 class ProcessShell;
 class ProcessCrypt;
+class ProcessGdi;
 
 class Process : public platform::IPlatform {
  public:
@@ -34,6 +35,7 @@ class Process : public platform::IPlatform {
   platform::IModules& Modules() override;
   platform::IShell& Shell() override;
   platform::ICrypt& Crypt() override;
+  platform::IGdi& Gdi() override;
 
   Machine& GetMachine() { return m_machine; }
   DWORD Pid() const { return m_pid; }
@@ -68,6 +70,7 @@ class Process : public platform::IPlatform {
   std::unique_ptr<ProcessModules> m_modules;
   std::unique_ptr<ProcessShell> m_shell;
   std::unique_ptr<ProcessCrypt> m_crypt;
+  std::unique_ptr<ProcessGdi> m_gdi;
 };
 
 // The simulated process whose code runs on this thread right now. The machine sets it

@@ -163,4 +163,11 @@ int ProcessShell::SHCreateDirectoryExW(HWND, LPCWSTR pszPath, const SECURITY_ATT
   return result(error);
 }
 
+// Not modelled yet.
+BOOL ProcessShell::Shell_NotifyIconW(DWORD, PNOTIFYICONDATAW) {
+  m_machine.LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return FALSE;
+}
+UINT_PTR ProcessShell::SHAppBarMessage(DWORD, PAPPBARDATA) { return 0; }
+
 }  // namespace sim

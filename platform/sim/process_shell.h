@@ -63,6 +63,8 @@ class ProcessShell : public platform::IShell {
   HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters,
                           LPCWSTR lpDirectory, INT nShowCmd) override;
   int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY_ATTRIBUTES* psa) override;
+  BOOL Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) override;
+  UINT_PTR SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) override;
   // The calls with a valid structure, in order.
   std::vector<ShellExecuteCall> Calls() const;
 

@@ -145,6 +145,22 @@ BOOL ProcessUi::KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
   return m_wm.KillTimer(Caller(), hWnd, uIDEvent);
 }
 
+// Not modelled yet.
+HMENU ProcessUi::CreatePopupMenu() {
+  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
+  return nullptr;
+}
+BOOL ProcessUi::AppendMenuW(HMENU, UINT, UINT_PTR, LPCWSTR) { return FALSE; }
+BOOL ProcessUi::SetMenuDefaultItem(HMENU, UINT, UINT) { return FALSE; }
+int ProcessUi::GetMenuItemCount(HMENU) { return -1; }
+BOOL ProcessUi::TrackPopupMenu(HMENU, UINT, int, int, int, HWND, const RECT*) { return FALSE; }
+BOOL ProcessUi::DestroyMenu(HMENU) { return FALSE; }
+BOOL ProcessUi::GetCursorPos(LPPOINT) { return FALSE; }
+UINT ProcessUi::GetDoubleClickTime() { return 500; }
+HDESK ProcessUi::OpenInputDesktop(DWORD, BOOL, ACCESS_MASK) { return nullptr; }
+BOOL ProcessUi::CloseDesktop(HDESK) { return FALSE; }
+DWORD ProcessUi::GetSysColor(int) { return 0; }
+
 int ProcessUi::GetSystemMetrics(int nIndex) {
   Machine& m = m_process.GetMachine();
   switch (nIndex) {

@@ -54,7 +54,19 @@ class ProcessUi : public platform::IUi {
   UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) override;
   BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;
 
+  HMENU CreatePopupMenu() override;
+  BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) override;
+  BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) override;
+  int GetMenuItemCount(HMENU hMenu) override;
+  BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
+                      const RECT* prcRect) override;
+  BOOL DestroyMenu(HMENU hMenu) override;
+  BOOL GetCursorPos(LPPOINT lpPoint) override;
+  UINT GetDoubleClickTime() override;
+  HDESK OpenInputDesktop(DWORD dwFlags, BOOL fInherit, ACCESS_MASK dwDesiredAccess) override;
+  BOOL CloseDesktop(HDESK hDesktop) override;
   int GetSystemMetrics(int nIndex) override;
+  DWORD GetSysColor(int nIndex) override;
   BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) override;
   BOOL RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) override;
   BOOL UnregisterHotKey(HWND hWnd, int id) override;

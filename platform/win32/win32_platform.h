@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_com.h"
 #include "platform/win32/win32_crypt.h"
+#include "platform/win32/win32_gdi.h"
 #include "platform/win32/win32_kernel.h"
 #include "platform/win32/win32_modules.h"
 #include "platform/win32/win32_registry.h"
@@ -29,6 +30,7 @@ class CWin32Platform final : public IPlatform {
   IModules& Modules() override { return m_modules; }
   IShell& Shell() override { return m_shell; }
   ICrypt& Crypt() override { return m_crypt; }
+  IGdi& Gdi() override { return m_gdi; }
 
  private:
   CWin32Registry m_registry;
@@ -39,6 +41,7 @@ class CWin32Platform final : public IPlatform {
   CWin32Modules m_modules;
   CWin32Shell m_shell;
   CWin32Crypt m_crypt;
+  CWin32Gdi m_gdi;
 };
 
 }  // namespace platform::win32

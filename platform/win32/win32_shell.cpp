@@ -21,4 +21,12 @@ int CWin32Shell::SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY
   return ::SHCreateDirectoryExW(hwnd, pszPath, psa);
 }
 
+BOOL CWin32Shell::Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
+  return ::Shell_NotifyIconW(dwMessage, lpData);
+}
+
+UINT_PTR CWin32Shell::SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) {
+  return ::SHAppBarMessage(dwMessage, pData);
+}
+
 }  // namespace platform::win32

@@ -11,6 +11,8 @@ class CWin32Shell final : public IShell {
   HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters,
                           LPCWSTR lpDirectory, INT nShowCmd) override;
   int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY_ATTRIBUTES* psa) override;
+  BOOL Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) override;
+  UINT_PTR SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) override;
 };
 
 }  // namespace platform::win32

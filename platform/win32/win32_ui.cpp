@@ -102,6 +102,37 @@ BOOL CWin32Ui::KillTimer(HWND hWnd, UINT_PTR uIDEvent) { return ::KillTimer(hWnd
 
 int CWin32Ui::GetSystemMetrics(int nIndex) { return ::GetSystemMetrics(nIndex); }
 
+DWORD CWin32Ui::GetSysColor(int nIndex) { return ::GetSysColor(nIndex); }
+
+HMENU CWin32Ui::CreatePopupMenu() { return ::CreatePopupMenu(); }
+
+BOOL CWin32Ui::AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) {
+  return ::AppendMenuW(hMenu, uFlags, uIDNewItem, lpNewItem);
+}
+
+BOOL CWin32Ui::SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) {
+  return ::SetMenuDefaultItem(hMenu, uItem, fByPos);
+}
+
+int CWin32Ui::GetMenuItemCount(HMENU hMenu) { return ::GetMenuItemCount(hMenu); }
+
+BOOL CWin32Ui::TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
+                              const RECT* prcRect) {
+  return ::TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect);
+}
+
+BOOL CWin32Ui::DestroyMenu(HMENU hMenu) { return ::DestroyMenu(hMenu); }
+
+BOOL CWin32Ui::GetCursorPos(LPPOINT lpPoint) { return ::GetCursorPos(lpPoint); }
+
+UINT CWin32Ui::GetDoubleClickTime() { return ::GetDoubleClickTime(); }
+
+HDESK CWin32Ui::OpenInputDesktop(DWORD dwFlags, BOOL fInherit, ACCESS_MASK dwDesiredAccess) {
+  return ::OpenInputDesktop(dwFlags, fInherit, dwDesiredAccess);
+}
+
+BOOL CWin32Ui::CloseDesktop(HDESK hDesktop) { return ::CloseDesktop(hDesktop); }
+
 BOOL CWin32Ui::LockWorkStation() { return ::LockWorkStation(); }
 
 int CWin32Ui::MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {

@@ -48,7 +48,19 @@ class CWin32Ui final : public IUi {
   SHORT GetAsyncKeyState(int vKey) override;
   long BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WPARAM wParam,
                                LPARAM lParam) override;
+  HMENU CreatePopupMenu() override;
+  BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) override;
+  BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) override;
+  int GetMenuItemCount(HMENU hMenu) override;
+  BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
+                      const RECT* prcRect) override;
+  BOOL DestroyMenu(HMENU hMenu) override;
+  BOOL GetCursorPos(LPPOINT lpPoint) override;
+  UINT GetDoubleClickTime() override;
+  HDESK OpenInputDesktop(DWORD dwFlags, BOOL fInherit, ACCESS_MASK dwDesiredAccess) override;
+  BOOL CloseDesktop(HDESK hDesktop) override;
   int GetSystemMetrics(int nIndex) override;
+  DWORD GetSysColor(int nIndex) override;
   BOOL LockWorkStation() override;
   int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;
 };

@@ -80,6 +80,7 @@ class DesktopPlatform final : public platform::IPlatform {
   platform::IModules& Modules() override { return m_inner.Modules(); }
   platform::IShell& Shell() override { return m_inner.Shell(); }
   platform::ICrypt& Crypt() override { return m_inner.Crypt(); }
+  platform::IGdi& Gdi() override { return m_inner.Gdi(); }
 
   DesktopUi ui;
   DesktopSessions sessions;

@@ -256,6 +256,7 @@ class KioskPlatform : public platform::IPlatform {
   platform::IModules& Modules() override { return process.Modules(); }
   platform::IShell& Shell() override { return shell; }
   platform::ICrypt& Crypt() override { return process.Crypt(); }
+  platform::IGdi& Gdi() override { return process.Gdi(); }
 
   sim::Process& process;
   ScriptKernel kernel;

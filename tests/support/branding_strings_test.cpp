@@ -64,6 +64,7 @@ struct CountingPlatform final : public platform::IPlatform {
   platform::IModules& Modules() override { return modules; }
   platform::IShell& Shell() override { return m_p.Shell(); }
   platform::ICrypt& Crypt() override { return m_p.Crypt(); }
+  platform::IGdi& Gdi() override { return m_p.Gdi(); }
 
   sim::Process& m_p;
   CountingModules modules;

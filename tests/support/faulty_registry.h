@@ -70,6 +70,7 @@ class FaultyPlatform : public platform::IPlatform {
   platform::IModules& Modules() override { return m.Modules(); }
   platform::IShell& Shell() override { return m.Shell(); }
   platform::ICrypt& Crypt() override { return m.Crypt(); }
+  platform::IGdi& Gdi() override { return m.Gdi(); }
 
  private:
   platform::IPlatform& m;

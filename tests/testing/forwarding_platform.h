@@ -199,6 +199,26 @@ class ForwardingUi : public platform::IUi {
     return inner.BroadcastSystemMessageW(a0, a1, a2, a3, a4);
   }
   int GetSystemMetrics(int a0) override { return inner.GetSystemMetrics(a0); }
+  DWORD GetSysColor(int a0) override { return inner.GetSysColor(a0); }
+  HMENU CreatePopupMenu() override { return inner.CreatePopupMenu(); }
+  BOOL AppendMenuW(HMENU a0, UINT a1, UINT_PTR a2, LPCWSTR a3) override {
+    return inner.AppendMenuW(a0, a1, a2, a3);
+  }
+  BOOL SetMenuDefaultItem(HMENU a0, UINT a1, UINT a2) override {
+    return inner.SetMenuDefaultItem(a0, a1, a2);
+  }
+  int GetMenuItemCount(HMENU a0) override { return inner.GetMenuItemCount(a0); }
+  BOOL TrackPopupMenu(HMENU a0, UINT a1, int a2, int a3, int a4, HWND a5,
+                      const RECT* a6) override {
+    return inner.TrackPopupMenu(a0, a1, a2, a3, a4, a5, a6);
+  }
+  BOOL DestroyMenu(HMENU a0) override { return inner.DestroyMenu(a0); }
+  BOOL GetCursorPos(LPPOINT a0) override { return inner.GetCursorPos(a0); }
+  UINT GetDoubleClickTime() override { return inner.GetDoubleClickTime(); }
+  HDESK OpenInputDesktop(DWORD a0, BOOL a1, ACCESS_MASK a2) override {
+    return inner.OpenInputDesktop(a0, a1, a2);
+  }
+  BOOL CloseDesktop(HDESK a0) override { return inner.CloseDesktop(a0); }
   BOOL SystemParametersInfoW(UINT a0, UINT a1, PVOID a2, UINT a3) override {
     return inner.SystemParametersInfoW(a0, a1, a2, a3);
   }
@@ -222,6 +242,12 @@ class ForwardingShell : public platform::IShell {
   }
   int SHCreateDirectoryExW(HWND a0, LPCWSTR a1, const SECURITY_ATTRIBUTES* a2) override {
     return inner.SHCreateDirectoryExW(a0, a1, a2);
+  }
+  BOOL Shell_NotifyIconW(DWORD a0, PNOTIFYICONDATAW a1) override {
+    return inner.Shell_NotifyIconW(a0, a1);
+  }
+  UINT_PTR SHAppBarMessage(DWORD a0, PAPPBARDATA a1) override {
+    return inner.SHAppBarMessage(a0, a1);
   }
 
  protected:
