@@ -15,8 +15,12 @@
 #include "platform/win_types.h"
 
 #ifdef _WIN32
+#include <oleauto.h>
 #include <unknwn.h>
 #else
+
+using OLECHAR = wchar_t;
+using BSTR = OLECHAR*;
 
 // The real vtable shapes and IIDs; on Windows these come from <unknwn.h>.
 using IID = GUID;
@@ -68,6 +72,13 @@ class ICom {
   // RPC_E_CHANGED_MODE in the other model. Every success needs one CoUninitialize.
   virtual HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) = 0;
   virtual void CoUninitialize() = 0;
+
+  // ---- Automation strings (OLEAUT32) ----
+  // A length-prefixed copy of the string (null for null); freed with SysFreeString, which
+  // takes null. A string handed over by a component is the receiver's to free.
+  virtual BSTR SysAllocString(const OLECHAR* psz) = 0;
+  virtual void SysFreeString(BSTR bstr) = 0;
+  virtual UINT SysStringLen(BSTR bstr) = 0;
 };
 
 // Owns one reference to a COM object and releases it when it goes.

@@ -1,5 +1,9 @@
 #include "platform/sim/process_com.h"
 
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+
 namespace sim {
 
 ProcessCom::ProcessCom(Process& p) : m_process(p) {}
@@ -29,5 +33,37 @@ int ProcessCom::InitCount() const {
   auto it = m_apartments.find(tid);
   return it == m_apartments.end() ? 0 : it->second.count;
 }
+
+namespace {
+std::atomic<long> g_liveStrings{0};
+}  // namespace
+
+// As OLEAUT32 lays them out: the byte length in front of the characters, NUL after them.
+BSTR ProcessCom::SysAllocString(const OLECHAR* psz) {
+  if (!psz) return nullptr;
+  const size_t n = std::wcslen(psz);
+  auto* block = new std::byte[sizeof(std::uint32_t) + (n + 1) * sizeof(OLECHAR)];
+  const auto bytes = static_cast<std::uint32_t>(n * sizeof(OLECHAR));
+  std::memcpy(block, &bytes, sizeof bytes);
+  auto* text = reinterpret_cast<OLECHAR*>(block + sizeof(std::uint32_t));
+  std::memcpy(text, psz, (n + 1) * sizeof(OLECHAR));
+  ++g_liveStrings;
+  return text;
+}
+
+void ProcessCom::SysFreeString(BSTR bstr) {
+  if (!bstr) return;
+  --g_liveStrings;
+  delete[] (reinterpret_cast<std::byte*>(bstr) - sizeof(std::uint32_t));
+}
+
+UINT ProcessCom::SysStringLen(BSTR bstr) {
+  if (!bstr) return 0;
+  std::uint32_t bytes = 0;
+  std::memcpy(&bytes, reinterpret_cast<std::byte*>(bstr) - sizeof(std::uint32_t), sizeof bytes);
+  return bytes / sizeof(OLECHAR);
+}
+
+long ProcessCom::LiveStrings() { return g_liveStrings.load(); }
 
 }  // namespace sim

@@ -15,6 +15,11 @@ class ProcessCom : public platform::ICom {
 
   HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) override;
   void CoUninitialize() override;
+  BSTR SysAllocString(const OLECHAR* psz) override;
+  void SysFreeString(BSTR bstr) override;
+  UINT SysStringLen(BSTR bstr) override;
+  // Strings allocated and not yet freed, machine-wide (a leak shows here).
+  static long LiveStrings();
 
   // The calling thread's initialisation count in this process (0: not initialised).
   int InitCount() const;

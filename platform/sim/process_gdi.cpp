@@ -1,6 +1,8 @@
 #include "platform/sim/process_gdi.h"
 
 #include "platform/sim/machine.h"
+#include "platform/sim/process_shell.h"
+#include "platform/sim/process_ui.h"
 
 namespace sim {
 
@@ -106,5 +108,9 @@ HRESULT ProcessGdi::CloseThemeData(HTHEME hTheme) { return E_NOTIMPL; }
 HRESULT ProcessGdi::SetWindowTheme(HWND hwnd, LPCWSTR pszSubAppName, LPCWSTR pszSubIdList) {
   return E_NOTIMPL;
 }
+
+// The taskbar's look belongs with the drawing: colours and the taskbar's edge.
+DWORD ProcessUi::GetSysColor(int) { return 0; }
+UINT_PTR ProcessShell::SHAppBarMessage(DWORD, PAPPBARDATA) { return 0; }
 
 }  // namespace sim

@@ -168,6 +168,5 @@ BOOL ProcessShell::Shell_NotifyIconW(DWORD, PNOTIFYICONDATAW) {
   m_machine.LastError() = ERROR_CALL_NOT_IMPLEMENTED;
   return FALSE;
 }
-UINT_PTR ProcessShell::SHAppBarMessage(DWORD, PAPPBARDATA) { return 0; }
 
 }  // namespace sim

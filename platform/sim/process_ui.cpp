@@ -159,7 +159,6 @@ BOOL ProcessUi::GetCursorPos(LPPOINT) { return FALSE; }
 UINT ProcessUi::GetDoubleClickTime() { return 500; }
 HDESK ProcessUi::OpenInputDesktop(DWORD, BOOL, ACCESS_MASK) { return nullptr; }
 BOOL ProcessUi::CloseDesktop(HDESK) { return FALSE; }
-DWORD ProcessUi::GetSysColor(int) { return 0; }
 
 int ProcessUi::GetSystemMetrics(int nIndex) {
   Machine& m = m_process.GetMachine();

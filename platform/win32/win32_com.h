@@ -9,6 +9,9 @@ class CWin32Com final : public ICom {
  public:
   HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) override;
   void CoUninitialize() override;
+  BSTR SysAllocString(const OLECHAR* psz) override;
+  void SysFreeString(BSTR bstr) override;
+  UINT SysStringLen(BSTR bstr) override;
 };
 
 }  // namespace platform::win32
