@@ -1,6 +1,6 @@
 #include "standins/vdscapi/host.h"
 
-#include <cwchar>
+#include <algorithm>
 
 namespace vdsc_standin {
 
@@ -10,8 +10,20 @@ using vdfp_standin::WideToUtf8;
 CCardHost::CCardHost(CardsDescription desc, vdfp_standin::CHostService& users, ICardSite& site)
     : m_users(users), m_site(site), m_cards(std::move(desc.cards)) {
   for (auto& r : desc.readers) m_readers.push_back({std::move(r.name), r.kind, r.connected, {}});
-  for (std::size_t i = 0; i < m_cards.size(); ++i)
-    if (!m_cards[i].reader.empty()) FindReader(m_cards[i].reader)->card = i;
+  for (std::size_t i = 0; i < m_cards.size(); ++i) {
+    CardDesc& c = m_cards[i];
+    if (c.reader.empty()) continue;
+    // A description built in code is not checked as a parsed one is: a reader it forgot is
+    // added, and of two cards put in one reader the later one stays.
+    Reader* r = FindReader(c.reader);
+    if (!r) {
+      m_readers.push_back({c.reader, ReaderKind::Multiplexing, true, {}});
+      r = &m_readers.back();
+    }
+    if (r->card) m_cards[*r->card].reader.clear();
+    r->card = i;
+    c.reader = r->name;
+  }
 }
 
 CCardHost::Reader* CCardHost::FindReader(const std::wstring& name) {
@@ -83,8 +95,9 @@ void CCardHost::UnplugReader(const std::wstring& reader) {
   Send(posts);
 }
 
-void CCardHost::Insert(const std::wstring& reader, const std::wstring& card) {
+std::wstring CCardHost::Insert(const std::wstring& reader, const std::wstring& card) {
   std::vector<Post> posts;
+  std::wstring inserted;
   {
     std::lock_guard lk(m_mu);
     Reader* r = FindReader(reader);
@@ -107,9 +120,11 @@ void CCardHost::Insert(const std::wstring& reader, const std::wstring& card) {
     }
     m_cards[*c].reader = r->name;
     r->card = c;
+    inserted = m_cards[*c].name;
     QueueCardEvents(*r, posts);
   }
   Send(posts);
+  return inserted;
 }
 
 std::wstring CCardHost::Remove(const std::wstring& reader) {
@@ -131,8 +146,7 @@ std::wstring CCardHost::Remove(const std::wstring& reader) {
 }
 
 void CCardHost::Tap(const std::wstring& reader, const std::wstring& card, ULONGLONG holdMs) {
-  Insert(reader, card);
-  const std::wstring tapped = *CardIn(reader);
+  const std::wstring tapped = Insert(reader, card);
   m_site.RunLater(holdMs, [this, reader, tapped] {
     // Taken out (or swapped) meanwhile: that removal was the card's leaving.
     if (CardIn(reader) != tapped) return;

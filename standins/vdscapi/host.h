@@ -80,7 +80,8 @@ class CCardHost {
   void UnplugReader(const std::wstring& reader);
   // Puts a card (by name, or by its id in decimal) in a plugged reader: event 3, then 5 on a
   // multiplexing reader. No card named: the first described card that is in no reader.
-  void Insert(const std::wstring& reader, const std::wstring& card = L"");
+  // Returns the card's name.
+  std::wstring Insert(const std::wstring& reader, const std::wstring& card = L"");
   // Takes the card out of a reader: event 4 (none for an unplugged reader). Returns the
   // card's name.
   std::wstring Remove(const std::wstring& reader);

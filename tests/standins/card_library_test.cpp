@@ -240,6 +240,25 @@ TEST_F(CardLibraryTest, InitsNestPerProcessAndOnlyTheLastTermEndsEvents) {
   EXPECT_EQ(Cards().SubscriberOf(Agent().Pid()), std::nullopt);
 }
 
+TEST_F(CardLibraryTest, ACodeBuiltDescriptionGetsTheReadersItsCardsLieIn) {
+  m_cards.reset();
+  CardsDescription d;
+  for (const wchar_t* name : {L"a", L"b"}) {
+    vdsc_standin::CardDesc c;
+    c.name = name;
+    c.type = VDSC_CARD_CONTACTLESS;
+    c.id = name[0];
+    c.reader = L"Loose Reader";
+    d.cards.push_back(c);
+  }
+  m_cards = vdsc_standin::InstallVdscApi(m_machine, *m_vdfp, d);
+  ASSERT_EQ(Cards().Readers().size(), 1u);
+  EXPECT_EQ(Cards().CardIn(L"Loose Reader"), L"b");
+  EXPECT_EQ(Cards().Remove(L"Loose Reader"), L"b");
+  // The card the later one displaced lies in no reader, so it is the next one put in.
+  EXPECT_EQ(Cards().Insert(L"Loose Reader"), L"a");
+}
+
 // ---- Card information ---------------------------------------------------------------------
 
 TEST_F(CardLibraryTest, CardInfoDescribesTheCardAndEveryStringIsTheCallersToFree) {
