@@ -44,7 +44,7 @@ class CCardHandler {
     if constexpr (requires(T & t) { t.CardHost(); }) {
       if (!m_logic) {
         auto& process = Self().Process();
-        m_logic.emplace(process.Platform(), process.AuthLibrary(), Self().CardHost());
+        m_logic.emplace(process.Platform(), Self().CardHost());
       }
       return &*m_logic;
     } else {

@@ -46,8 +46,8 @@ DWORD CardTypeOfCredential(ULONGLONG bit) {
 
 }  // namespace
 
-CCardLogic::CCardLogic(platform::IPlatform& plat, CVDFPApi& auth, ICardHost& host)
-    : m_plat(plat), m_auth(auth), m_host(host), m_library(plat) {}
+CCardLogic::CCardLogic(platform::IPlatform& plat, ICardHost& host)
+    : m_plat(plat), m_host(host), m_library(plat) {}
 
 CCardLogic::~CCardLogic() { Dispose(); }
 

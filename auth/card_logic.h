@@ -3,7 +3,7 @@
 // card used to log on is still there. The logic of the main window's card handler, apart
 // from the window.
 //
-//   CCardLogic cards(plat, process.AuthLibrary(), host);   // host: card_host.h
+//   CCardLogic cards(plat, host);          // host: card_host.h
 //   cards.OnReady();                       // 0x52D: subscribe, then the presence check
 //   cards.OnCardMessage(wParam, lParam);   // 0x52C
 //   cards.OnSessionChange(code);           // WM_WTSSESSION_CHANGE
@@ -34,7 +34,7 @@ class CCardLogic {
   // The logon credentials a card stands for: Smartcard, Contactless, Proximity.
   static constexpr ULONGLONG kCardCredentials = 0x124;
 
-  CCardLogic(platform::IPlatform& plat, CVDFPApi& auth, ICardHost& host);
+  CCardLogic(platform::IPlatform& plat, ICardHost& host);
   ~CCardLogic();
   CCardLogic(const CCardLogic&) = delete;
   CCardLogic& operator=(const CCardLogic&) = delete;
@@ -85,7 +85,6 @@ class CCardLogic {
   UINT ScheduleCheck(UINT delayMs, std::function<void()> check);
 
   platform::IPlatform& m_plat;
-  CVDFPApi& m_auth;
   ICardHost& m_host;
   CVDSCApi m_library;
   std::map<std::wstring, CCardRecord> m_readers;

@@ -152,14 +152,6 @@ TEST_F(CardActionsTest, ACancelledPinAbortsTheAction) {
   EXPECT_EQ(OpenHandles(), 0u);
 }
 
-TEST_F(CardActionsTest, AProximityCardIsIdentifiedAndProvenByTheLibrary) {
-  Tap(kProx, L"VDSIM-PC\\alice");
-  EXPECT_EQ(FakeVdscLibrary::S().authenticated, (std::vector<std::wstring>{kReader}));
-  EXPECT_EQ(vdfp->Host().CallCount("VDFPVerifyUserUI"), 0u);
-  ASSERT_FALSE(Host().kws.empty());
-  EXPECT_EQ(Host().kws.back().code, 100u);
-}
-
 TEST_F(CardActionsTest, AnotherUsersCardChangesTheKioskUserOnlyInAKioskSession) {
   Tap(kProx, L"VDSIM-PC\\bob");
   EXPECT_TRUE(Logged("No card-initiated FUS for non-kiosk"));
@@ -177,15 +169,6 @@ TEST_F(CardActionsTest, ACardNobodyEnrolledLeavesTheActionStarted) {
   Tap(kProx, L"");
   EXPECT_TRUE(Logged("User is not recognized with the proximity/contactless card"));
   EXPECT_FALSE(Actions().CanStartAction());
-}
-
-TEST_F(CardActionsTest, ARefusedCardAbortsTheAction) {
-  FakeVdscLibrary::S().authenticateResult = E_ACCESSDENIED;
-  Tap(kProx, L"VDSIM-PC\\alice");
-  EXPECT_TRUE(
-      sink.Contains('E', std::to_string(static_cast<int>(E_ABORT)) + " Authentication failed"));
-  EXPECT_TRUE(Actions().CanStartAction());
-  EXPECT_EQ(OpenHandles(), 0u);
 }
 
 // ---- The lock rules ----------------------------------------------------------------------
