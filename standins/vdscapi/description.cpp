@@ -67,7 +67,8 @@ CardReaderDesc ParseReader(const json& j, std::size_t index) {
 
 CardDesc ParseCard(const json& j, std::size_t index) {
   const std::string where = "cards[" + std::to_string(index) + "]";
-  CheckMembers(j, where, {"name", "type", "id", "owner", "reader", "site", "issue", "description"});
+  CheckMembers(j, where,
+               {"name", "type", "id", "owner", "reader", "site", "generation", "description"});
   CardDesc c;
   if (!j.contains("type")) Fail(where + ": \"type\" is missing");
   if (!j.contains("id")) Fail(where + ": \"id\" is missing");
@@ -81,7 +82,7 @@ CardDesc ParseCard(const json& j, std::size_t index) {
   if (j.contains("reader") && !j["reader"].is_null())
     c.reader = Text(j["reader"], where + ".reader");
   if (j.contains("site")) c.site = Number(j["site"], where + ".site");
-  if (j.contains("issue")) c.issue = Number(j["issue"], where + ".issue");
+  if (j.contains("generation")) c.generation = Number(j["generation"], where + ".generation");
   if (j.contains("description")) c.description = Text(j["description"], where + ".description");
   return c;
 }

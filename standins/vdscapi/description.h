@@ -7,7 +7,7 @@
 //     "cardReaders": [{"name": "Sim Contactless Reader", "kind": "multiplexing",
 //                      "connected": true}],
 //     "cards": [{"name": "alice-badge", "type": 2, "id": 4660, "owner": "alice",
-//                "reader": "Sim Contactless Reader", "site": 7, "issue": 1,
+//                "reader": "Sim Contactless Reader", "site": 7, "generation": 1,
 //                "description": "Alice's badge"}]
 //   }
 //
@@ -15,7 +15,7 @@
 // as ready) and "contact" (inserted only). Card types: 1 smart card, 2 contactless, 4
 // proximity, 8 NFC; any other non-zero number is kept as given (a type the agent does not
 // know). "name" defaults to the decimal id; "reader" absent or null: the card is in no
-// reader; "site" and "issue" are the two further fields of the card's information record
+// reader; "site" and "generation" are the two further fields of the card's information record
 // (default 0 and 1); "owner" absent: a card nobody owns. Numbers are whole and in 32 bits.
 #pragma once
 
@@ -40,7 +40,7 @@ struct CardDesc {
   DWORD type = 0;
   DWORD id = 0;
   DWORD site = 0;
-  DWORD issue = 1;
+  DWORD generation = 1;
   std::wstring owner;   // a user of the machine description, by any of the user's names
   std::wstring reader;  // empty: in no reader
   std::wstring description;

@@ -261,7 +261,7 @@ HRESULT CCardHost::GetCardInfo(DWORD processId, LPCWSTR pwszReader, BSTR* pbstrD
       pInfo->dwCardType = card.type;
       pInfo->dwCardId = card.id;
       pInfo->dwField3 = card.site;
-      pInfo->dwField4 = card.issue;
+      pInfo->dwField4 = card.generation;
       std::fill(std::begin(pInfo->reserved), std::end(pInfo->reserved), BYTE{0});
       text = card.description.empty()
                  ? CardTypeText(card.type) + L" card " + std::to_wstring(card.id)

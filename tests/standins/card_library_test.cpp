@@ -29,7 +29,7 @@ constexpr const char* kMachine = R"({
   "cardReaders": [{"name": "Tap Reader"}, {"name": "Slot Reader", "kind": "contact"},
                   {"name": "Spare Reader", "connected": false}],
   "cards": [{"name": "alice-badge", "type": 2, "id": 4660, "owner": "alice",
-             "reader": "Tap Reader", "site": 7, "issue": 3},
+             "reader": "Tap Reader", "site": 7, "generation": 3},
             {"name": "alice-nfc", "type": 8, "id": 17, "owner": "alice"},
             {"name": "bob-prox", "type": 4, "id": 99, "owner": "bob"},
             {"name": "bob-smart", "type": 1, "id": 5, "owner": "bob", "reader": "Slot Reader",
