@@ -7,6 +7,8 @@
 //   look.fillColorHints[{L"TrayNotifyHoriz::TRAYNOTIFY", 1}] = RGB(210, 210, 210);
 //   machine.SetAppearance(look);
 //
+//   sim::PlaceTaskbar(look, ABE_LEFT, RGB(32, 32, 32));   // the same in one line, for any edge
+//
 // Theme classes are named as a window sees them: a plain class ("TASKBAR"), or, for a window
 // given a sub-id list with SetWindowTheme, "<sub-id>::<class>". Names compare without case.
 #pragma once
@@ -30,5 +32,36 @@ struct Appearance {
   UINT taskbarEdge = ABE_BOTTOM;
   RECT taskbarRect{0, 1040, 1920, 1080};
 };
+
+// Puts the taskbar on `edge` of a 1920 x 1080 screen and gives its background `fill` as
+// themes do: the TASKBAR background part of that edge (bottom 1, right 2, top 3, left 4) and
+// part 1 of the notification area's horizontal or vertical tray class.
+inline void PlaceTaskbar(Appearance& look, UINT edge, COLORREF fill) {
+  constexpr LONG kW = 1920, kH = 1080, kThick = 40;
+  look.taskbarEdge = edge;
+  int part = 1;
+  switch (edge) {
+    case ABE_LEFT:
+      look.taskbarRect = RECT{0, 0, kThick, kH};
+      part = 4;
+      break;
+    case ABE_TOP:
+      look.taskbarRect = RECT{0, 0, kW, kThick};
+      part = 3;
+      break;
+    case ABE_RIGHT:
+      look.taskbarRect = RECT{kW - kThick, 0, kW, kH};
+      part = 2;
+      break;
+    default:
+      look.taskbarEdge = ABE_BOTTOM;
+      look.taskbarRect = RECT{0, kH - kThick, kW, kH};
+      break;
+  }
+  const bool vertical = edge == ABE_LEFT || edge == ABE_RIGHT;
+  look.fillColorHints[{L"TASKBAR", part}] = fill;
+  look.fillColorHints[{vertical ? L"TrayNotifyVert::TRAYNOTIFY" : L"TrayNotifyHoriz::TRAYNOTIFY",
+                       1}] = fill;
+}
 
 }  // namespace sim

@@ -275,8 +275,8 @@ TEST_F(SimGdi, TaskbarPlaceAndFaceColourWhileTheShellRuns) {
 
   sim::Appearance look = machine.GetAppearance();
   look.face3d = RGB(1, 2, 3);
-  look.taskbarEdge = ABE_LEFT;
-  look.taskbarRect = RECT{0, 0, 48, 1080};
+  look.themeActive = true;
+  sim::PlaceTaskbar(look, ABE_LEFT, RGB(9, 8, 7));
   machine.SetAppearance(look);
   EXPECT_EQ(agent->Ui().GetSysColor(COLOR_3DFACE), RGB(1, 2, 3));
 
@@ -284,7 +284,15 @@ TEST_F(SimGdi, TaskbarPlaceAndFaceColourWhileTheShellRuns) {
   abd.cbSize = sizeof(abd);
   ASSERT_NE(agent->Shell().SHAppBarMessage(ABM_GETTASKBARPOS, &abd), 0u);
   EXPECT_EQ(abd.uEdge, static_cast<UINT>(ABE_LEFT));
-  EXPECT_EQ(abd.rc.right, 48);
+  EXPECT_EQ(abd.rc.right, 40);
+  EXPECT_EQ(abd.rc.bottom, 1080);
+  // The left edge's background is part 4; the vertical tray has the same fill.
+  COLORREF c = 0;
+  HTHEME bar = agent->Gdi().OpenThemeData(nullptr, L"TASKBAR");
+  EXPECT_EQ(agent->Gdi().GetThemeColor(bar, 4, 0, TMT_FILLCOLORHINT, &c), S_OK);
+  EXPECT_EQ(c, RGB(9, 8, 7));
+  EXPECT_EQ(agent->Gdi().GetThemeColor(bar, 1, 0, TMT_FILLCOLORHINT, &c), kNotFound);
+  agent->Gdi().CloseThemeData(bar);
   machine.Sessions().StopShell(1);
   APPBARDATA none{};
   none.cbSize = sizeof(none);
