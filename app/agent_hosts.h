@@ -12,6 +12,7 @@
 #include "actions/action_host.h"
 #include "auth/fingerprint_host.h"
 #include "ext/kws_host.h"
+#include "policy/policy_logic.h"
 #include "policy/user_session.h"
 
 class CVdAgentMain;
@@ -19,7 +20,8 @@ class CVdAgentMain;
 class CAgentHosts final : public IActionHost,
                           public IFingerprintHost,
                           public IKwsHost,
-                          public IUserSessionHost {
+                          public IUserSessionHost,
+                          public IPolicyHost {
  public:
   explicit CAgentHosts(CVdAgentMain& window) : m_w(window) {}
   CAgentHosts(const CAgentHosts&) = delete;
@@ -35,6 +37,7 @@ class CAgentHosts final : public IActionHost,
   HRESULT ShareFUSData(const CCredential& credential, const std::wstring& accountName) override;
   HRESULT ClearFUSData(const CCredential& credential) override;
   void CheckUserPasswordReset(const CUser& user) override;
+  CPolicy RefreshedPolicy() override;
 
   // ---- Password manager ----
   HRESULT KwsCommand(DWORD code, ULONG_PTR param, DWORD* result) override;
