@@ -191,8 +191,7 @@ void Policy(ScenarioContext& ctx, const json& e) {
       Refuse("no user '" + e["user"].get<std::string>() + "'");
   }
   if (e.value("announce", false))
-    ctx.machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Veridane\\Policies\\Changes",
-                                    L"LastChange",
+    ctx.machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Veridane\\Policies\\Changes", L"LastChange",
                                     static_cast<DWORD>(ctx.machine.GetClock().NowMs()));
 }
 
