@@ -5,6 +5,7 @@
 #include "auth/reader_environment.h"
 #include "ext/launchers.h"
 #include "kiosk/kiosk_session.h"
+#include "policy/startup_checks.h"
 
 namespace {
 
@@ -40,8 +41,14 @@ HRESULT CAgentHosts::ShareFUSData(const CCredential& credential, const std::wstr
 
 HRESULT CAgentHosts::ClearFUSData(const CCredential&) { return CCredential::ClearFUSData(Api(m_w)); }
 
-// The password-reset prompt belongs to the start-up sequence, which has none yet.
-void CAgentHosts::CheckUserPasswordReset(const CUser&) {}
+void CAgentHosts::CheckUserPasswordReset(const CUser& user) {
+  ::CheckUserPasswordReset(m_w.Process(), user);
+}
+
+CPolicy CAgentHosts::RefreshedPolicy() {
+  m_w.RefreshPolicy();
+  return m_w.CurrentPolicy();
+}
 
 // ---- Cards ----
 

@@ -13,6 +13,7 @@
 #include "auth/card_host.h"
 #include "auth/fingerprint_host.h"
 #include "ext/kws_host.h"
+#include "policy/policy_logic.h"
 #include "policy/user_session.h"
 
 class CVdAgentMain;
@@ -21,7 +22,8 @@ class CAgentHosts final : public IActionHost,
                           public IFingerprintHost,
                           public ICardHost,
                           public IKwsHost,
-                          public IUserSessionHost {
+                          public IUserSessionHost,
+                          public IPolicyHost {
  public:
   explicit CAgentHosts(CVdAgentMain& window) : m_w(window) {}
   CAgentHosts(const CAgentHosts&) = delete;
@@ -37,6 +39,7 @@ class CAgentHosts final : public IActionHost,
   HRESULT ShareFUSData(const CCredential& credential, const std::wstring& accountName) override;
   HRESULT ClearFUSData(const CCredential& credential) override;
   void CheckUserPasswordReset(const CUser& user) override;
+  CPolicy RefreshedPolicy() override;
 
   // ---- Password manager ----
   HRESULT KwsCommand(DWORD code, ULONG_PTR param, DWORD* result) override;

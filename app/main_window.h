@@ -98,6 +98,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // What the logic of each subsystem asks of the others.
   IKwsHost& KwsHost() { return m_hosts; }
   IUserSessionHost& UserSessionHost() { return m_hosts; }
+  IPolicyHost& PolicyHost() { return m_hosts; }
   IFingerprintHost& FingerprintHost() { return m_hosts; }
   ICardHost& CardHost() { return m_hosts; }
   CCardActions& CardActions() { return *m_cardActions; }

@@ -40,6 +40,8 @@ class CAgentProcess {
   bool LowProfileMode = false;
   // "KioskLogon" as first read; the answer holds for the life of the process.
   std::optional<bool> KioskLogonCache;
+  // The "StandaloneMode" policy as first read; it holds for the life of the process.
+  std::optional<bool> StandaloneModeCache;
   // Task identifiers of the window's task queue: one counter for the life of the process,
   // so the first scheduled task is 10000 and the counter wraps back to 9999.
   UINT TaskIdCounter = 9999;

@@ -1,11 +1,15 @@
 // The user's logon policy: fetched, cached and re-read when it changes.
-// A mixin of the main window: it receives the window's events in chain order. The window
-// provides `Process()` and `CurrentUser()` (the user-session handler's user).
+// A mixin of the main window: it receives the window's events in chain order and hands them
+// to CPolicyLogic, letting every one go on down the chain. The window provides `Process()`,
+// `m_hWnd` and `PolicyHost()` (IPolicyHost&).
 #pragma once
+
+#include <exception>
+#include <memory>
 
 #include "core/message_map.h"
 #include "core/messages.h"
-#include "policy/user_policy.h"
+#include "policy/policy_logic.h"
 #include "support/trace/trace.h"
 
 template <class T>
@@ -19,32 +23,60 @@ class CPolicyHandler {
     VD_MESSAGE_HANDLER(uMsg == core::WM_VD_USER_CHANGED, OnUserChanged)
   VD_END_MSG_MAP()
 
-  // Releases what the handler holds; safe to run twice (end of session, then destroy).
-  void Dispose() { VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::Dispose"); }
-
-  // The policy of `user` as the library gives it now (no reuse of the current policy yet).
-  CPolicy FetchUserPolicy(const CUser& user) {
-    return ::FetchUserPolicy(Self().Process().AuthLibrary(), user);
+  // Closes the policy key and ends its watch; safe to run twice. Never throws.
+  void Dispose() {
+    try {
+      Policy().Dispose();
+    } catch (...) {
+      VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::Dispose");
+      ts.Result("Dispose", E_FAIL);
+    }
   }
+
+  // `user`'s policy, reused for a minute after a fetch for the same user.
+  CPolicy FetchUserPolicy(const CUser& user) { return Policy().FetchUserPolicy(user); }
+  void RefreshPolicy() { Policy().RefreshPolicy(); }
+  ULONGLONG GetSuggestedCredentials() { return Policy().GetSuggestedCredentials(); }
   // Empty (shape 0) until the user is known.
-  const CPolicy& CurrentPolicy() const { return m_policy; }
+  const CPolicy& CurrentPolicy() { return Policy().CurrentPolicy(); }
+
+  // Made at first use: the window's process is not there yet while this base is built.
+  CPolicyLogic& Policy() {
+    if (!m_logic) m_logic = std::make_unique<CPolicyLogic>(Self().Process(), Self().PolicyHost());
+    return *m_logic;
+  }
 
  protected:
   T& Self() { return static_cast<T&>(*this); }
 
  private:
-  VD_TRACED_EVENT(OnReady, "CPolicyHandler<class CVdAgentMain>::OnReady")
-  VD_DISPOSE_ON_DESTROY(OnDestroy)
-  VD_TRACED_EVENT(OnSessionChange, "CPolicyHandler<class CVdAgentMain>::OnSessionChange")
-  VD_TRACED_EVENT(OnSettingChange, "CPolicyHandler<class CVdAgentMain>::OnSettingChange")
-  // The session's user changed: its policy becomes the current one, without comparing and
-  // without announcing a policy change.
-  LRESULT OnUserChanged(UINT, WPARAM, LPARAM) {
-    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnUserChanged");
+  LRESULT OnReady(UINT, WPARAM, LPARAM) {
+    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnReady");
     Self().SetMsgHandled(FALSE);
-    m_policy = FetchUserPolicy(Self().CurrentUser());
+    Policy().OnReady(Self().m_hWnd);
+    return 0;
+  }
+  LRESULT OnDestroy(UINT, WPARAM, LPARAM) {
+    VDTraceNS::CScope ts("CPolicyHandler<class CVdAgentMain>::OnDestroy");
+    Self().SetMsgHandled(FALSE);
+    Dispose();
+    return 0;
+  }
+  LRESULT OnSessionChange(UINT, WPARAM wParam, LPARAM) {
+    Self().SetMsgHandled(FALSE);
+    Policy().OnSessionChange(wParam);
+    return 0;
+  }
+  LRESULT OnSettingChange(UINT, WPARAM, LPARAM lParam) {
+    Self().SetMsgHandled(FALSE);
+    Policy().OnSettingChange(lParam);
+    return 0;
+  }
+  LRESULT OnUserChanged(UINT, WPARAM, LPARAM) {
+    Self().SetMsgHandled(FALSE);
+    Policy().OnUserChanged();
     return 0;
   }
 
-  CPolicy m_policy;
+  std::unique_ptr<CPolicyLogic> m_logic;
 };

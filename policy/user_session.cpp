@@ -41,10 +41,11 @@ void CUserSession::SetUser(CUser user) {
   FetchUserCredentials(true);
 }
 
-void CUserSession::OnEndSession(LPARAM lParam) {
+void CUserSession::OnEndSession(WPARAM wParam, LPARAM lParam) {
   VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnEndSession");
   if (!(static_cast<DWORD>(lParam) & ENDSESSION_LOGOFF)) return;
   ts.Msg("ENDSESSION_LOGOFF");
+  if (!wParam) return;  // another program cancelled the log-off
   if (m_host.IsKioskSession()) return;
   LogEvent e(kVDEventSessionLoggedOff, kVDEventSourceAgent);
   e.AddString(m_user.AccountName().c_str());
@@ -138,24 +139,23 @@ void CUserSession::FetchUserCredentials(bool reset) {
 void CUserSession::OnTokenEnrollmentReport(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   if (wParam != 0) return;
   VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::OnTokenEnrollmentReport");
-  const auto* reply = reinterpret_cast<const VDFP_ASYNC_ENROLLMENT_REPLY*>(lParam);
-  if (!reply) {
-    ts.Msg("No fetch data returned");
-    return;
-  }
-  if (FAILED(reply->hrResult)) {
-    ts.Msg("Token fetch failed");
-    return;
-  }
   const UINT id = uMsg - core::WM_VD_TOKEN_REPORT_FIRST;
-  auto it = m_promises.find(id);
+  // Whether a query waits for this message is settled before lParam is touched.
+  auto it = id < kMaxPromises ? m_promises.find(id) : m_promises.end();
   if (it == m_promises.end()) {
     ts.Msg("Promise %d not found", static_cast<int>(id));
     return;
   }
-  HVDFPASYNCCALL call = std::exchange(it->second.call, nullptr);
-  if (!call) {
+  if (!it->second.call) {
     ts.Msg("Promise %d is expired", static_cast<int>(id));
+    return;
+  }
+  HVDFPASYNCCALL call = std::exchange(it->second.call, nullptr);
+  const auto* reply = reinterpret_cast<const VDFP_ASYNC_ENROLLMENT_REPLY*>(lParam);
+  if (!reply) {
+    ts.Msg("No fetch data returned");
+  } else if (FAILED(reply->hrResult)) {
+    ts.Msg("Token fetch failed");
   } else {
     const ULONGLONG mask = it->second.mask;
     const bool enrolled = reply->hrResult == S_OK;
@@ -165,9 +165,11 @@ void CUserSession::OnTokenEnrollmentReport(UINT uMsg, WPARAM wParam, LPARAM lPar
       m_uEnrolledCredentials &= ~mask;
     ts.Msg(L"%ls (0x%016llX) is %ls", CCredential::CredentialTypeName(mask),
            static_cast<unsigned long long>(mask), enrolled ? L"enrolled" : L"NOT enrolled");
-    m_promises.erase(it);
   }
-  if (call) m_process.AuthLibrary().VDFPAsyncDestroyCall(call);
+  // Answered or failed, the query is over: a failed one is asked again at the next fetch
+  // rather than waited for for good.
+  m_promises.erase(it);
+  m_process.AuthLibrary().VDFPAsyncDestroyCall(call);
 }
 
 bool CUserSession::UserHasCredentials(ULONGLONG mask) const {
@@ -176,6 +178,21 @@ bool CUserSession::UserHasCredentials(ULONGLONG mask) const {
   ts.Msg("0x%016llX in 0x%016llX: %d", static_cast<unsigned long long>(mask),
          static_cast<unsigned long long>(m_uEnrolledCredentials), has ? 1 : 0);
   return has;
+}
+
+bool CUserSession::UserHasEnoughCredentials() {
+  VDTraceNS::CScope ts("CUserSessionHandler<class CVdAgentMain>::UserHasEnoughCredentials");
+  const CPolicy policy = m_host.RefreshedPolicy();
+  const bool enough = policy.IsSatisfied(m_uEnrolledCredentials);
+  ts.Msg(enough ? "Enough" : "NOT enough");
+  return enough;
+}
+
+size_t CUserSession::PendingQueries() const {
+  size_t n = 0;
+  for (const auto& [id, promise] : m_promises)
+    if (promise.call) ++n;
+  return n;
 }
 
 void CUserSession::ClearPromises() {

@@ -15,6 +15,7 @@
 #include "auth/user.h"
 #include "core/agent_process.h"
 #include "policy/fetch_stamp.h"
+#include "policy/policy.h"
 #include "support/event_log.h"
 
 // What the session logic needs from elsewhere; the main window implements it.
@@ -25,6 +26,8 @@ class IUserSessionHost {
   virtual bool IsKioskSession() = 0;
   // The start-up sequence's password-reset check for `user`.
   virtual void CheckUserPasswordReset(const CUser& user) = 0;
+  // The policy handler's policy, refreshed first.
+  virtual CPolicy RefreshedPolicy() = 0;
 };
 
 class CUserSession {
@@ -40,10 +43,14 @@ class CUserSession {
   // Ready: the Windows user; when it changed, stored, announced (1724) and its credentials
   // fetched afresh.
   void OnReady(HWND hWnd);
-  void OnEndSession(LPARAM lParam);
+  // A log-off is recorded only when it happens (wParam TRUE), not when another program
+  // cancelled it.
+  void OnEndSession(WPARAM wParam, LPARAM lParam);
   void OnSessionChange(WPARAM code);
   void OnVDSettingsChanged();
-  // 1624 .. 1723. The caller consumes the message with the result 0 whatever happens.
+  // 1624 .. 1723. The caller consumes the message with the result 0 whatever happens. The
+  // reply behind lParam is read only for a promise that waits for it: any program can post
+  // these numbers. (A forged message that matches a pending promise is still read.)
   void OnTokenEnrollmentReport(UINT uMsg, WPARAM wParam, LPARAM lParam);
 
   // Reused for one minute after a fetch (then `reset` has no effect); `reset` drops the
@@ -51,6 +58,10 @@ class CUserSession {
   void FetchUserCredentials(bool reset);
   // Every bit of `mask` is enrolled.
   bool UserHasCredentials(ULONGLONG mask) const;
+  // The refreshed policy is satisfied by the enrolled credentials.
+  bool UserHasEnoughCredentials();
+  // Outstanding asynchronous queries.
+  size_t PendingQueries() const;
 
   const CUser& User() const { return m_user; }
   ULONGLONG EnrolledCredentials() const { return m_uEnrolledCredentials; }

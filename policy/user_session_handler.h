@@ -26,6 +26,8 @@ class CUserSessionHandler {
   // Every credential type of `mask` is enrolled for the user.
   bool UserHasCredentials(ULONGLONG mask) { return Session().UserHasCredentials(mask); }
   void FetchUserCredentials(bool reset) { Session().FetchUserCredentials(reset); }
+  // The refreshed policy is satisfied by the enrolled credentials.
+  bool UserHasEnoughCredentials() { return Session().UserHasEnoughCredentials(); }
 
  protected:
   T& Self() { return static_cast<T&>(*this); }
@@ -41,9 +43,9 @@ class CUserSessionHandler {
     Session().OnReady(Self().m_hWnd);
     return 0;
   }
-  LRESULT OnEndSession(UINT, WPARAM, LPARAM lParam) {
+  LRESULT OnEndSession(UINT, WPARAM wParam, LPARAM lParam) {
     Self().SetMsgHandled(FALSE);
-    Session().OnEndSession(lParam);
+    Session().OnEndSession(wParam, lParam);
     return 0;
   }
   LRESULT OnSessionChange(UINT, WPARAM wParam, LPARAM) {

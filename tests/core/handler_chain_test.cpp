@@ -93,7 +93,8 @@ TEST_F(AgentWindowTest, EndSessionDisposesOnlyWhenTheSessionEndsAndDestroyDispos
   EXPECT_EQ(Handlers(),
             (Names{H("CKeyboardHandler", "Dispose"), H("CFingerprintHandler", "Dispose"),
                    H("CCardHandler", "Dispose"), H("CKwsHandler", "Dispose"),
-                   H("CTrayIconHandler", "Dispose"), H("CPolicyHandler", "Dispose"),
+                   H("CTrayIconHandler", "Dispose"), H("CPolicyHandler", "OnDestroy"),
+                   H("CPolicyHandler", "Dispose"),
                    H("CPostTaskHandler", "OnDestroy"), "CVdAgentMain::OnDestroy",
                    "CVdAgentMain::Dispose"}));
   machine.RunUntilIdle();

@@ -13,6 +13,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "policy/user_policy.h"
+#include "standins/eventlog/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
@@ -23,12 +24,27 @@ namespace {
 
 constexpr ULONGLONG kPassword = 0x1, kFingerprint = 0x2, kSmartcard = 0x4;
 
+// A failure result traced with `message` (the record starts with the HRESULT).
+bool HasResult(const VDTraceNS::CRecordingSink& sink, const std::string& message) {
+  for (const auto& text : sink.Texts('E'))
+    if (text.size() > message.size() &&
+        text.compare(text.size() - message.size(), message.size(), message) == 0)
+      return true;
+  return false;
+}
+
 struct FakeSessionHost : IUserSessionHost {
   bool kiosk = false;
   std::vector<std::wstring> resetChecks;
   bool IsKioskSession() override { return kiosk; }
   void CheckUserPasswordReset(const CUser& user) override {
     resetChecks.push_back(user.AccountName());
+  }
+  CPolicy policy;
+  int refreshes = 0;
+  CPolicy RefreshedPolicy() override {
+    ++refreshes;
+    return policy;
   }
 };
 
@@ -56,6 +72,8 @@ class UserSessionTest : public ::testing::Test {
   VDTraceNS::CRecordingSink sink;
   sim::Machine machine;
   std::unique_ptr<vdfp_standin::SimInstallation> vdfp = vdfp_standin::InstallVdfpApi(machine);
+  std::unique_ptr<eventlog_standin::SimEventLogInstallation> events =
+      eventlog_standin::InstallEventLog(machine);
   std::unique_ptr<sim::Process> proc = machine.CreateProcess({.sessionId = 1});
   sim::CurrentProcessScope scope{proc.get()};
   core::CAgentProcess agent{*proc, nullptr};
@@ -128,15 +146,119 @@ TEST_F(UserSessionTest, RepliesSetAndClearTheirTokensBitOnceAndLaterOnesAreNotFo
   EXPECT_TRUE(sink.Contains('U', "Promise 1 not found"));
   EXPECT_EQ(session->EnrolledCredentials(), kPassword);
 
-  // Failed replies, missing ones and a non-zero wParam change nothing.
-  VDFP_ASYNC_ENROLLMENT_REPLY failed{E_FAIL, 0, {}};
+  // A non-zero wParam is not the library's: consumed without a look.
   const UINT passwordReply = core::WM_VD_TOKEN_REPORT_FIRST;
-  session->OnTokenEnrollmentReport(passwordReply, 0, reinterpret_cast<LPARAM>(&failed));
-  session->OnTokenEnrollmentReport(passwordReply, 0, 0);
   session->OnTokenEnrollmentReport(passwordReply, 1, reinterpret_cast<LPARAM>(&notEnrolled));
   EXPECT_EQ(session->EnrolledCredentials(), kPassword);
+  EXPECT_EQ(session->PendingQueries(), 4u);
+}
+
+// Replies to the stand-in's real queries, with the password's (index 0) replaced by `first`.
+TEST_F(UserSessionTest, EveryReplyPathEndsItsQueryAndAFailedOneIsAskedAgain) {
+  session->OnReady(window.hwnd());
+  auto replies = Replies();
+  ASSERT_EQ(replies.size(), 6u);
+  ASSERT_EQ(vdfp->Host().OutstandingAsyncCalls(), 5u);
+  const UINT passwordReply = core::WM_VD_TOKEN_REPORT_FIRST;
+  const UINT smartcardReply = core::WM_VD_TOKEN_REPORT_FIRST + 2;
+
+  VDFP_ASYNC_ENROLLMENT_REPLY failed{E_FAIL, 0, {}};
+  session->OnTokenEnrollmentReport(passwordReply, 0, reinterpret_cast<LPARAM>(&failed));
   EXPECT_TRUE(sink.Contains('U', "Token fetch failed"));
+  session->OnTokenEnrollmentReport(smartcardReply, 0, 0);
   EXPECT_TRUE(sink.Contains('U', "No fetch data returned"));
+  // Both queries are released and their promises gone; nothing was learnt from them.
+  EXPECT_EQ(vdfp->Host().OutstandingAsyncCalls(), 3u);
+  EXPECT_EQ(session->PendingQueries(), 3u);
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword | kFingerprint);
+  // Their late real replies find nothing.
+  session->OnTokenEnrollmentReport(passwordReply, 0, replies[1].lp);
+  EXPECT_TRUE(sink.Contains('U', "Promise 0 not found"));
+
+  // The rest answer normally.
+  for (size_t i = 1; i < replies.size(); ++i)
+    if (replies[i].msg != passwordReply && replies[i].msg != smartcardReply)
+      session->OnTokenEnrollmentReport(replies[i].msg, 0, replies[i].lp);
+  EXPECT_EQ(vdfp->Host().OutstandingAsyncCalls(), 0u);
+  EXPECT_EQ(session->PendingQueries(), 0u);
+
+  // The next fetch asks about every token again: a failure is no pending request for good.
+  machine.AdvanceBy(60'000);
+  session->OnVDSettingsChanged();
+  EXPECT_FALSE(sink.Contains('U', "Already have pending request"));
+  EXPECT_EQ(session->PendingQueries(), 5u);
+}
+
+TEST_F(UserSessionTest, AFetchWhileQueriesWaitSkipsThemAndAResetReleasesThem) {
+  session->OnReady(window.hwnd());
+  const auto replies = Replies();
+  machine.AdvanceBy(60'000);
+  session->OnVDSettingsChanged();
+  EXPECT_TRUE(sink.Contains('U', "Already have pending request"));
+  EXPECT_EQ(vdfp->Host().OutstandingAsyncCalls(), 5u);
+
+  // A reset with the host gone: the old queries are released and none replaces them, so
+  // their replies are not found and change nothing.
+  vdfp->Host().Stop();
+  machine.AdvanceBy(60'000);
+  session->FetchUserCredentials(true);
+  EXPECT_EQ(vdfp->Host().OutstandingAsyncCalls(), 0u);
+  EXPECT_EQ(session->PendingQueries(), 0u);
+  VDFP_ASYNC_ENROLLMENT_REPLY notEnrolled{S_FALSE, 0, {}};
+  session->OnTokenEnrollmentReport(core::WM_VD_TOKEN_REPORT_FIRST + 1, 0,
+                                   reinterpret_cast<LPARAM>(&notEnrolled));
+  EXPECT_TRUE(sink.Contains('U', "Promise 1 not found"));
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword | kFingerprint);
+  (void)replies;
+}
+
+TEST_F(UserSessionTest, ForgedReportsAreNotReadUnlessAQueryWaits) {
+  // Any program can post these numbers with any lParam: with nothing pending the pointer
+  // must not be touched (a bogus one would crash the agent).
+  const LPARAM bogus = 0x10;
+  session->OnTokenEnrollmentReport(core::WM_VD_TOKEN_REPORT_FIRST + 3, 0, bogus);
+  EXPECT_TRUE(sink.Contains('U', "Promise 3 not found"));
+  session->OnTokenEnrollmentReport(core::WM_VD_TOKEN_REPORT_FIRST + 100, 0, bogus);
+  session->OnTokenEnrollmentReport(core::WM_VD_TOKEN_REPORT_FIRST + 7, 5, bogus);
+
+  // Queries that could not start (no window to answer to) leave promises without a call.
+  session->OnReady(nullptr);
+  EXPECT_TRUE(HasResult(sink, "VDFPTokenIsEnrolledAsync failed"));
+  EXPECT_EQ(session->PendingQueries(), 0u);
+  session->OnTokenEnrollmentReport(core::WM_VD_TOKEN_REPORT_FIRST, 0, bogus);
+  EXPECT_TRUE(sink.Contains('U', "Promise 0 is expired"));
+  EXPECT_EQ(session->EnrolledCredentials(), kPassword | kFingerprint);
+}
+
+TEST_F(UserSessionTest, LocksAndLogOffsAreRecordedOutsideKioskSessionsOnly) {
+  session->OnReady(window.hwnd());
+  const LPARAM logoff = static_cast<LPARAM>(static_cast<LONG>(ENDSESSION_LOGOFF));
+  session->OnEndSession(FALSE, logoff);  // another program cancelled it
+  session->OnEndSession(TRUE, 0);        // a shutdown, no log-off
+  EXPECT_TRUE(events->Component().Records().empty());
+
+  session->OnSessionChange(WTS_SESSION_LOCK);
+  session->OnEndSession(TRUE, logoff);
+  const auto& records = events->Component().Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].eventId, 0x41101305u);
+  EXPECT_EQ(records[1].eventId, 0x41101306u);
+  EXPECT_EQ(records[1].strings, std::vector<std::wstring>{L"VDSIM-PC\\alice"});
+
+  host.kiosk = true;
+  session->OnSessionChange(WTS_SESSION_LOCK);
+  session->OnEndSession(TRUE, logoff);
+  EXPECT_EQ(events->Component().Records().size(), 2u);
+}
+
+TEST_F(UserSessionTest, EnoughCredentialsIsTheRefreshedPolicyAgainstTheEnrolledOnes) {
+  session->OnReady(window.hwnd());
+  host.policy.Init({kSmartcard, kFingerprint | kSmartcard});
+  EXPECT_FALSE(session->UserHasEnoughCredentials());
+  EXPECT_TRUE(sink.Contains('U', "NOT enough"));
+  host.policy.Init({kSmartcard, kPassword | kFingerprint});
+  EXPECT_TRUE(session->UserHasEnoughCredentials());
+  EXPECT_EQ(host.refreshes, 2);
 }
 
 TEST_F(UserSessionTest, TheUsersPolicyComesFromTheLibraryAndIsEmptyWhenItFails) {

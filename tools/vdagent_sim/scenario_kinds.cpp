@@ -193,6 +193,51 @@ void File(ScenarioContext& ctx, const json& e) {
   files.WriteFile(path, bytes);
 }
 
+// A rule of a policy: token type names joined by "+" ("password+fingerprint"), or a mask
+// "0x...".
+ULONGLONG RuleMask(const std::string& rule) {
+  ULONGLONG mask = 0;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = rule.find('+', start);
+    const std::string part = rule.substr(start, end == std::string::npos ? end : end - start);
+    if (part.rfind("0x", 0) == 0 && part.size() > 2 && part.size() <= 18 &&
+        std::all_of(part.begin() + 2, part.end(),
+                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+      mask |= std::stoull(part.substr(2), nullptr, 16);
+    } else if (const auto* t = vdfp_standin::KnownTokenType(Utf8ToWide(part))) {
+      mask |= t->mask;
+    } else {
+      Refuse("no token type '" + part + "'");
+    }
+    if (end == std::string::npos) return mask;
+    start = end + 1;
+  }
+}
+
+// The host's policy for a user changes; "announce" writes under the machine's policies key,
+// as an administrator's tool does, which every agent watches.
+void Policy(ScenarioContext& ctx, const json& e) {
+  if (e.contains("user")) {
+    std::vector<ULONGLONG> rules;
+    if (e.contains("rules"))
+      for (const auto& r : e["rules"]) rules.push_back(RuleMask(r.get<std::string>()));
+    if (!ctx.vdfp.Host().SetPolicy(WideField(e, "user"), std::move(rules)))
+      Refuse("no user '" + e["user"].get<std::string>() + "'");
+  }
+  if (e.value("announce", false))
+    ctx.machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Veridane\\Policies\\Changes", L"LastChange",
+                                    static_cast<DWORD>(ctx.machine.GetClock().NowMs()));
+}
+
+// A token type is enrolled for a user or taken away at the host; queries still waiting are
+// answered with the new state when their reply is due.
+void Enrollment(ScenarioContext& ctx, const json& e) {
+  const ULONGLONG mask = RuleMask(e["token"].get<std::string>());
+  if (!ctx.vdfp.Host().SetEnrolled(WideField(e, "user"), mask, e["action"] == "enroll"))
+    Refuse("no user '" + e["user"].get<std::string>() + "'");
+}
+
 int ButtonId(const std::string& b) {
   static const std::pair<const char*, int> kButtons[] = {
       {"ok", 1}, {"cancel", 2}, {"abort", 3}, {"retry", 4}, {"ignore", 5}, {"yes", 6}, {"no", 7}};
@@ -388,8 +433,17 @@ std::vector<KindRow> MakeKinds() {
        CardReader},
       {"tray", "the user clicks the tray icon or picks a menu item", {}, {}},
       {"shell", "the shell restarts, changes theme or taskbar colour", {}, {}},
-      {"policy", "a user's logon policy changes at the host", {}, {}},
-      {"enrollment", "a user's enrolled credentials change at the host", {}, {}},
+      {"policy",
+       "a user's logon policy changes at the host (rules: token names joined by \"+\" or "
+       "\"0x...\" masks) and/or is announced under the machine's policies key",
+       {{"user", F::String}, {"rules", F::StringList}, {"announce", F::Boolean}},
+       Policy},
+      {"enrollment",
+       "a token type is enrolled for a user or taken away at the host",
+       {{"action", F::Choice, true, {"enroll", "unenroll"}},
+        {"user", F::String, true},
+        {"token", F::String, true}},
+       Enrollment},
       {"balloon", "a balloon is clicked, times out or is hidden", {}, {}},
       {"toast", "a toast is clicked, times out, dismissed or activated", {}, {}},
       {"notification-state", "the shell's notification state changes", {}, {}},
