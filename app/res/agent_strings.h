@@ -22,6 +22,9 @@
   X(IDS_PRODUCT_NAME, L"Veridane Classic")                                                   \
   X(IDS_AGENT_CAPTION, L"Veridane Classic Agent")                                            \
   X(IDS_TRAY_TOOLTIP, L"Veridane Classic: touch the reader or tap your card to sign in")     \
+  X(IDS_MENU_OPEN_CONSOLE, L"&Open Veridane Classic Console")                                \
+  X(IDS_MENU_HELP, L"&Help")                                                                 \
+  X(IDS_MENU_ABOUT, L"&About Veridane Classic")                                              \
   X(IDS_ABOUT_CAPTION, L"About Veridane Classic")                                            \
   X(IDS_ABOUT_LEGAL, L"Copyright (C) Veridane. All rights reserved.")
 

@@ -10,8 +10,22 @@
 // The balloon shown to an administrator when the reader's driver is missing.
 #define IDS_NO_DRIVERS_TITLE 605
 #define IDS_NO_DRIVERS_TEXT 607
+// The tray icon's tooltip, also the title of notifications that bring none.
+#define IDS_TRAY_TOOLTIP 131
+// The tray menu: open the console (the default item), help, about.
+#define IDS_MENU_OPEN_CONSOLE 193
+#define IDS_MENU_HELP 535
+#define IDS_MENU_ABOUT 536
 #define IDS_PRODUCT_NAME 1100
 #define IDS_AGENT_CAPTION 1101
-#define IDS_TRAY_TOOLTIP 1103
 #define IDS_ABOUT_CAPTION 1104
 #define IDS_ABOUT_LEGAL 1105
+
+// Tray icons of the resource module (scripts/make-icons.py draws them): the two resting
+// icons, without and with a fingerprint reader, and the frames of a flash.
+#define IDI_TRAY_NO_READER 131
+#define IDI_TRAY_READER 132
+#define IDI_TRAY_FLASH_1 133
+#define IDI_TRAY_FLASH_2 134
+#define IDI_TRAY_FLASH_3 135
+#define IDI_TRAY_FLASH_4 136

@@ -73,4 +73,8 @@ expect HotKeyLocksWorkstation "Locking the workstation (no PM)"
 expect FingerTouchRunsFastConnect "Selected QuickAction = FastConnect"
 expect KioskLockAndUnlock "WTS_SESSION_LOCK"
 expect KioskLockAndUnlock "Full path script!!!"
+# The lock and log-off records through the registered event-log component.
+expect_sequence LockAndLogOffReachTheEventLog \
+  'Loading library <.*VDEvtLog[.]dll>$' 'Event logged; ID: 0x41101305, LEVEL: 1, TYPE: 4, STRINGS:' \
+  'ENDSESSION_LOGOFF$' 'Event logged; ID: 0x41101306, LEVEL: 1, TYPE: 4, STRINGS:'
 exit $fail

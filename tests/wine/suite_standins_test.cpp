@@ -1,6 +1,7 @@
 // The suite's Windows stand-ins as the agent meets them under Wine: the runner records the
 // command line it was started with, the fill-in component answers and replies as its
-// description says, the sound utility and the password-manager server record their calls.
+// description says, the sound utility, the password-manager server and the event-log
+// component record their calls.
 // Each stand-in writes "<name>.log" beside itself, here the build folder.
 #include <windows.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "support/suite_components.h"
+#include "support/vdeventlog_types.h"
 #include "support/vdfp/vdfpapi_types.h"
 
 namespace {
@@ -156,6 +158,57 @@ TEST(SuiteStandinsWine, SoundsAndThePasswordManagerRecordTheirCalls) {
                    L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}");
   EXPECT_EQ(ReadText(dir + L"VDPwdMgr.log"),
             "mini dashboard trained 1\r\nmini dashboard closed\r\ntraining tool\r\n");
+}
+
+// The event-log component as the agent reaches it (registered class, its writer): each accepted
+// event is one line of VDEvtLog.log; a refused one writes nothing and answers its error.
+TEST(SuiteStandinsWine, TheEventLogComponentWritesAcceptedEventsBesideItself) {
+  const std::wstring dir = OwnDir();
+  const std::wstring log = dir + L"VDEvtLog.log";
+  ::DeleteFileW(log.c_str());
+  const wchar_t* classKey = L"SOFTWARE\\Classes\\CLSID\\{337779A6-4848-428E-BE47-5C1C951794A7}";
+  const std::wstring server = dir + L"VDEvtLog.dll";
+  ASSERT_EQ(::RegSetKeyValueW(
+                HKEY_LOCAL_MACHINE, (std::wstring(classKey) + L"\\InprocServer32").c_str(), nullptr,
+                REG_SZ, server.c_str(), static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  IVDEventLog* writer = nullptr;
+  EXPECT_EQ(::CoCreateInstance(CLSID_VDEventLog, nullptr, CLSCTX_INPROC_SERVER, IID_IVDEventLog,
+                               reinterpret_cast<void**>(&writer)),
+            S_OK);
+  if (writer) {
+    LPCWSTR strings[] = {L"alice", L"second"};
+    EXPECT_EQ(writer->ReportEvent(L"src", 1, 4, 0x1300, 0x41101305, 1, strings, 0, nullptr), S_OK);
+    // Refused: no source, a null insertion string, strings counted without an array.
+    LPCWSTR withNull[] = {L"bob", nullptr};
+    EXPECT_EQ(writer->ReportEvent(nullptr, 1, 4, 0x1300, 0x41101306, 0, nullptr, 0, nullptr),
+              E_INVALIDARG);
+    EXPECT_EQ(writer->ReportEvent(L"src", 1, 4, 0x1300, 0x41101306, 2, withNull, 0, nullptr),
+              E_POINTER);
+    EXPECT_EQ(writer->ReportEvent(L"src", 1, 4, 0x1300, 0x41101306, 1, nullptr, 0, nullptr),
+              E_POINTER);
+    EXPECT_EQ(writer->ReportEvent(L"src", 1, 2, 0x1300, 0x81101301, 2, strings, 0, nullptr), S_OK);
+    EXPECT_EQ(writer->ReportEvent(L"src", 1, 4, 0x1300, 0x41101308, 0, nullptr, 0, nullptr), S_OK);
+    writer->Release();
+  }
+  ::CoUninitialize();
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey);
+  EXPECT_EQ(ReadText(log),
+            "src: event 0x41101305 (information, category 0x1300) \"alice\"\r\n"
+            "src: event 0x81101301 (warning, category 0x1300) \"alice\", \"second\"\r\n"
+            "src: event 0x41101308 (information, category 0x1300)\r\n");
+
+  // Its DllGetClassObject serves its own class only.
+  HMODULE dll = ::LoadLibraryW(server.c_str());
+  ASSERT_NE(dll, nullptr);
+  auto getClassObject = Proc<LPFNGETCLASSOBJECT>(dll, "DllGetClassObject");
+  ASSERT_NE(getClassObject, nullptr);
+  void* factory = reinterpret_cast<void*>(1);
+  EXPECT_EQ(getClassObject(CLSID_VDPasswordManager, IID_IClassFactory, &factory),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(factory, nullptr);
+  ::FreeLibrary(dll);
 }
 
 // Runs a program of the build folder; its exit code, or nothing when it did not end in time.

@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "app/agent_main.h"
-#include "app/res/agent_strings.h"
 #include "core/messages.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
@@ -15,6 +14,7 @@
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
+#include "standins/agent_res/sim_install.h"
 #include "standins/suite/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "standins/vdscapi/sim_install.h"
@@ -134,12 +134,10 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   auto suite = suite_standin::InstallSuiteStandIns(
       machine, scenario.suiteJson ? suite_standin::SuiteDescription::FromJson(*scenario.suiteJson)
                                   : suite_standin::SuiteDescription{});
-  // The agent's resource module with its texts, beside the agent's executable.
+  // The agent's resource module with its texts and icons, beside the agent's executable.
   const std::wstring agentExe = sim::ProcessOptions{}.exePath;
-  machine.Modules().Install(
-      agentExe.substr(0, agentExe.find_last_of(L'\\') + 1) + L"VdAgentRes.dll", {},
-      sim::ModuleTable::Strings(std::begin(app_res::kAgentStrings),
-                                std::end(app_res::kAgentStrings)));
+  agent_res_sim::InstallAgentResources(
+      machine, agentExe.substr(0, agentExe.find_last_of(L'\\') + 1) + L"VdAgentRes.dll");
 
   for (const auto& seed : scenario.registry) {
     std::wstring path = seed.key;
