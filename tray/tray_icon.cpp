@@ -16,6 +16,8 @@ static_assert(sizeof(APPBARDATA) == 48, "APPBARDATA, x86_64");
 namespace {
 
 constexpr UINT kShowFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+// TMT_FILLCOLORHINT, which Windows declares only in the visual-style symbol header.
+constexpr int kFillColourHint = 3821;
 
 // Copies at most `capacity - 1` characters and terminates: longer text is cut, not refused.
 template <size_t N>
@@ -342,7 +344,7 @@ COLORREF CTrayIcon::GetTaskBarColor() {
     ts.Msg("OpenThemeData(TASKBAR) = 0x%08X",
            static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(theme)));
     if (theme) {
-      if (SUCCEEDED(gdi.GetThemeColor(theme, part, 0, TMT_FILLCOLORHINT, &themed))) colour = themed;
+      if (SUCCEEDED(gdi.GetThemeColor(theme, part, 0, kFillColourHint, &themed))) colour = themed;
       gdi.CloseThemeData(theme);
     }
   } else {
@@ -357,8 +359,7 @@ COLORREF CTrayIcon::GetTaskBarColor() {
         ts.Msg("OpenThemeData(TRAYNOTIFY) = 0x%08X",
                static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(theme)));
         if (theme) {
-          if (SUCCEEDED(gdi.GetThemeColor(theme, 1, 0, TMT_FILLCOLORHINT, &themed)))
-            colour = themed;
+          if (SUCCEEDED(gdi.GetThemeColor(theme, 1, 0, kFillColourHint, &themed))) colour = themed;
           gdi.CloseThemeData(theme);
         }
         gdi.SetWindowTheme(probe, nullptr, nullptr);
