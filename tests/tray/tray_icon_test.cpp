@@ -185,6 +185,16 @@ TEST_F(TrayTest, FlashShowsTheFiveFramesThenTheRestingImageOfEitherBase) {
   }
 }
 
+TEST_F(TrayTest, AFrameTheShellRefusesIsNotRetried) {
+  ShowIcon();
+  plat.kernel.sleeps.clear();
+  plat.shell.Script({kBusy});
+  ASSERT_TRUE(Icon().StartFlash());
+  machine.AdvanceBy(75);
+  EXPECT_EQ(ModifiedIcons(plat.shell), std::vector<HICON>({Icon().Image(2), Icon().Image(3)}));
+  EXPECT_TRUE(plat.kernel.sleeps.empty());
+}
+
 TEST_F(TrayTest, HidingDuringAFlashEndsItAndTheIconStaysAway) {
   ShowIcon();
   ASSERT_TRUE(Icon().StartFlash());

@@ -140,6 +140,26 @@ TEST_F(TrayClickTest, OnceDisposedClicksDoNothingAndThePendingClickIsCancelled) 
   EXPECT_EQ(plat.shell.Calls().size(), 2u);
 }
 
+TEST_F(TrayClickTest, ForgedOrUnknownCodesDoNothing) {
+  for (LPARAM code : {LPARAM{0}, LPARAM{NIN_SELECT}, LPARAM{0x7FFF}, LPARAM{WM_MOUSEMOVE}})
+    Mouse(static_cast<UINT>(code));
+  EXPECT_TRUE(host.scheduled.empty());
+  EXPECT_TRUE(host.posted.empty());
+  EXPECT_TRUE(plat.shell.Calls().empty());
+}
+
+TEST_F(TrayClickTest, ABalloonTheShellRefusesIsReportedAndNotKept) {
+  int told = 0;
+  plat.shell.Script({ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
+                     ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED});
+  EXPECT_FALSE(Logic().Notify(
+      L"t", L"m", 0, [&](UINT, UINT) { return ++told, S_OK; }, 0, 0, 1));
+  EXPECT_FALSE(Logic().Balloons().HasBalloonOnShow());
+  Mouse(NIN_BALLOONUSERCLICK);
+  host.RunPosted();
+  EXPECT_EQ(told, 0);
+}
+
 TEST_F(TrayClickTest, DisposalForgetsTheBalloonWithoutTellingItsRequester) {
   int told = 0;
   Logic().Notify(
