@@ -8,6 +8,7 @@
 #include "launch/launch_app.h"
 #include "support/registry_read.h"
 #include "support/settings/settings_section.h"
+#include "tray/tray_menu.h"
 
 CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
     : core::CWindowImpl<CVdAgentMain>(process.Platform().Ui()),
@@ -251,6 +252,14 @@ std::wstring CVdAgentMain::ResourceString(UINT id) {
     m_strings.emplace(plat, n > 0 && n < MAX_PATH ? core::ModuleFolder(std::wstring(path, n)) : L"");
   }
   return m_strings->String(id);
+}
+
+HMENU CVdAgentMain::BuildTrayMenu() {
+  tray::TrayMenuParts parts;
+  parts.text = [this](UINT id) { return ResourceString(id); };
+  // Standalone mode and the plug-ins' items are not wired yet.
+  parts.offerHelp = !tray::OemlineSecurityManagerInstalled(m_process.Platform().Registry());
+  return tray::BuildTrayMenu(Ui(), parts, m_nFirstPluginCommand, m_nLastPluginCommand);
 }
 
 void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {

@@ -126,6 +126,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   CQuickActions* QuickActions() { return m_quickActions.get(); }
   // A text of the branding resource module, by number.
   std::wstring ResourceString(UINT id);
+  // The tray icon's menu (tray/tray_menu.h); the caller destroys it.
+  HMENU BuildTrayMenu();
   // The agent's hotkey was pressed and an action may start (keyboard handler).
   void OnHotKey();
 

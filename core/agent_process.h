@@ -45,6 +45,9 @@ class CAgentProcess {
   // Task identifiers of the window's task queue: one counter for the life of the process,
   // so the first scheduled task is 10000 and the counter wraps back to 9999.
   UINT TaskIdCounter = 9999;
+  // The tray's scheduled single- or double-click task (0: none), so that a double click's
+  // own button-up finds it and opens no menu.
+  UINT TrayClickTaskId = 0;
   // Edition answers ("is the installed product", "is installed"), by edition key, once asked.
   EDITIONS::CEditionCaches EditionCache;
   // The self-enrollment policy's answer, asked until one query succeeds.

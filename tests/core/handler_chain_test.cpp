@@ -61,7 +61,7 @@ TEST_F(AgentWindowTest, EveryEventReachesExactlyItsReceiversInChainOrder) {
       {"password manager", core::WM_VD_KWS, 0, 0, {H("CKwsHandler", "OnKwsMessage")}},
       {"token report", core::WM_VD_TOKEN_REPORT_FIRST + 7, 0, 0,
        {H("CUserSessionHandler", "OnTokenEnrollmentReport")}},
-      {"tray callback", core::WM_VD_TRAY_CALLBACK, 0, 0, {H("CTrayIconHandler", "OnTrayCallback")}},
+      {"tray callback", core::WM_VD_TRAY_CALLBACK, 0, 0, {H("CTrayIconHandler", "OnTrayMessage")}},
   };
   Entered();
   for (const auto& c : cases) {
