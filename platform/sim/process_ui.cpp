@@ -186,6 +186,7 @@ BOOL ProcessUi::DestroyMenu(HMENU hMenu) {
 }
 
 void ProcessUi::ModalWait(ULONGLONG openMs) {
+  if (openMs == 0) return;  // closed at once: nothing of the caller's runs inside
   Clock& clock = m_process.GetMachine().GetClock();
   const ULONGLONG end = clock.NowMs() + openMs;
   for (;;) {
