@@ -43,6 +43,16 @@ HRESULT CAgentHosts::ClearFUSData(const CCredential&) { return CCredential::Clea
 // The password-reset prompt belongs to the start-up sequence, which has none yet.
 void CAgentHosts::CheckUserPasswordReset(const CUser&) {}
 
+// ---- Cards ----
+
+void CAgentHosts::OnCardReady(const std::wstring& reader, const CCardRecord& record) {
+  if (CCardLogic* cards = m_w.Card()) m_w.CardActions().OnCardReady(cards->Library(), reader, record);
+}
+
+void CAgentHosts::OnCardRemoved(const CCardRecord& record) {
+  m_w.CardActions().OnCardRemoved(record);
+}
+
 // ---- Password manager ----
 
 HRESULT CAgentHosts::KwsCommand(DWORD code, ULONG_PTR param, DWORD* result) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "actions/action_host.h"
+#include "auth/card_host.h"
 #include "auth/fingerprint_host.h"
 #include "ext/kws_host.h"
 #include "policy/user_session.h"
@@ -18,6 +19,7 @@ class CVdAgentMain;
 
 class CAgentHosts final : public IActionHost,
                           public IFingerprintHost,
+                          public ICardHost,
                           public IKwsHost,
                           public IUserSessionHost {
  public:
@@ -75,6 +77,10 @@ class CAgentHosts final : public IActionHost,
   void StopAcquisition() override;
   void SetReaderLed(DWORD led) override;
   bool StartAcquisition() override;
+
+  // ---- Cards ----
+  void OnCardReady(const std::wstring& reader, const CCardRecord& record) override;
+  void OnCardRemoved(const CCardRecord& record) override;
 
   // ---- Tray ----
   void ShowTrayIcon(bool readerPresent) override;

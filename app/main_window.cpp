@@ -17,6 +17,7 @@ CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
   // on old systems, which is fine.
   Ui().ChangeWindowMessageFilter(process.Messages().vdnxBroadcast, MSGFLT_ADD);
   m_quickActions = std::make_unique<CQuickActions>(process, m_hosts);
+  m_cardActions = std::make_unique<CCardActions>(process, m_hosts, *m_quickActions);
 }
 
 CVdAgentMain::~CVdAgentMain() {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "actions/card_actions.h"
 #include "actions/keyboard_handler.h"
 #include "actions/quick_actions.h"
 #include "app/agent_hosts.h"
@@ -98,6 +99,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   IKwsHost& KwsHost() { return m_hosts; }
   IUserSessionHost& UserSessionHost() { return m_hosts; }
   IFingerprintHost& FingerprintHost() { return m_hosts; }
+  ICardHost& CardHost() { return m_hosts; }
+  CCardActions& CardActions() { return *m_cardActions; }
   CPasswordManager& PasswordManager() { return m_passwordManager; }
 
   // First and last command identifiers of the plug-in menu items (0 until the tray menu is
@@ -145,6 +148,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // "UserDashboardHelpID", read at the first help request.
   std::optional<std::wstring> m_helpId;
   std::unique_ptr<CQuickActions> m_quickActions;
+  std::unique_ptr<CCardActions> m_cardActions;
   // The branding texts, loaded at the first one asked for.
   std::optional<support::CBrandingStrings> m_strings;
 };

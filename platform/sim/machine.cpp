@@ -27,7 +27,8 @@ std::filesystem::path MakeTempRoot() {
 }
 }  // namespace
 
-Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
+Machine::Machine(MachineDescription desc)
+    : m_desc(std::move(desc)), m_appearance(m_desc.appearance) {
   if (m_desc.diskRoot.empty()) {
     m_tempRoot = MakeTempRoot();
     m_desc.diskRoot = m_tempRoot;
@@ -47,6 +48,16 @@ Machine::Machine(MachineDescription desc) : m_desc(std::move(desc)) {
     m_pool->WaitIdle();
     if (pump) m_windows->PumpCurrentThread();
   });
+}
+
+Appearance Machine::GetAppearance() {
+  std::lock_guard lk(m_mu);
+  return m_appearance;
+}
+
+void Machine::SetAppearance(Appearance look) {
+  std::lock_guard lk(m_mu);
+  m_appearance = std::move(look);
 }
 
 Machine::~Machine() {

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/sim/appearance.h"
 #include "platform/sim/clock.h"
 #include "platform/win_types.h"
 
@@ -54,6 +55,8 @@ struct MachineDescription {
   // Folder on the host that holds the machine's drives ("C:\x" is <diskRoot>/c/x). Empty:
   // a fresh temporary folder, removed with the machine.
   std::filesystem::path diskRoot;
+  // Visual style, colours and taskbar placement at boot (see appearance.h).
+  Appearance appearance{};
 };
 
 struct ProcessOptions {
@@ -91,6 +94,9 @@ class Machine {
   ProgramTable& Programs() { return *m_programs; }
   // How a program of this file name (no folder, any case: L"cscript.exe") behaves.
   void SetProgramBehaviour(const std::wstring& fileName, ProgramBehaviour behaviour);
+  // The look of the desktop now; a test changes it as a user switching themes would.
+  Appearance GetAppearance();
+  void SetAppearance(Appearance look);
 
   // ---- Processes ----
   std::unique_ptr<Process> CreateProcess(const ProcessOptions& opts);
@@ -131,6 +137,7 @@ class Machine {
   std::mutex m_mu;
   DWORD m_nextPid = 4000;
   std::map<DWORD, Process*> m_processes;
+  Appearance m_appearance;
   DWORD m_nextTid = 100;
   struct ThreadState {
     DWORD id;

@@ -4,6 +4,17 @@
 
 namespace sim {
 
+namespace {
+// comctl32's scaled icon loader is answered by IGdi itself; the entry only has to exist.
+LONG_PTR LoadIconWithScaleDownEntry() { return 0; }
+}  // namespace
+
+ModuleTable::ModuleTable() {
+  Install(L"C:\\Windows\\system32\\uxtheme.dll", {});
+  Install(L"C:\\Windows\\system32\\comctl32.dll",
+          {{"LoadIconWithScaleDown", &LoadIconWithScaleDownEntry}});
+}
+
 std::wstring ModuleTable::Key(const std::wstring& path) {
   std::wstring k;
   k.reserve(path.size());
@@ -13,7 +24,7 @@ std::wstring ModuleTable::Key(const std::wstring& path) {
 
 void ModuleTable::Install(const std::wstring& path, Exports exports, Strings strings) {
   std::lock_guard lk(m_mu);
-  m_modules[Key(path)] = Image{std::move(exports), std::move(strings)};
+  m_modules[Key(path)] = Image{std::move(exports), std::move(strings), {}};
 }
 
 void ModuleTable::Uninstall(const std::wstring& path) {
@@ -25,6 +36,16 @@ void ModuleTable::RemoveExport(const std::wstring& path, const std::string& name
   std::lock_guard lk(m_mu);
   auto it = m_modules.find(Key(path));
   if (it != m_modules.end()) it->second.exports.erase(name);
+}
+
+void ModuleTable::SetIcon(const std::wstring& path, UINT id, std::vector<IconImage> images) {
+  std::lock_guard lk(m_mu);
+  auto& icons = m_modules[Key(path)].icons;
+  if (images.empty()) {
+    icons.erase(id);
+  } else {
+    icons[id] = std::move(images);
+  }
 }
 
 std::optional<ModuleTable::Image> ModuleTable::Find(const std::wstring& path) const {

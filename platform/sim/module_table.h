@@ -4,30 +4,52 @@
 //
 //   machine.Modules().Install(L"C:\\Windows\\system32\\VDFPApi.dll",
 //                             {{"VDFPInit", reinterpret_cast<FARPROC>(&StandInInit)}, ...});
+//   machine.Modules().SetIcon(L"C:\\...\\VdAgentRes.dll", 131, {sim::IconImage{16, 16, argb}});
+//
+// Every machine has the system libraries the agent probes for, "uxtheme.dll" and
+// "comctl32.dll" (which exports "LoadIconWithScaleDown"), in C:\Windows\system32; a test
+// uninstalls one to see the agent without it.
 #pragma once
 
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
 namespace sim {
 
+// One image of an icon resource: `argb` holds width * height pixels, rows top-down, each
+// 0xAARRGGBB with straight (not premultiplied) alpha; alpha 0 is transparent.
+struct IconImage {
+  int width = 0;
+  int height = 0;
+  std::vector<DWORD> argb;
+};
+
 class ModuleTable {
  public:
   using Exports = std::map<std::string, FARPROC>;
   using Strings = std::map<UINT, std::wstring>;
+  // Icon resources by number; each holds its images in several sizes, as an icon group does.
+  using Icons = std::map<UINT, std::vector<IconImage>>;
   struct Image {
     Exports exports;
     Strings strings;  // string resources by number
+    Icons icons;
   };
+
+  ModuleTable();
 
   void Install(const std::wstring& path, Exports exports, Strings strings = {});
   void Uninstall(const std::wstring& path);
   // Removes one entry point from an installed library.
   void RemoveExport(const std::wstring& path, const std::string& name);
+  // Adds or replaces icon resource `id` of the library at `path` (installed empty when it is
+  // not there yet). An empty list of images removes the resource.
+  void SetIcon(const std::wstring& path, UINT id, std::vector<IconImage> images);
   // The exports of the library at `path` (compared without regard to case).
   std::optional<Image> Find(const std::wstring& path) const;
 

@@ -1,14 +1,47 @@
-// IGdi of one simulated process.
+// IGdi of one simulated process: pixel bitmaps, memory DCs, icons from the modules' icon
+// resources (see ModuleTable::SetIcon), image lists and the machine's visual style (see
+// appearance.h).
+//
+// Every icon, bitmap, DC, image list and theme handle is an object of the process until its
+// matching call frees it; `sim::GdiObjects(process)` counts them, so a test sees a leak:
+//
+//   EXPECT_EQ(sim::GdiObjects(*agent), sim::GdiCounts{.icons = 7});
+//
+// Image lists: an ILC_COLOR32 image whose pixels carry any alpha is blended over the target
+// with straight (not premultiplied) alpha, as icons' alpha is defined; an image without
+// alpha, or in a list of fewer bits, is copied through its mask where the list has ILC_MASK
+// (mask bit 1: the target shows through) and copied whole otherwise.
 #pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/gdi.h"
 #include "platform/sim/process.h"
 
 namespace sim {
 
+struct GdiCounts {
+  size_t icons = 0;
+  size_t bitmaps = 0;  // the DCs' stock bitmap not counted
+  size_t dcs = 0;
+  size_t imageLists = 0;
+  size_t themes = 0;
+
+  size_t Total() const { return icons + bitmaps + dcs + imageLists + themes; }
+  bool operator==(const GdiCounts&) const = default;
+};
+
+// The live drawing objects of `process`.
+GdiCounts GdiObjects(Process& process);
+
 class ProcessGdi : public platform::IGdi {
  public:
-  explicit ProcessGdi(Process& p) : m_process(p) {}
+  explicit ProcessGdi(Process& p);
+  ~ProcessGdi() override;
   ProcessGdi(const ProcessGdi&) = delete;
   ProcessGdi& operator=(const ProcessGdi&) = delete;
 
@@ -38,8 +71,72 @@ class ProcessGdi : public platform::IGdi {
   HRESULT CloseThemeData(HTHEME hTheme) override;
   HRESULT SetWindowTheme(HWND hwnd, LPCWSTR pszSubAppName, LPCWSTR pszSubIdList) override;
 
+  GdiCounts Counts() const;
+
+  // Pixels of any depth, kept as Windows lays them out (rows DWORD-aligned, bottom-up unless
+  // top-down), so a DIB section's caller can write them directly.
+  struct Pixels {
+    int width = 0;
+    int height = 0;
+    int bpp = 32;  // 1, 24 or 32
+    bool topDown = true;
+    int stride = 0;
+    std::vector<BYTE> bits;
+    DWORD masks[3] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu};  // red, green, blue (32 bpp)
+
+    void Allocate(int w, int h, int depth, bool down, int rowAlign);
+    BYTE* Row(int y);
+    const BYTE* Row(int y) const;
+    DWORD Get(int x, int y) const;  // 0xAARRGGBB; 1 bpp: black or white, opaque
+    void Set(int x, int y, DWORD argb);
+  };
+  // An icon's own copy of its images: colour pixels (0xAARRGGBB, top-down) and the AND mask
+  // (true: transparent).
+  struct IconData {
+    int width = 0;
+    int height = 0;
+    int colorBpp = 32;
+    BOOL isIcon = TRUE;
+    DWORD xHotspot = 0;
+    DWORD yHotspot = 0;
+    std::vector<DWORD> argb;
+    std::vector<bool> mask;
+  };
+
  private:
+  struct Bitmap {
+    Pixels pixels;
+    bool dib = false;
+    bool stock = false;
+    HDC selectedInto = nullptr;
+  };
+  struct Dc {
+    HBITMAP bitmap = nullptr;
+  };
+  struct ImageList {
+    int cx = 0;
+    int cy = 0;
+    UINT flags = 0;
+    std::vector<IconData> images;
+  };
+  struct Theme {
+    std::wstring themeClass;
+  };
+
+  void* NewHandleLocked();
+  void SetError(DWORD e);
+  HBITMAP AddBitmapLocked(Bitmap bitmap);
+
   Process& m_process;
+  mutable std::mutex m_mu;
+  ULONG_PTR m_nextHandle = 0x10000;
+  HBITMAP m_stockBitmap = nullptr;
+  std::map<void*, std::unique_ptr<Bitmap>> m_bitmaps;
+  std::map<void*, Dc> m_dcs;
+  std::map<void*, IconData> m_icons;
+  std::map<void*, ImageList> m_imageLists;
+  std::map<void*, Theme> m_themes;
+  std::map<HWND, std::wstring> m_windowThemes;  // SetWindowTheme's sub-id list
 };
 
 }  // namespace sim

@@ -80,8 +80,7 @@ BOOL ProcessModules::FreeLibrary(HMODULE hLibModule) {
   return FALSE;
 }
 
-int ProcessModules::LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer,
-                                int cchBufferMax) {
+int ProcessModules::LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {
   Machine& m = m_process.GetMachine();
   std::lock_guard lk(m_mu);
   for (auto& [key, loaded] : m_loaded) {
@@ -98,6 +97,26 @@ int ProcessModules::LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer,
   }
   m.LastError() = ERROR_INVALID_HANDLE;
   return 0;
+}
+
+std::wstring ProcessModules::PathOf(HMODULE hModule) {
+  std::lock_guard lk(m_mu);
+  for (auto& [key, loaded] : m_loaded) {
+    if (reinterpret_cast<HMODULE>(loaded.get()) == hModule) return loaded->path;
+  }
+  return {};
+}
+
+HMODULE ProcessModules::LoadedModule(const std::wstring& fileName) {
+  const std::wstring name = Lower(fileName);
+  std::lock_guard lk(m_mu);
+  for (auto& [key, loaded] : m_loaded) {
+    const size_t slash = key.find_last_of(L'\\');
+    if (key.substr(slash == std::wstring::npos ? 0 : slash + 1) == name) {
+      return reinterpret_cast<HMODULE>(loaded.get());
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace sim

@@ -23,6 +23,11 @@ class ProcessModules : public platform::IModules {
   BOOL FreeLibrary(HMODULE hLibModule) override;
   int LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) override;
 
+  // The path a loaded module was loaded from; empty for a handle that is not loaded.
+  std::wstring PathOf(HMODULE hModule);
+  // The loaded module whose file name (no folder, any case) is `fileName`, or null.
+  HMODULE LoadedModule(const std::wstring& fileName);
+
  private:
   struct Loaded {
     std::wstring path;

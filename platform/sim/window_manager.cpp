@@ -17,6 +17,12 @@ namespace sim {
 namespace {
 
 constexpr wchar_t kShellClass[] = L"Shell_TrayWnd";
+constexpr wchar_t kToolbarClass[] = L"ToolbarWindow32";
+
+LRESULT CALLBACK CommonControlProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  Process* p = CurrentProcess();
+  return p ? p->GetMachine().Windows().DefWindowProcW(h, msg, wp, lp) : 0;
+}
 const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
 
 std::wstring Lower(const std::wstring& s) {
@@ -336,6 +342,16 @@ HWND WindowManager::CreateWindowExW(const UiCaller& c, DWORD exStyle, LPCWSTR cl
           if (it != pit->second.end()) cls = it->second;
         }
       }
+    }
+    if (!cls && className && !IS_INTRESOURCE(className) && EqualNoCase(className, kToolbarClass)) {
+      // A common control's class exists in every process that has the common controls; the
+      // simulation's toolbar only answers as DefWindowProc does.
+      auto toolbar = std::make_shared<Class>();
+      toolbar->name = kToolbarClass;
+      toolbar->atom = AddAtomLocked(Lower(kToolbarClass));
+      toolbar->proc = &CommonControlProc;
+      m_classes[c.processId].emplace(Lower(kToolbarClass), toolbar);
+      cls = std::move(toolbar);
     }
     DWORD error = 0;
     if (!cls) {

@@ -323,6 +323,13 @@ HRESULT CClientLibrary::CreateAuthentication(LPCWSTR pwszName, DWORD dwNameForma
   return S_OK;
 }
 
+std::optional<std::size_t> CClientLibrary::AuthenticationUser(HVDFPAUTHENTICATION h) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_authentications.find(FromHandle(h));
+  if (it == m_authentications.end()) return std::nullopt;
+  return it->second.user;
+}
+
 HRESULT CClientLibrary::DestroyAuthentication(HVDFPAUTHENTICATION h) {
   m_host.Count("VDFPDestroyAuthentication");
   // Releasing needs no host: a handle can be dropped after the host went down.

@@ -89,6 +89,9 @@ class CClientLibrary : public std::enable_shared_from_this<CClientLibrary> {
   std::vector<AcquisitionInfo> Acquisitions() const;
   std::size_t OutstandingAsyncCalls() const;
   std::size_t OutstandingAuthentications() const;
+  // The user (host index) of one of this process's authentication operations; for the card
+  // library beside this one, which proves a card against it. Counts no call.
+  std::optional<std::size_t> AuthenticationUser(HVDFPAUTHENTICATION h) const;
 
  private:
   struct Acquisition {

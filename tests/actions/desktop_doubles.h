@@ -1,16 +1,18 @@
 // Test doubles of the desktop pieces the quick actions read: the modifier keys held, the
-// screen saver, hotkey registrations, the workstation lock and session disconnects. Every
-// other call goes on to the simulated machine.
+// screen saver, hotkey registrations, the workstation lock, the input desktop, the console
+// session and session disconnects. Every other call goes on to the simulated machine.
 //
 //   DesktopPlatform desk(*process);            // wraps a sim::Process
 //   desk.ui.keysDown = {VK_CONTROL};
 //   core::CAgentProcess agent(desk, nullptr);
 #pragma once
 
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/process.h"
 #include "tests/testing/forwarding_platform.h"
 
 namespace actiontest {
@@ -47,6 +49,20 @@ class DesktopUi final : public ForwardingUi {
   }
   BOOL LockWorkStation() override {
     ++locks;
+    if (lockError) {
+      sim::CurrentProcess()->Kernel().SetLastError(lockError);
+      return FALSE;
+    }
+    return TRUE;
+  }
+  HDESK OpenInputDesktop(DWORD, BOOL, ACCESS_MASK access) override {
+    desktopAccess = access;
+    if (!inputDesktop) return nullptr;
+    ++openDesktops;
+    return reinterpret_cast<HDESK>(0x4D0);
+  }
+  BOOL CloseDesktop(HDESK h) override {
+    if (h == reinterpret_cast<HDESK>(0x4D0)) --openDesktops;
     return TRUE;
   }
 
@@ -55,6 +71,11 @@ class DesktopUi final : public ForwardingUi {
   BOOL registerSucceeds = TRUE;
   std::vector<HotKeyCall> hotkeys;
   int locks = 0;
+  DWORD lockError = 0;  // LockWorkStation fails with it
+  // The input desktop can be opened (a locked or secure desktop cannot).
+  bool inputDesktop = true;
+  int openDesktops = 0;
+  ACCESS_MASK desktopAccess = 0;
 };
 
 class DesktopSessions final : public ForwardingSessions {
@@ -64,8 +85,12 @@ class DesktopSessions final : public ForwardingSessions {
     ++disconnects;
     return disconnectSucceeds;
   }
+  DWORD WTSGetActiveConsoleSessionId() override {
+    return consoleSession ? *consoleSession : ForwardingSessions::WTSGetActiveConsoleSessionId();
+  }
   int disconnects = 0;
   BOOL disconnectSucceeds = TRUE;
+  std::optional<DWORD> consoleSession;  // none: the machine's
 };
 
 class DesktopPlatform final : public platform::IPlatform {

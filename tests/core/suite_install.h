@@ -6,6 +6,7 @@
 
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/res/agent_strings.h"
 #include "platform/sim/file_system.h"
@@ -40,12 +41,29 @@ inline void SetSuiteEnvironment(sim::Machine& m) {
                          kAgentDir);
 }
 
-// The agent's resource module "VdAgentRes.dll" with its texts, in `folder` (ending in a
-// backslash): beside the executable of the agent that should find it.
+// An icon of the resource module at one size: a square of `argb` on a transparent ground,
+// two pixels in from each side.
+inline sim::IconImage AgentIconImage(int size, DWORD argb) {
+  sim::IconImage img{size, size, std::vector<DWORD>(static_cast<size_t>(size * size), 0)};
+  for (int y = 2; y < size - 2; ++y)
+    for (int x = 2; x < size - 2; ++x) img.argb[static_cast<size_t>(y * size + x)] = argb;
+  return img;
+}
+
+// The agent's resource module "VdAgentRes.dll" with its texts and its icons 131 to 136 (16
+// and 32 pixels; each a dark colour of its own, so the tray's colour rule keeps them as they
+// are on a light taskbar), in `folder` (ending in a backslash): beside the executable of the
+// agent that should find it.
 inline void InstallAgentResources(sim::Machine& m, const std::wstring& folder = kAgentDir) {
-  m.Modules().Install(folder + L"VdAgentRes.dll", {},
+  const std::wstring dll = folder + L"VdAgentRes.dll";
+  m.Modules().Install(dll, {},
                       sim::ModuleTable::Strings(std::begin(app_res::kAgentStrings),
                                                 std::end(app_res::kAgentStrings)));
+  const DWORD colors[] = {0xFF1F4E79, 0xFF7A1F1F, 0xFF1F6B3A, 0xFF5A2D82, 0xFF7A5A10, 0xFF20606A};
+  for (UINT id = 131; id <= 136; ++id) {
+    const DWORD c = colors[id - 131];
+    m.Modules().SetIcon(dll, id, {AgentIconImage(16, c), AgentIconImage(32, c)});
+  }
 }
 
 // The variables, the agent with its resource module and every edition's console except the

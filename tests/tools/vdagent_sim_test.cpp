@@ -141,8 +141,14 @@ TEST_F(VdAgentSimProgramTest, EveryFailureIsAMessageAndAnExitCode) {
        "events[0].hand: unknown field of kind 'finger'"},
       {"--scenario " + Write("s4.json", "{\"events\": [{\"kind\": \"end\"}]}"),
        "events[0]: needs exactly one of \"at\" and \"after\""},
-      {"--scenario " + Write("s5.json", "{\"events\": [{\"at\": 1, \"kind\": \"card\"}]}"),
-       "'card' is reserved"},
+      {"--scenario " + Write("s5.json", "{\"events\": [{\"at\": 1, \"kind\": \"avatar\"}]}"),
+       "'avatar' is reserved"},
+      {"--scenario " + Write("s8.json",
+                             "{\"events\": [{\"at\": 1, \"kind\": \"card\", "
+                             "\"action\": \"insert\"}]}"),
+       "events[0].reader: missing"},
+      {"--machine " + Write("cards.json", "{\"cards\": [{\"type\": 0, \"id\": 1}]}"),
+       "cards[0].type: 0 is no card"},
       {"--scenario " +
            Write("s6.json", "{\"registry\": [{\"key\": \"HKXX\\\\A\", \"name\": \"\"}]}"),
        "registry[0].key: expected a key under HKLM"},
@@ -155,6 +161,41 @@ TEST_F(VdAgentSimProgramTest, EveryFailureIsAMessageAndAnExitCode) {
     EXPECT_NE(err.find("vdagent-sim: "), std::string::npos) << args << "\n" << err;
     EXPECT_NE(err.find(message), std::string::npos) << args << "\n" << err;
   }
+}
+
+// Card events act on the machine's readers and cards; one the machine cannot carry out stops
+// the run at that event with the reason.
+TEST(VdAgentSimTest, CardEventsRunOnTheDescribedReadersAndAnImpossibleOneStopsTheRun) {
+  const std::string machine = R"("machine": {
+      "cardReaders": [{"name": "Desk Reader"}],
+      "cards": [{"name": "badge", "type": 2, "id": 7, "owner": "alice"},
+                {"name": "spare", "type": 4, "id": 8}]})";
+  auto sc = vdsim::ParseScenario("{" + machine + R"(, "events": [
+      {"at": 9000, "kind": "card-reader", "action": "plug", "reader": "USB Reader"},
+      {"after": 100, "kind": "card", "action": "tap", "reader": "Desk Reader", "holdMs": 300},
+      {"after": 1000, "kind": "card", "action": "insert", "reader": "Desk Reader"},
+      {"after": 100, "kind": "card", "action": "remove", "reader": "Desk Reader"},
+      {"after": 100, "kind": "card", "action": "insert", "reader": "USB Reader", "card": "spare"},
+      {"after": 100, "kind": "card-reader", "action": "unplug", "reader": "USB Reader"},
+      {"after": 100, "kind": "end"}]})");
+  auto r = vdsim::RunScenario(sc);
+  EXPECT_TRUE(r.runError.empty()) << r.runError;
+
+  // Without the tap's end the badge would still be in the reader at the insert.
+  sc = vdsim::ParseScenario("{" + machine + R"(, "events": [
+      {"at": 9000, "kind": "card", "action": "tap", "reader": "Desk Reader", "card": "badge",
+       "holdMs": 5000},
+      {"after": 1000, "kind": "card", "action": "insert", "reader": "Desk Reader"},
+      {"after": 100, "kind": "end"}]})");
+  r = vdsim::RunScenario(sc);
+  EXPECT_NE(r.runError.find("events[1] (card): card reader \"Desk Reader\" holds card \"badge\""),
+            std::string::npos)
+      << r.runError;
+
+  sc = vdsim::ParseScenario("{" + machine + R"(, "events": [
+      {"at": 9000, "kind": "card-reader", "action": "unplug", "reader": "Nowhere"}]})");
+  r = vdsim::RunScenario(sc);
+  EXPECT_NE(r.runError.find("no card reader \"Nowhere\""), std::string::npos) << r.runError;
 }
 
 TEST_F(VdAgentSimProgramTest, AnUnmetExpectationFailsTheRunAndTheJsonTellsWhatHappened) {

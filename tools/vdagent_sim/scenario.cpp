@@ -7,6 +7,7 @@
 
 #include "standins/suite/description.h"
 #include "standins/vdfpapi/description.h"
+#include "standins/vdscapi/description.h"
 #include "tools/vdagent_sim/scenario_kinds.h"
 
 namespace vdsim {
@@ -245,6 +246,7 @@ Scenario ParseScenario(const std::string& text) {
     sc.machineJson = doc["machine"].dump();
     try {
       vdfp_standin::VdfpDescription::FromJson(*sc.machineJson);
+      vdsc_standin::CardsDescription::FromJson(*sc.machineJson);
     } catch (const vdfp_standin::DescriptionError& e) {
       Fail("machine", e.what());
     }

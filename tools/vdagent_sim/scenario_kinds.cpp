@@ -16,6 +16,7 @@
 #include "platform/sim/window_manager.h"
 #include "standins/suite/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
+#include "standins/vdscapi/sim_install.h"
 #include "tools/vdagent_sim/scenario.h"
 
 namespace vdsim {
@@ -67,6 +68,40 @@ void Finger(ScenarioContext& ctx, const json& e) {
   // Nobody enrolled: a name no account has.
   if (user == L"nobody") user = L"<nobody>";
   ctx.vdfp.Host().TouchFinger(user);
+}
+
+// Cards and card readers by name; a request the machine cannot carry out (no such reader, a
+// reader holding a card already) stops the run with the reason.
+void Card(ScenarioContext& ctx, const json& e) {
+  const std::string action = e["action"];
+  const std::wstring reader = WideField(e, "reader");
+  const std::wstring card = WideField(e, "card");
+  try {
+    auto& cards = ctx.cards.Host();
+    if (action == "insert") {
+      cards.Insert(reader, card);
+    } else if (action == "remove") {
+      cards.Remove(reader);
+    } else {
+      cards.Tap(reader, card,
+                static_cast<ULONGLONG>(
+                    IntegerField(e, "holdMs", static_cast<long long>(vdsc_standin::kTapHoldMs))));
+    }
+  } catch (const vdsc_standin::CardError& err) {
+    Refuse(err.what());
+  }
+}
+
+void CardReader(ScenarioContext& ctx, const json& e) {
+  const std::wstring reader = WideField(e, "reader");
+  try {
+    if (e["action"] == "plug")
+      ctx.cards.Host().PlugReader(reader);
+    else
+      ctx.cards.Host().UnplugReader(reader);
+  } catch (const vdsc_standin::CardError& err) {
+    Refuse(err.what());
+  }
 }
 
 void FpReader(ScenarioContext& ctx, const json& e) {
@@ -394,8 +429,19 @@ std::vector<KindRow> MakeKinds() {
        PmReply},
       {"end", "the run ends: the agent's window goes", {}, End},
       // Kinds of parts still to come; their rows fill in as those parts arrive.
-      {"card", "a card is inserted, removed or tapped", {}, {}},
-      {"card-reader", "a card reader is plugged or unplugged", {}, {}},
+      {"card",
+       "a card is inserted, removed or tapped (on for \"holdMs\", default 500) by reader and "
+       "card name (no card: the first one lying in no reader)",
+       {{"action", F::Choice, true, {"insert", "remove", "tap"}},
+        {"reader", F::String, true},
+        {"card", F::String},
+        {"holdMs", F::Integer, false, {}, 0, 24LL * 60 * 60 * 1000}},
+       Card},
+      {"card-reader",
+       "a card reader is plugged or unplugged (a reader not in the machine's \"cardReaders\" "
+       "is added when plugged)",
+       {{"action", F::Choice, true, {"plug", "unplug"}}, {"reader", F::String, true}},
+       CardReader},
       {"tray",
        "the user clicks the agent's tray icon (the icon with uID \"id\", else its first) or "
        "its balloon; \"menu-pick\" (\"item\": a command id) or \"menu-dismiss\" answers "

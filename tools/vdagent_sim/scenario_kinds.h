@@ -24,6 +24,9 @@ class SimInstallation;
 namespace suite_standin {
 class SimSuiteInstallation;
 }
+namespace vdsc_standin {
+class SimCardInstallation;
+}
 
 namespace vdsim {
 
@@ -32,6 +35,7 @@ struct ScenarioContext {
   sim::Machine& machine;
   vdfp_standin::SimInstallation& vdfp;
   suite_standin::SimSuiteInstallation& suite;
+  vdsc_standin::SimCardInstallation& cards;
   DWORD session;
   sim::Process& sender;               // another program of the session, for its messages
   std::function<HWND()> agentWindow;  // null when the agent has no window (yet or any more)

@@ -17,6 +17,7 @@
 #include "platform/sim/window_manager.h"
 #include "standins/suite/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
+#include "standins/vdscapi/sim_install.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_file_reader.h"
 #include "tools/vdagent_sim/scenario_kinds.h"
@@ -125,6 +126,11 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
                                    : vdfp_standin::VdfpDescription::Default();
   desc.hostRunning = false;  // the host starts a little after the agent
   auto vdfp = vdfp_standin::InstallVdfpApi(machine, desc);
+  // The card readers and cards are described in the same machine description.
+  auto cards = vdsc_standin::InstallVdscApi(
+      machine, *vdfp,
+      scenario.machineJson ? vdsc_standin::CardsDescription::FromJson(*scenario.machineJson)
+                           : vdsc_standin::CardsDescription{});
   auto suite = suite_standin::InstallSuiteStandIns(
       machine, scenario.suiteJson ? suite_standin::SuiteDescription::FromJson(*scenario.suiteJson)
                                   : suite_standin::SuiteDescription{});
@@ -161,7 +167,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     ended = true;
     if (HWND h = agentWindow()) windows.DestroyAnyWindow(h);
   };
-  ScenarioContext ctx{machine, *vdfp, *suite, kSession, *sender, agentWindow, end};
+  ScenarioContext ctx{machine, *vdfp, *suite, *cards, kSession, *sender, agentWindow, end};
 
   for (const auto& ev : scenario.events) {
     clock.ScheduleAt(start + ev.atMs, [&ctx, &ev, &result, &end] {
@@ -207,6 +213,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   sender.reset();
   process.reset();
   suite.reset();
+  cards.reset();
   vdfp.reset();
   return result;
 }
