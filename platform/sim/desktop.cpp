@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/notification_area.h"
 #include "platform/sim/window_manager.h"
 
 namespace sim {
@@ -67,7 +68,88 @@ UINT Modifiers(const std::set<int>& keys) {
 
 }  // namespace
 
-Desktop::Desktop(Machine& m) : m_machine(m) {}
+Desktop::Desktop(Machine& m) : m_machine(m), m_menus(std::make_unique<MenuTable>()) {}
+
+Desktop::~Desktop() = default;
+
+void Desktop::SetMenuUser(MenuUser user) {
+  std::lock_guard lk(m_mu);
+  m_menuUser = std::move(user);
+}
+
+Desktop::MenuUser Desktop::GetMenuUser() const {
+  std::lock_guard lk(m_mu);
+  return m_menuUser;
+}
+
+NotificationArea& Desktop::Tray(DWORD sessionId) {
+  std::lock_guard lk(m_mu);
+  auto& tray = m_trays[sessionId];
+  if (!tray) tray = std::make_unique<NotificationArea>(m_machine, sessionId);
+  return *tray;
+}
+
+void Desktop::SetIconNamer(IconNamer namer) {
+  std::lock_guard lk(m_mu);
+  m_iconNamer = std::move(namer);
+}
+
+Desktop::IconNamer Desktop::GetIconNamer() const {
+  std::lock_guard lk(m_mu);
+  return m_iconNamer;
+}
+
+void Desktop::MoveCursor(DWORD sessionId, int x, int y) {
+  std::lock_guard lk(m_mu);
+  m_sessions[sessionId].cursor = POINT{x, y};
+}
+
+POINT Desktop::Cursor(DWORD sessionId) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  return it == m_sessions.end() ? PerSession{}.cursor : it->second.cursor;
+}
+
+void Desktop::SetDoubleClickTime(UINT ms) {
+  std::lock_guard lk(m_mu);
+  m_doubleClickMs = ms;
+}
+
+UINT Desktop::DoubleClickTime() const {
+  std::lock_guard lk(m_mu);
+  return m_doubleClickMs;
+}
+
+HDESK Desktop::OpenInputDesktop(DWORD processId, DWORD sessionId) {
+  auto s = m_machine.Sessions().Find(sessionId);
+  if (!s || s->State() != SessionState::Active) return nullptr;
+  std::lock_guard lk(m_mu);
+  HDESK h = reinterpret_cast<HDESK>(m_nextDesktop);
+  m_nextDesktop += 4;
+  m_desktops.emplace(h, processId);
+  return h;
+}
+
+bool Desktop::CloseDesktop(DWORD processId, HDESK h) {
+  std::lock_guard lk(m_mu);
+  auto it = m_desktops.find(h);
+  if (it == m_desktops.end() || it->second != processId) return false;
+  m_desktops.erase(it);
+  return true;
+}
+
+int Desktop::OpenDesktopCount(DWORD processId) const {
+  std::lock_guard lk(m_mu);
+  int n = 0;
+  for (const auto& [h, pid] : m_desktops) n += processId == 0 || pid == processId ? 1 : 0;
+  return n;
+}
+
+void Desktop::ProcessExited(DWORD processId) {
+  m_menus->ProcessExited(processId);
+  std::lock_guard lk(m_mu);
+  std::erase_if(m_desktops, [&](const auto& kv) { return kv.second == processId; });
+}
 
 void Desktop::RecordLocked(DWORD sessionId, std::wstring kind, std::wstring text) {
   // The clock's own lock is a leaf too, so reading it here is safe.
@@ -257,6 +339,7 @@ HWND Desktop::Foreground(DWORD sessionId) const { return Session(sessionId).fore
 HWND Desktop::Focus(DWORD sessionId) const { return Session(sessionId).focus; }
 
 bool Desktop::StartShell(DWORD sessionId) { return m_machine.Sessions().StartShell(sessionId); }
+bool Desktop::StopShell(DWORD sessionId) { return m_machine.Sessions().StopShell(sessionId); }
 bool Desktop::RestartShell(DWORD sessionId) { return m_machine.Sessions().RestartShell(sessionId); }
 
 }  // namespace sim

@@ -19,17 +19,20 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/sim/menus.h"
 #include "platform/sim/session_manager.h"
 #include "platform/win_types.h"
 
 namespace sim {
 
 class Machine;
+class NotificationArea;
 
 namespace desktop_kind {
 inline constexpr wchar_t kSession[] = L"session";  // locked, unlocked, connected, logged off...
@@ -61,6 +64,7 @@ struct SessionDesktop {
 class Desktop {
  public:
   explicit Desktop(Machine& m);
+  ~Desktop();
   Desktop(const Desktop&) = delete;
   Desktop& operator=(const Desktop&) = delete;
 
@@ -88,6 +92,41 @@ class Desktop {
   void SetDialogUser(DialogUser user);
   DialogUser GetDialogUser() const;
 
+  // ---- The user at a popup menu ----
+  // Asked on the thread that calls TrackPopupMenu, no lock held, with what the menu
+  // shows; answers with the item picked or a dismissal. Without one, every menu is
+  // dismissed at once.
+  using MenuUser = std::function<MenuChoice(const ShownMenu& menu)>;
+  void SetMenuUser(MenuUser user);
+  MenuUser GetMenuUser() const;
+  MenuTable& Menus() { return *m_menus; }
+
+  // ---- The notification area of a session's shell ----
+  NotificationArea& Tray(DWORD sessionId);
+  // How tray records name an icon handle ("image 133"); empty or unset: in hexadecimal.
+  using IconNamer = std::function<std::wstring(HICON)>;
+  void SetIconNamer(IconNamer namer);
+  IconNamer GetIconNamer() const;
+
+  // ---- The mouse of a session ----
+  // The cursor starts in the middle of the screen; clicks on tray icons move it there.
+  void MoveCursor(DWORD sessionId, int x, int y);
+  POINT Cursor(DWORD sessionId) const;
+  // GetDoubleClickTime for every session (500 ms unless set).
+  void SetDoubleClickTime(UINT ms);
+  UINT DoubleClickTime() const;
+
+  // ---- Input desktops (OpenInputDesktop) ----
+  // A handle for the process, or null while the session shows no desktop of its own
+  // (locked or disconnected).
+  HDESK OpenInputDesktop(DWORD processId, DWORD sessionId);
+  bool CloseDesktop(DWORD processId, HDESK h);
+  // Handles open; of every process when pid is 0.
+  int OpenDesktopCount(DWORD processId = 0) const;
+
+  // A process ended: its menus and desktop handles go.
+  void ProcessExited(DWORD processId);
+
   // ---- The keyboard of a session ----
   // Keys are virtual-key codes. A generic modifier (VK_CONTROL, VK_SHIFT, VK_MENU) stands
   // for its left key, pressed or released, as a keyboard driver reports it; asked about, a
@@ -113,6 +152,7 @@ class Desktop {
 
   // ---- Shell of a session (forwarded to the session manager) ----
   bool StartShell(DWORD sessionId);
+  bool StopShell(DWORD sessionId);
   bool RestartShell(DWORD sessionId);
 
   // ---- Fed by the rest of the simulation ----
@@ -133,6 +173,7 @@ class Desktop {
     HWND focus = nullptr;
     std::set<int> keysDown;  // left or right keys only: VK_LCONTROL, never VK_CONTROL
     bool screenSaver = false;
+    POINT cursor{960, 540};
   };
   void RecordLocked(DWORD sessionId, std::wstring kind, std::wstring text);
 
@@ -141,6 +182,13 @@ class Desktop {
   std::map<DWORD, PerSession> m_sessions;
   std::vector<DesktopEvent> m_events;
   DialogUser m_dialogUser;
+  MenuUser m_menuUser;
+  IconNamer m_iconNamer;
+  UINT m_doubleClickMs = 500;
+  std::unique_ptr<MenuTable> m_menus;
+  std::map<DWORD, std::unique_ptr<NotificationArea>> m_trays;  // by session, made on demand
+  uintptr_t m_nextDesktop = 0x40010;
+  std::map<HDESK, DWORD> m_desktops;  // open input-desktop handles -> process
 };
 
 }  // namespace sim

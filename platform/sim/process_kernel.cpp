@@ -14,6 +14,7 @@
 #include "platform/sim/session_manager.h"
 #include "platform/sim/sim_text.h"
 #include "platform/sim/thread_pool.h"
+#include "platform/sim/window_manager.h"
 
 namespace sim {
 
@@ -158,6 +159,12 @@ DWORD ProcessKernel::BlockingWait(const std::shared_ptr<KernelObject>& obj, DWOR
         *blocked = true;
         pool.MarkBlocking();
       });
+  // Meanwhile this thread answers no sent message (see WindowManager::NoteKernelWait).
+  struct Noted {
+    WindowManager& wm;
+    explicit Noted(WindowManager& m) : wm(m) { wm.NoteKernelWait(true); }
+    ~Noted() { wm.NoteKernelWait(false); }
+  } noted{m_machine.Windows()};
   m_machine.GetClock().WaitUntil([&] { return objects.IsDone(w); });
   return w->timedOut ? WAIT_TIMEOUT : WAIT_OBJECT_0;
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/sim/file_system.h"
+#include "platform/sim/notification_area.h"
 #include "platform/sim/sim_text.h"
 
 namespace sim {
@@ -163,10 +164,12 @@ int ProcessShell::SHCreateDirectoryExW(HWND, LPCWSTR pszPath, const SECURITY_ATT
   return result(error);
 }
 
-// Not modelled yet.
-BOOL ProcessShell::Shell_NotifyIconW(DWORD, PNOTIFYICONDATAW) {
-  m_machine.LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return FALSE;
+BOOL ProcessShell::Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
+  DWORD error = ERROR_SUCCESS;
+  const BOOL ok =
+      m_machine.GetDesktop().Tray(m_process.SessionId()).NotifyIcon(dwMessage, lpData, &error);
+  if (!ok) m_machine.LastError() = error;
+  return ok;
 }
 
 }  // namespace sim

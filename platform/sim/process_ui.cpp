@@ -1,7 +1,9 @@
 #include "platform/sim/process_ui.h"
 
+#include "platform/sim/clock.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/menus.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/session_manager.h"
 
@@ -9,7 +11,10 @@ namespace sim {
 
 ProcessUi::ProcessUi(Process& p) : m_process(p), m_wm(p.GetMachine().Windows()) {}
 
-ProcessUi::~ProcessUi() { m_wm.ProcessExited(m_process.Pid()); }
+ProcessUi::~ProcessUi() {
+  m_wm.ProcessExited(m_process.Pid());
+  m_process.GetMachine().GetDesktop().ProcessExited(m_process.Pid());
+}
 
 ATOM ProcessUi::RegisterClassExW(const WNDCLASSEXW* lpwcx) {
   return m_wm.RegisterClassExW(Caller(), lpwcx);
@@ -145,20 +150,156 @@ BOOL ProcessUi::KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
   return m_wm.KillTimer(Caller(), hWnd, uIDEvent);
 }
 
-// Not modelled yet.
 HMENU ProcessUi::CreatePopupMenu() {
-  m_process.GetMachine().LastError() = ERROR_CALL_NOT_IMPLEMENTED;
-  return nullptr;
+  return m_process.GetMachine().GetDesktop().Menus().Create(m_process.Pid());
 }
-BOOL ProcessUi::AppendMenuW(HMENU, UINT, UINT_PTR, LPCWSTR) { return FALSE; }
-BOOL ProcessUi::SetMenuDefaultItem(HMENU, UINT, UINT) { return FALSE; }
-int ProcessUi::GetMenuItemCount(HMENU) { return -1; }
-BOOL ProcessUi::TrackPopupMenu(HMENU, UINT, int, int, int, HWND, const RECT*) { return FALSE; }
-BOOL ProcessUi::DestroyMenu(HMENU) { return FALSE; }
-BOOL ProcessUi::GetCursorPos(LPPOINT) { return FALSE; }
-UINT ProcessUi::GetDoubleClickTime() { return 500; }
-HDESK ProcessUi::OpenInputDesktop(DWORD, BOOL, ACCESS_MASK) { return nullptr; }
-BOOL ProcessUi::CloseDesktop(HDESK) { return FALSE; }
+
+BOOL ProcessUi::AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) {
+  if (m_process.GetMachine().GetDesktop().Menus().Append(hMenu, uFlags, uIDNewItem, lpNewItem))
+    return TRUE;
+  m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;
+  return FALSE;
+}
+
+BOOL ProcessUi::SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) {
+  auto& menus = m_process.GetMachine().GetDesktop().Menus();
+  if (!menus.Items(hMenu)) {
+    m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;
+    return FALSE;
+  }
+  return menus.SetDefault(hMenu, uItem, fByPos != FALSE) ? TRUE : FALSE;
+}
+
+int ProcessUi::GetMenuItemCount(HMENU hMenu) {
+  auto items = m_process.GetMachine().GetDesktop().Menus().Items(hMenu);
+  if (!items) {
+    m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;
+    return -1;
+  }
+  return static_cast<int>(items->size());
+}
+
+BOOL ProcessUi::DestroyMenu(HMENU hMenu) {
+  if (m_process.GetMachine().GetDesktop().Menus().Destroy(hMenu)) return TRUE;
+  m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;
+  return FALSE;
+}
+
+void ProcessUi::ModalWait(ULONGLONG openMs) {
+  if (openMs == 0) return;  // closed at once: nothing of the caller's runs inside
+  Clock& clock = m_process.GetMachine().GetClock();
+  const ULONGLONG end = clock.NowMs() + openMs;
+  for (;;) {
+    MSG msg{};
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The menu closes; the quit is the caller's loop's to see.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      DispatchMessageW(&msg);
+    }
+    const ULONGLONG now = clock.NowMs();
+    if (now >= end) return;
+    ULONGLONG next = end;
+    if (const auto due = clock.NextDue(); due && *due > now && *due < next) next = *due;
+    m_process.Kernel().Sleep(static_cast<DWORD>(next - now));  // moves the virtual clock
+  }
+}
+
+BOOL ProcessUi::TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int, HWND hWnd,
+                               const RECT*) {
+  Machine& m = m_process.GetMachine();
+  Desktop& desktop = m.GetDesktop();
+  const DWORD session = m_process.SessionId();
+  auto items = desktop.Menus().Items(hMenu);
+  if (!items) {
+    m.LastError() = ERROR_INVALID_MENU_HANDLE;
+    return FALSE;
+  }
+  if (!hWnd || !IsWindow(hWnd)) {
+    m.LastError() = ERROR_INVALID_WINDOW_HANDLE;
+    return FALSE;
+  }
+  const DWORD tid = m.CurrentThreadId();
+  {
+    std::lock_guard lk(m_menuMu);
+    if (!m_tracking.insert(tid).second) {
+      m.LastError() = ERROR_POPUP_ALREADY_ACTIVE;
+      return FALSE;
+    }
+  }
+  struct Done {
+    ProcessUi* self;
+    DWORD tid;
+    ~Done() {
+      std::lock_guard lk(self->m_menuMu);
+      self->m_tracking.erase(tid);
+    }
+  } done{this, tid};
+
+  ShownMenu shown{session, m_process.Pid(), hWnd, POINT{x, y}, uFlags, std::move(*items)};
+  desktop.Record(
+      session, desktop_kind::kMenu,
+      L"shown at (" + std::to_wstring(x) + L"," + std::to_wstring(y) + L"): " + shown.Render());
+  MenuChoice choice;
+  if (auto user = desktop.GetMenuUser()) choice = user(shown);
+  ModalWait(choice.openMs);
+
+  const MenuItem* picked = nullptr;
+  if (choice.pick) {
+    for (const auto& item : shown.items) {
+      if (item.Pickable() && item.id == *choice.pick) {
+        picked = &item;
+        break;
+      }
+    }
+  }
+  if (!picked) {
+    desktop.Record(session, desktop_kind::kMenu, L"dismissed");
+    m.LastError() = ERROR_SUCCESS;
+    return FALSE;
+  }
+  desktop.Record(session, desktop_kind::kMenu,
+                 L"picked " + std::to_wstring(picked->id) + L" \"" + picked->text + L"\"");
+  if (uFlags & TPM_RETURNCMD) return static_cast<BOOL>(picked->id);
+  PostMessageW(hWnd, WM_COMMAND, static_cast<WPARAM>(picked->id), 0);
+  return TRUE;
+}
+
+// While the session shows the lock screen or nobody's screen, the cursor is not ours to read.
+BOOL ProcessUi::GetCursorPos(LPPOINT lpPoint) {
+  Machine& m = m_process.GetMachine();
+  auto s = m.Sessions().Find(m_process.SessionId());
+  if (!s || s->State() != SessionState::Active) {
+    m.LastError() = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  if (!lpPoint) {
+    m.LastError() = ERROR_NOACCESS;
+    return FALSE;
+  }
+  *lpPoint = m.GetDesktop().Cursor(m_process.SessionId());
+  return TRUE;
+}
+
+UINT ProcessUi::GetDoubleClickTime() {
+  return m_process.GetMachine().GetDesktop().DoubleClickTime();
+}
+
+HDESK ProcessUi::OpenInputDesktop(DWORD, BOOL, ACCESS_MASK) {
+  Machine& m = m_process.GetMachine();
+  HDESK h = m.GetDesktop().OpenInputDesktop(m_process.Pid(), m_process.SessionId());
+  if (!h) m.LastError() = ERROR_ACCESS_DENIED;
+  return h;
+}
+
+BOOL ProcessUi::CloseDesktop(HDESK hDesktop) {
+  Machine& m = m_process.GetMachine();
+  if (m.GetDesktop().CloseDesktop(m_process.Pid(), hDesktop)) return TRUE;
+  m.LastError() = ERROR_INVALID_HANDLE;
+  return FALSE;
+}
 
 int ProcessUi::GetSystemMetrics(int nIndex) {
   Machine& m = m_process.GetMachine();

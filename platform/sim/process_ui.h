@@ -2,6 +2,9 @@
 // machine's window manager, seen from this process and its session.
 #pragma once
 
+#include <mutex>
+#include <set>
+
 #include "platform/sim/process.h"
 #include "platform/sim/window_manager.h"
 #include "platform/ui.h"
@@ -54,6 +57,8 @@ class ProcessUi : public platform::IUi {
   UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) override;
   BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) override;
 
+  // Menus live in the desktop's table (sim::MenuTable). TrackPopupMenu asks the desktop's
+  // menu user and records what was shown, picked or dismissed (kind "menu").
   HMENU CreatePopupMenu() override;
   BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) override;
   BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) override;
@@ -79,9 +84,14 @@ class ProcessUi : public platform::IUi {
 
  private:
   UiCaller Caller() const { return UiCaller{m_process.Pid(), m_process.SessionId()}; }
+  // A popup menu stays up for `openMs` of virtual time: the caller's messages are served,
+  // as in the menu's own modal loop.
+  void ModalWait(ULONGLONG openMs);
 
   Process& m_process;
   WindowManager& m_wm;
+  std::mutex m_menuMu;
+  std::set<DWORD> m_tracking;  // threads with a popup menu up
 };
 
 }  // namespace sim

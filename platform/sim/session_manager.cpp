@@ -5,6 +5,7 @@
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/notification_area.h"
 #include "platform/sim/window_manager.h"
 
 namespace sim {
@@ -336,6 +337,8 @@ bool SessionManager::StopShell(DWORD sessionId) {
   HWND shell = wm.ShellWindow(sessionId);
   if (!shell) return false;
   wm.DestroyAnyWindow(shell);
+  // The icons lived in the taskbar's process: they go with it.
+  m_machine.GetDesktop().Tray(sessionId).ShellStopped();
   m_machine.GetDesktop().Record(sessionId, desktop_kind::kShell, L"shell stopped");
   return true;
 }

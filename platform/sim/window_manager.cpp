@@ -868,9 +868,24 @@ bool WindowManager::SendOne(HWND h, UINT msg, WPARAM wp, LPARAM lp, std::optiona
       }
     });
   }
+  const DWORD receiver = w->tid;
+  const ULONGLONG deadlineMs = timeoutMs ? m_machine.GetClock().NowMs() + *timeoutMs : 0;
+  const bool mayDriveClock = timeoutMs && !m_machine.Pool().IsWorkerThread();
   ++self->waiting;
   for (;;) {
     if (s->done) break;
+    if (!s->timedOut && !s->started && mayDriveClock && m_kernelWaits.count(receiver)) {
+      // The receiver sits in a wait that serves no sent messages (joining a thread, say):
+      // it cannot answer before the time-out, which passes on the virtual clock as any
+      // finite wait of this thread does, one due item at a time.
+      lk.unlock();
+      Clock& clock = m_machine.GetClock();
+      const auto next = clock.NextDue();
+      const ULONGLONG now = clock.NowMs();
+      clock.AdvanceTo(next && *next < deadlineMs ? std::max(*next, now) : deadlineMs);
+      lk.lock();
+      continue;
+    }
     if (s->timedOut) {
       // Withdrawn when not yet picked up, so the receiver never sees parameters that
       // point into a frame the sender has left.
@@ -1637,6 +1652,20 @@ void WindowManager::ClearQuit(DWORD threadId) {
   std::lock_guard lk(m_mu);
   auto it = m_queues.find(threadId);
   if (it != m_queues.end()) it->second->quitSeen.reset();
+}
+
+void WindowManager::NoteKernelWait(bool entering) {
+  const DWORD tid = Tid();
+  std::lock_guard lk(m_mu);
+  if (entering) {
+    ++m_kernelWaits[tid];
+  } else if (auto it = m_kernelWaits.find(tid); it != m_kernelWaits.end() && --it->second == 0) {
+    m_kernelWaits.erase(it);
+  }
+  // Senders waiting for an answer look again at whom they wait for.
+  for (auto& [id, q] : m_queues) {
+    if (q->waiting > 0) q->Changed();
+  }
 }
 
 bool WindowManager::IsThreadWaiting(DWORD threadId) const {

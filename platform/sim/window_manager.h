@@ -177,6 +177,11 @@ class WindowManager {
   // manager starts and restarts shells; this only makes the window.
   HWND CreateShellWindow(DWORD sessionId);
 
+  // The calling thread enters (or leaves) a kernel wait that serves no sent messages. A
+  // SendMessageTimeoutW to its windows then lets the time-out pass on the virtual clock
+  // instead of waiting for an answer that cannot come before it.
+  void NoteKernelWait(bool entering);
+
   // ---- Idle drivers ----
   // Per thread (takes precedence) or machine-wide; an empty function removes it.
   void SetIdleDriver(DWORD threadId, IdleDriver d);
@@ -290,6 +295,7 @@ class WindowManager {
   std::vector<std::pair<int, std::shared_ptr<DeliveryHook>>> m_hooks;
   int m_nextHookToken = 1;
   IdleDriver m_machineDriver;
+  std::map<DWORD, int> m_kernelWaits;  // thread -> nested kernel waits under way
 };
 
 }  // namespace sim

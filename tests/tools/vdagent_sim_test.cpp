@@ -54,6 +54,28 @@ TEST(VdAgentSimTest, TheDemoRunsTheAgentFromStartToLogOff) {
   EXPECT_TRUE(Has(r.desktopLines, "logged off"));
 }
 
+TEST(VdAgentSimTest, TheShellRestartsAndTrayEventsNeedTheAgentsIcon) {
+  auto sc = vdsim::ParseScenario(R"({
+    "events": [
+      {"at": 5000, "kind": "shell", "action": "stop"},
+      {"at": 6000, "kind": "shell", "action": "start"},
+      {"at": 6500, "kind": "tray", "action": "menu-dismiss"},
+      {"at": 7000, "kind": "tray", "action": "click", "id": 4242},
+      {"at": 9000, "kind": "end"}
+    ]})");
+  const auto r = vdsim::RunScenario(sc);
+  EXPECT_TRUE(Has(r.desktopLines, "shell stopped"));
+  EXPECT_LT(IndexOf(r.desktopLines, "shell stopped"), IndexOf(r.desktopLines, "taskbar created"));
+  EXPECT_NE(r.runError.find("no such icon"), std::string::npos) << r.runError;
+
+  auto twice = vdsim::ParseScenario(R"({
+    "events": [
+      {"at": 5000, "kind": "shell", "action": "stop"},
+      {"at": 5001, "kind": "shell", "action": "stop"}
+    ]})");
+  EXPECT_NE(vdsim::RunScenario(twice).runError.find("the shell could not stop"), std::string::npos);
+}
+
 TEST(VdAgentSimTest, ACommandLineCommandEndsWithoutStartingTheAgent) {
   auto sc = vdsim::ParseScenario(vdsim::BuiltInDemoScenario());
   sc.commandLine = L"-OpenConsole";

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/menus.h"
+#include "platform/sim/notification_area.h"
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
@@ -338,6 +341,59 @@ void PmReply(ScenarioContext& ctx, const json& e) {
     Refuse("no fill-in component is running");
 }
 
+// The user at the agent's tray icon: the icon of the agent's window with uID `id`, or its
+// first icon. A menu answer stands for every menu shown from then on.
+void Tray(ScenarioContext& ctx, const json& e) {
+  const std::string action = e["action"];
+  auto& desktop = ctx.machine.GetDesktop();
+  if (action == "menu-pick" || action == "menu-dismiss") {
+    std::optional<UINT_PTR> pick;
+    if (action == "menu-pick") {
+      if (!e.contains("item")) Refuse("menu-pick needs an item");
+      pick = static_cast<UINT_PTR>(IntegerField(e, "item"));
+    }
+    desktop.SetMenuUser([pick](const sim::ShownMenu&) { return sim::MenuChoice{pick, 0}; });
+    return;
+  }
+  HWND agent = ctx.agentWindow();
+  if (!agent) Refuse("the agent has no window");
+  auto& tray = desktop.Tray(ctx.session);
+  std::optional<UINT> id;
+  if (e.contains("id")) id = static_cast<UINT>(IntegerField(e, "id"));
+  const sim::TrayIconInfo* icon = nullptr;
+  const auto icons = tray.Icons();
+  for (const auto& i : icons) {
+    if (i.hwnd == agent && (!id || i.id == *id)) {
+      icon = &i;
+      break;
+    }
+  }
+  if (!icon) Refuse("the agent has no such icon in the notification area");
+  bool ok = false;
+  if (action == "click")
+    ok = tray.Click(agent, icon->id);
+  else if (action == "double-click")
+    ok = tray.DoubleClick(agent, icon->id);
+  else if (action == "right-click")
+    ok = tray.RightClick(agent, icon->id);
+  else
+    ok = tray.ClickBalloon(agent, icon->id);
+  if (!ok) Refuse("the user could not " + action + " (no desktop shown, or no balloon)");
+}
+
+void Shell(ScenarioContext& ctx, const json& e) {
+  auto& sm = ctx.machine.Sessions();
+  const std::string action = e["action"];
+  bool ok = true;
+  if (action == "start")
+    ok = sm.StartShell(ctx.session);
+  else if (action == "stop")
+    ok = sm.StopShell(ctx.session);
+  else
+    ok = sm.RestartShell(ctx.session);
+  if (!ok) Refuse("the shell could not " + action);
+}
+
 void End(ScenarioContext& ctx, const json&) { ctx.end(); }
 
 std::vector<KindRow> MakeKinds() {
@@ -431,8 +487,22 @@ std::vector<KindRow> MakeKinds() {
        "is added when plugged)",
        {{"action", F::Choice, true, {"plug", "unplug"}}, {"reader", F::String, true}},
        CardReader},
-      {"tray", "the user clicks the tray icon or picks a menu item", {}, {}},
-      {"shell", "the shell restarts, changes theme or taskbar colour", {}, {}},
+      {"tray",
+       "the user clicks the agent's tray icon (the icon with uID \"id\", else its first) or "
+       "its balloon; \"menu-pick\" (\"item\": a command id) or \"menu-dismiss\" answers "
+       "every menu from then on",
+       {{"action",
+         F::Choice,
+         true,
+         {"click", "double-click", "right-click", "balloon-click", "menu-pick", "menu-dismiss"}},
+        {"id", F::Integer, false, {}, 0, 0xFFFFFFFFLL},
+        {"item", F::Integer, false, {}, 0, 0xFFFF}},
+       Tray},
+      {"shell",
+       "the session's shell (taskbar and notification area) starts, stops or restarts; a "
+       "start announces \"TaskbarCreated\", a stop empties the notification area",
+       {{"action", F::Choice, true, {"start", "stop", "restart"}}},
+       Shell},
       {"policy",
        "a user's logon policy changes at the host (rules: token names joined by \"+\" or "
        "\"0x...\" masks) and/or is announced under the machine's policies key",
