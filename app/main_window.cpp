@@ -6,6 +6,7 @@
 #include "core/own_dir.h"
 #include "core/taskbar.h"
 #include "launch/launch_app.h"
+#include "policy/startup_checks.h"
 #include "support/registry_read.h"
 #include "support/settings/settings_section.h"
 #include "tray/tray_menu.h"
@@ -194,6 +195,7 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
       core::FocusTaskbar(m_process);
       CKwAppSettings(m_process.Platform())
           .Set(SettingNames::KwAppSettings::kShowTaskbarIcon, false);
+      Hide();
       return 0;
     }
     case core::ID_OPEN_CONSOLE: {
@@ -257,8 +259,11 @@ std::wstring CVdAgentMain::ResourceString(UINT id) {
 HMENU CVdAgentMain::BuildTrayMenu() {
   tray::TrayMenuParts parts;
   parts.text = [this](UINT id) { return ResourceString(id); };
-  // Standalone mode and the plug-ins' items are not wired yet.
-  parts.offerHelp = !tray::OemlineSecurityManagerInstalled(m_process.Platform().Registry());
+  parts.offerHelp = !IsLumeraStandaloneWksta(m_process) &&
+                    !tray::OemlineSecurityManagerInstalled(m_process.Platform().Registry());
+  parts.addPluginItems = [this](HMENU menu, UINT& first, UINT& last) {
+    m_plugins.AddTrayMenuItems(menu, first, last);
+  };
   return tray::BuildTrayMenu(Ui(), parts, m_nFirstPluginCommand, m_nLastPluginCommand);
 }
 

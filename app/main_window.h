@@ -24,6 +24,7 @@
 #include "core/messages.h"
 #include "core/post_task_handler.h"
 #include "core/window_impl.h"
+#include "ext/agent_plugins.h"
 #include "ext/kws_handler.h"
 #include "ext/kws_host.h"
 #include "ext/password_manager.h"
@@ -152,6 +153,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   std::optional<std::wstring> m_helpId;
   std::unique_ptr<CQuickActions> m_quickActions;
   std::unique_ptr<CCardActions> m_cardActions;
+  CAgentPlugins m_plugins;
   // The branding texts, loaded at the first one asked for.
   std::optional<support::CBrandingStrings> m_strings;
 };
