@@ -15,17 +15,6 @@ namespace {
 constexpr DWORD kNoSession = 0xFFFFFFFF;
 constexpr LONG kPendingLock = QUICKACTIONS::LockWorkstation;
 
-HRESULT CaughtResult(platform::IKernel& kernel) {
-  try {
-    throw;
-  } catch (const CResultError& e) {
-    return e.Result();
-  } catch (...) {
-    const DWORD err = kernel.GetLastError();
-    return err ? HRESULT_FROM_WIN32(err) : E_UNEXPECTED;
-  }
-}
-
 bool IsContactlessKind(DWORD cardType) {
   return cardType == VD_CARD_CONTACTLESS || cardType == VD_CARD_PROXIMITY ||
          cardType == VD_CARD_NFC;

@@ -18,18 +18,6 @@ constexpr WPARAM kRemoteDisconnect = 4;
 constexpr WPARAM kSessionLock = 7;
 constexpr WPARAM kSessionUnlock = 8;
 
-// Inside a catch: the error's own code, else the last Windows error, else E_UNEXPECTED.
-HRESULT CaughtResult(platform::IKernel& kernel) {
-  try {
-    throw;
-  } catch (const CResultError& e) {
-    return e.Result();
-  } catch (...) {
-    const DWORD err = kernel.GetLastError();
-    return err ? HRESULT_FROM_WIN32(err) : E_UNEXPECTED;
-  }
-}
-
 // The card type standing for one logon credential bit; 0 for bits no card gives.
 DWORD CardTypeOfCredential(ULONGLONG bit) {
   switch (bit) {

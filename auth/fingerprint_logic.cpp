@@ -26,18 +26,6 @@ constexpr DWORD kQuickActionPasswordManager = 1;
 constexpr DWORD kKwsFingerGone = 1;
 constexpr DWORD kFeedbackTrained = 1;
 
-// Inside a catch: the error's own code, else the last Windows error, else E_UNEXPECTED.
-HRESULT CaughtResult(platform::IKernel& kernel) {
-  try {
-    throw;
-  } catch (const CResultError& e) {
-    return e.Result();
-  } catch (...) {
-    const DWORD err = kernel.GetLastError();
-    return err ? HRESULT_FROM_WIN32(err) : E_UNEXPECTED;
-  }
-}
-
 }  // namespace
 
 CFingerprintLogic::CFingerprintLogic(platform::IPlatform& plat, CVDFPApi& api,

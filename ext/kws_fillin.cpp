@@ -63,19 +63,6 @@ const wchar_t* LedName(DWORD led) {
   }
 }
 
-// What a caught exception reports: a result error its code, anything else the thread's last
-// error, or E_UNEXPECTED when that is no failure.
-HRESULT CaughtResult(platform::IPlatform& plat) {
-  try {
-    throw;
-  } catch (const CResultError& e) {
-    return e.Result();
-  } catch (...) {
-    const HRESULT hr = HRESULT_FROM_WIN32(plat.Kernel().GetLastError());
-    return FAILED(hr) ? hr : E_UNEXPECTED;
-  }
-}
-
 template <typename Pfn>
 Pfn ProcAs(FARPROC proc) {
   // Through void(*)(): function pointers convert to and from it without a cast warning.
@@ -101,7 +88,7 @@ HRESULT CKwsFillIn::OnReady(HWND hWnd) {
     if (!m_pfnInit) return ts.Result("VDKWSInit", kNotLoaded);
     return ts.Result("VDKWSInit", m_pfnInit(hWnd, kVDKwsReplyMessage));
   } catch (...) {
-    return ts.Result("OnReady", CaughtResult(m_process.Platform()));
+    return ts.Result("OnReady", CaughtResult(m_process.Platform().Kernel()));
   }
 }
 
@@ -164,7 +151,7 @@ void CKwsFillIn::Dispose() {
   try {
     if (auto terminate = std::exchange(m_pfnTerminate, nullptr)) terminate();
   } catch (...) {
-    ts.Result("VDKWSTerminate", CaughtResult(m_process.Platform()));
+    ts.Result("VDKWSTerminate", CaughtResult(m_process.Platform().Kernel()));
   }
   Unload();
 }
@@ -185,7 +172,7 @@ HRESULT CKwsFillIn::Command(DWORD dwCommand, ULONG_PTR dwParam, DWORD* pdwResult
   try {
     return ts.Result("VDKWSCommand", m_pfnCommand(dwCommand, dwParam, pdwResult));
   } catch (...) {
-    return ts.Result("VDKWSCommand", CaughtResult(m_process.Platform()));
+    return ts.Result("VDKWSCommand", CaughtResult(m_process.Platform().Kernel()));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/kernel.h"
 #include "platform/win_types.h"
 
 class CResultError : public std::exception {
@@ -27,4 +28,17 @@ class CResultError : public std::exception {
 inline HRESULT ThrowIfFailed(HRESULT hr) {
   if (FAILED(hr)) throw CResultError(hr);
   return hr;
+}
+
+// Inside a catch block: the result error's own code, else the thread's last Windows error,
+// else E_UNEXPECTED. Rethrows to look at the exception being handled.
+inline HRESULT CaughtResult(platform::IKernel& kernel) {
+  try {
+    throw;
+  } catch (const CResultError& e) {
+    return e.Result();
+  } catch (...) {
+    const DWORD err = kernel.GetLastError();
+    return err ? HRESULT_FROM_WIN32(err) : E_UNEXPECTED;
+  }
 }
