@@ -344,17 +344,7 @@ class AgentSuiteE2E : public AgentE2E {
     if (HasFatalFailure()) return;
     m_account = ThisAccount();
     ASSERT_FALSE(m_account.name.empty() || m_account.sam.empty() || m_account.sid.empty());
-    const std::wstring path = m_traceDir + L"machine.json";
-    std::ofstream(Narrow(path))
-        << "{\"computerName\": " << JsonText(m_account.computer) << ",\n"
-        << " \"users\": [{\"name\": " << JsonText(m_account.name)
-        << ", \"sid\": " << JsonText(m_account.sid) << ", \"session\": " << m_account.session
-        << ", \"names\": {\"SAM\": " << JsonText(m_account.sam) << "},"
-        << " \"enrolled\": [\"Password\", \"Fingerprint\"]},\n"
-        << "   {\"name\": " << JsonText(kOtherUser) << ", \"enrolled\": [\"Fingerprint\"]}],\n"
-        << " \"policySettings\": [{\"name\": \"MS_WINBIO_Compatibility\", \"type\": 4,"
-        << " \"value\": 0, \"status\": 0}]}\n";
-    SetDescription(path);
+    WriteDescription();
     SetString(HKEY_LOCAL_MACHINE, kApplicationsKey, L"BinDir", OwnDir());
     SetString(HKEY_LOCAL_MACHINE, (std::wstring(kPwdMgrClass) + L"\\InprocServer32").c_str(),
               nullptr, OwnDir() + L"VDPwdMgr.dll");
@@ -371,6 +361,22 @@ class AgentSuiteE2E : public AgentE2E {
   }
 
   static std::wstring RunnerLog() { return OwnDir() + L"VDRunDll.log"; }
+
+  // The machine description the stand-in libraries read; `more` adds top-level members and
+  // `policies` more entries of "policySettings" (each text starts with a comma).
+  void WriteDescription(const std::string& more = "", const std::string& policies = "") {
+    const std::wstring path = m_traceDir + L"machine.json";
+    std::ofstream(Narrow(path), std::ios::trunc)
+        << "{\"computerName\": " << JsonText(m_account.computer) << ",\n"
+        << " \"users\": [{\"name\": " << JsonText(m_account.name)
+        << ", \"sid\": " << JsonText(m_account.sid) << ", \"session\": " << m_account.session
+        << ", \"names\": {\"SAM\": " << JsonText(m_account.sam) << "},"
+        << " \"enrolled\": [\"Password\", \"Fingerprint\"]},\n"
+        << "   {\"name\": " << JsonText(kOtherUser) << ", \"enrolled\": [\"Fingerprint\"]}],\n"
+        << more << " \"policySettings\": [{\"name\": \"MS_WINBIO_Compatibility\", \"type\": 4,"
+        << " \"value\": 0, \"status\": 0}" << policies << "]}\n";
+    SetDescription(path);
+  }
 
   // The line the runner logs when started for `entry` of the fast-connect component.
   static bool IsFastConnectRun(const std::string& line, const char* entry) {
@@ -488,7 +494,8 @@ TEST_F(AgentSuiteE2E, KioskLockAndUnlock) {
 
 // The suite's event-log component (the stand-in, logging to VDEvtLog.log beside itself)
 // registered for the agent: a lock and a log-off of the session's user become its records.
-// Wine sends neither: the test posts the lock and sends the end of session as Windows would.
+// Wine sends neither: the test posts the lock and sends the end of session as Windows would,
+// first a cancelled one.
 TEST_F(AgentSuiteE2E, LockAndLogOffReachTheEventLog) {
   constexpr const wchar_t* kEventLogClass =
       L"SOFTWARE\\Classes\\CLSID\\{337779A6-4848-428E-BE47-5C1C951794A7}";
@@ -508,6 +515,10 @@ TEST_F(AgentSuiteE2E, LockAndLogOffReachTheEventLog) {
   ::PostMessageW(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
   EXPECT_TRUE(records(1));
   DWORD_PTR answer = 0;
+  // A log-off someone refused: the session goes on and nothing is recorded for it.
+  EXPECT_NE(::SendMessageTimeoutW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_BLOCK,
+                                  kGenerousMs, &answer),
+            0);
   EXPECT_NE(::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK,
                                   kGenerousMs, &answer),
             0);
@@ -535,6 +546,196 @@ TEST_F(AgentSuiteE2E, LockAndLogOffReachTheEventLog) {
         line.find(user) != std::string::npos || line.find(domainUser) != std::string::npos;
     EXPECT_TRUE(named) << line;
   }
+}
+
+// ---- The notification-area icon, its menu, policies and cards ----
+
+constexpr const wchar_t* kKwAppSettingsKey = L"SOFTWARE\\Veridane\\Applications\\KwAppSettings";
+constexpr const wchar_t* kPolicyKey = L"SOFTWARE\\Veridane\\Policies";
+constexpr const wchar_t* kLogonKey = L"SOFTWARE\\Veridane\\Applications\\Logon";
+
+// Sends `msg` and waits for the agent to have handled it; whether it did.
+bool SendToAgent(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+  DWORD_PTR answer = 0;
+  return ::SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_BLOCK, kGenerousMs, &answer) != 0;
+}
+
+// A visible popup menu window of process `pid`; null when there is none.
+HWND VisibleMenuOf(DWORD pid) {
+  for (HWND w = ::FindWindowExW(nullptr, nullptr, L"#32768", nullptr); w;
+       w = ::FindWindowExW(nullptr, w, L"#32768", nullptr)) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && ::IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+class AgentTrayE2E : public AgentSuiteE2E {
+ protected:
+  void TearDown() override {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKwAppSettingsKey, L"ShowTaskbarIcon");
+    AgentSuiteE2E::TearDown();
+  }
+};
+
+// The icon is added at the start; a restarted taskbar's "TaskbarCreated" adds it again, and
+// "VdSettingsChanged" hides or shows it as "ShowTaskbarIcon" now says. The calls and their
+// outcome are read in the trace (check_traces.sh): Wine's tray has no view from outside.
+TEST_F(AgentTrayE2E, IconFollowsTaskbarAndSettings) {
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKwAppSettingsKey, L"ShowTaskbarIcon");
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(SendToAgent(window, ::RegisterWindowMessageW(L"TaskbarCreated")));
+  const UINT settingsChanged = ::RegisterWindowMessageW(L"VdSettingsChanged");
+  SetDword(HKEY_CURRENT_USER, kKwAppSettingsKey, L"ShowTaskbarIcon", 0);
+  EXPECT_TRUE(SendToAgent(window, settingsChanged));
+  SetDword(HKEY_CURRENT_USER, kKwAppSettingsKey, L"ShowTaskbarIcon", 1);
+  EXPECT_TRUE(SendToAgent(window, settingsChanged));
+  EXPECT_TRUE(agent.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+}
+
+// A theme change reloads the icons, which asks the real uxtheme and GDI for the taskbar's
+// colour (Wine has no active theme: the fallback colour is the one traced).
+TEST_F(AgentTrayE2E, ThemeChangeReadsTaskbarColour) {
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(SendToAgent(window, WM_THEMECHANGED));
+  EXPECT_TRUE(agent.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+}
+
+// A right click on the icon, as the shell reports it, opens the real menu; Escape closes it
+// and the agent goes on.
+TEST_F(AgentTrayE2E, RightClickOpensMenuEscapeClosesIt) {
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  const DWORD pid = agent.pi.dwProcessId;
+  ASSERT_EQ(VisibleMenuOf(pid), nullptr);
+  ::PostMessageW(window, WM_USER + 100, 0, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  EXPECT_TRUE(WaitUntil([&] { return (menu = VisibleMenuOf(pid)) != nullptr; }));
+  ASSERT_NE(menu, nullptr);
+  ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return VisibleMenuOf(pid) == nullptr; }));
+  // The window answers again once the menu's loop has ended.
+  EXPECT_TRUE(SendToAgent(window, WM_NULL));
+  EXPECT_TRUE(agent.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+}
+
+// A window of this test, which sees the broadcasts the agent sends.
+class BroadcastWatcher {
+ public:
+  BroadcastWatcher() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &Proc;
+    wc.lpszClassName = L"VdE2EBroadcastWatcher";
+    ::RegisterClassW(&wc);
+    m_window = ::CreateWindowW(wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               nullptr, nullptr);
+    s_policyChanges = 0;
+  }
+  ~BroadcastWatcher() {
+    if (m_window) ::DestroyWindow(m_window);
+  }
+  BroadcastWatcher(const BroadcastWatcher&) = delete;
+  BroadcastWatcher& operator=(const BroadcastWatcher&) = delete;
+  bool Created() const { return m_window != nullptr; }
+  // Handles this thread's messages until a policy change arrived; whether one did.
+  bool WaitPolicyChange() {
+    for (DWORD waited = 0; waited < kGenerousMs && s_policyChanges == 0; waited += 20) {
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG m;
+      while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&m);
+    }
+    return s_policyChanges > 0;
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SETTINGCHANGE && lp &&
+        ::lstrcmpiW(reinterpret_cast<const wchar_t*>(lp), L"Policy") == 0)
+      ++s_policyChanges;
+    return ::DefWindowProcW(h, msg, wp, lp);
+  }
+  static inline int s_policyChanges = 0;
+  HWND m_window = nullptr;
+};
+
+// A write under the machine's policy key while the agent runs: the agent's watcher broadcasts
+// the policy change (this test's window sees it) and the agent's own window refreshes the
+// policy (check_traces.sh).
+TEST_F(AgentSuiteE2E, PolicyWriteIsBroadcastAndRefreshed) {
+  SetDword(HKEY_LOCAL_MACHINE, kPolicyKey, L"E2EProbe", 0);
+  BroadcastWatcher watcher;
+  ASSERT_TRUE(watcher.Created());
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  SetDword(HKEY_LOCAL_MACHINE, kPolicyKey, L"E2EProbe", 1);
+  EXPECT_TRUE(watcher.WaitPolicyChange());
+  // The broadcast goes to one window after the other: give the agent's its turn before the
+  // close is posted (the trace shows whether it came).
+  ::Sleep(1000);
+  EXPECT_TRUE(agent.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+  ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPolicyKey, L"E2EProbe");
+}
+
+// A smart card of the session's user pulled from its reader, with "LockUponSmartcardRemoval"
+// on and the session logged on with a smart card: the agent locks the workstation. Wine's
+// LockWorkStation fails with 120; the trace shows the agent tried and reported the failure
+// rather than a lock (check_traces.sh).
+TEST_F(AgentSuiteE2E, PulledCardLocksWorkstation) {
+  WriteDescription(
+      " \"cardReaders\": [{\"name\": \"Wine Reader\"}],\n"
+      " \"cards\": [{\"name\": \"badge\", \"type\": 1, \"id\": 4660, \"owner\": " +
+          JsonText(m_account.name) + "}],\n",
+      ", {\"name\": \"LockUponSmartcardRemoval\", \"type\": 4, \"value\": 1,"
+      " \"status\": 0}");
+  const std::wstring logon = std::wstring(kLogonKey) + L"\\" + std::to_wstring(m_account.session);
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, logon.c_str());
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  // Written after the start, so the start's check for a card already gone finds no card
+  // logon to act on.
+  const ULONGLONG methods = 0x4;  // smart card
+  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, logon.c_str(), L"Methods", REG_QWORD, &methods,
+                              sizeof(methods)),
+            ERROR_SUCCESS);
+  const auto drive = [](const std::wstring& args) {
+    Program card(L"\"" + OwnDir() + L"VDCardStandIn.exe\" " + args);
+    return card.started ? card.WaitExit() : 0xFFFFFFFF;
+  };
+  EXPECT_EQ(drive(L"insert \"Wine Reader\" badge"), 0u);
+  EXPECT_EQ(drive(L"remove \"Wine Reader\""), 0u);
+  // The agent checks a removal after a moment (a card put back at once is no removal): let
+  // that check run before the close.
+  ::Sleep(4000);
+  EXPECT_TRUE(agent.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, logon.c_str());
 }
 
 }  // namespace

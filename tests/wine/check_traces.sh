@@ -45,6 +45,14 @@ expect_sequence() {
     echo "FAIL $case: records missing or out of order: $*"; fail=1
   fi
 }
+# No decoded line holds the text.
+expect_none() {  # case, text
+  local out
+  out="$(decode "$1")" || { echo "FAIL $1: unreadable trace"; fail=1; return; }
+  if grep -qF -- "$2" <<<"$out"; then
+    echo "FAIL $1: '$2' is there"; fail=1
+  fi
+}
 # The mixins that trace their ready event today, in chain order, then the window's own.
 ready_chain=()
 for h in CKeyboardHandler CFingerprintHandler CCardHandler CKwsHandler CUserSessionHandler \
@@ -77,4 +85,34 @@ expect KioskLockAndUnlock "Full path script!!!"
 expect_sequence LockAndLogOffReachTheEventLog \
   'Loading library <.*VDEvtLog[.]dll>$' 'Event logged; ID: 0x41101305, LEVEL: 1, TYPE: 4, STRINGS:' \
   'ENDSESSION_LOGOFF$' 'Event logged; ID: 0x41101306, LEVEL: 1, TYPE: 4, STRINGS:'
+# The icon added at the start and after a restarted taskbar, removed and added again by the
+# setting (the shell's NIM_ADD 0, NIM_DELETE 2). The taskbar did not really restart, so the
+# second add finds the icon there and recovers by deleting it and adding it anew: that must not
+# fail, nor any other call.
+tray='CTrayIconHandler<class CVdAgentMain>::'
+shell='CTrayIcon::More_Reliable_Shell_NotifyIcon$'
+expect_sequence IconFollowsTaskbarAndSettings \
+  "${tray}OnCreate\$" 'CTrayIcon::PutIconOnTray$' "$shell" 'message: 0$' \
+  "${tray}OnTaskbarCreated\$" 'CTrayIcon::PutIconOnTray$' "$shell" 'message: 0$' \
+  "${tray}OnSettingsChanged\$" 'ShowTaskbarIcon = 0$' "${tray}Hide\$" \
+  'CTrayIcon::DeleteIconFromTray$' "$shell" 'message: 2$' \
+  "${tray}OnSettingsChanged\$" 'ShowTaskbarIcon = 1$' "${tray}Show\$" \
+  'CTrayIcon::PutIconOnTray$' "$shell" 'message: 0$'
+for text in "no icons loaded" "Deleting/Adding failed" "Failed to remove tray icon."; do
+  expect_none IconFollowsTaskbarAndSettings "$text"
+done
+expect_sequence ThemeChangeReadsTaskbarColour \
+  "${tray}OnAmbientChange\$" 'CTrayIcon::GetTaskBarColor$' 'clr = \([0-9]+,[0-9]+,[0-9]+\)$'
+expect_sequence RightClickOpensMenuEscapeClosesIt "${tray}ShowMenu::Task\$" 'Menu destroyed$'
+expect_sequence PolicyWriteIsBroadcastAndRefreshed \
+  '\[registryChanged\]\(HKLM/Veridane/Policies\)$' \
+  'CPolicyHandler<class CVdAgentMain>::OnSettingChange$' \
+  'CPolicyHandler<class CVdAgentMain>::FetchUserPolicy$'
+# The pulled card reached the lock, which Wine refuses with 120 (0x80070078).
+expect_sequence PulledCardLocksWorkstation \
+  "Event: 'Card inserted', reader: 'Wine Reader'" 'Card Type: Smartcard$' \
+  "Event: 'Card removed', reader: 'Wine Reader'" 'CVdAgentMain::OnCardRemoved$' \
+  'LockUponSmartcardRemoval = 1\[0\]$' 'token type 0000000000000004$' \
+  '-2147024776 LockWorkStation$'
+expect_none PulledCardLocksWorkstation "Workstation locked."
 exit $fail
