@@ -190,6 +190,7 @@ TEST_F(TrayTest, AFrameTheShellRefusesIsNotRetried) {
   plat.kernel.sleeps.clear();
   plat.shell.Script({kBusy});
   ASSERT_TRUE(Icon().StartFlash());
+  machine.RunUntilIdle();  // the first frame is due at once, on the timer thread
   machine.AdvanceBy(75);
   EXPECT_EQ(ModifiedIcons(plat.shell), std::vector<HICON>({Icon().Image(2), Icon().Image(3)}));
   EXPECT_TRUE(plat.kernel.sleeps.empty());
