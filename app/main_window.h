@@ -128,7 +128,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // A text of the branding resource module, by number.
   std::wstring ResourceString(UINT id);
   // The tray icon's menu (tray/tray_menu.h); the caller destroys it.
-  HMENU BuildTrayMenu();
+  HMENU BuildTrayMenu() override;
   // The agent's hotkey was pressed and an action may start (keyboard handler).
   void OnHotKey();
 
