@@ -56,6 +56,22 @@ inline constexpr IID IID_IClassFactory = {
 
 #define CLASS_E_NOAGGREGATION (static_cast<HRESULT>(0x80040110L))
 #define CLASS_E_CLASSNOTAVAILABLE (static_cast<HRESULT>(0x80040111L))
+#define REGDB_E_CLASSNOTREG (static_cast<HRESULT>(0x80040154L))
+#define CO_E_NOTINITIALIZED (static_cast<HRESULT>(0x800401F0L))
+#define CO_E_OBJNOTREG (static_cast<HRESULT>(0x800401FBL))
+#define DISP_E_TYPEMISMATCH (static_cast<HRESULT>(0x80020005L))
+
+using LPCOLESTR = const OLECHAR*;
+using DATE = double;  // days since 1899-12-30, the fraction is the time of day
+
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
+#define CLSCTX_LOCAL_SERVER 0x4
+#define CLSCTX_REMOTE_SERVER 0x10
+#define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+#define REGCLS_SINGLEUSE 0
+#define REGCLS_MULTIPLEUSE 1
+#define VAR_DATEVALUEONLY 0x00000002
 
 #endif  // _WIN32
 
@@ -79,6 +95,23 @@ class ICom {
   virtual BSTR SysAllocString(const OLECHAR* psz) = 0;
   virtual void SysFreeString(BSTR bstr) = 0;
   virtual UINT SysStringLen(BSTR bstr) = 0;
+  // Parses a date as the locale `lcid` writes it (LOCALE_USER_DEFAULT 0x0400);
+  // VAR_DATEVALUEONLY drops the time of day. DISP_E_TYPEMISMATCH for text that is no date.
+  virtual HRESULT VarDateFromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, DATE* pdateOut) = 0;
+
+  // ---- Class objects (OLE32) ----
+  // Makes `pUnk` (a class factory) reachable by CoCreateInstance from every process of the
+  // machine (CLSCTX_LOCAL_SERVER) until CoRevokeClassObject(*lpdwRegister). Needs an
+  // initialised apartment (CO_E_NOTINITIALIZED otherwise); holds a reference on `pUnk`.
+  virtual HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext,
+                                        DWORD flags, LPDWORD lpdwRegister) = 0;
+  // CO_E_OBJNOTREG for a cookie that is not registered (or revoked already).
+  virtual HRESULT CoRevokeClassObject(DWORD dwRegister) = 0;
+  // A new object of the class: a registered local-server class object when `dwClsContext`
+  // allows one, else the in-process server named by HKCR\CLSID\{clsid}\InprocServer32.
+  // REGDB_E_CLASSNOTREG when neither exists.
+  virtual HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
+                                   REFIID riid, LPVOID* ppv) = 0;
 };
 
 // Owns one reference to a COM object and releases it when it goes.

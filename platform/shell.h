@@ -40,6 +40,16 @@ class IShell {
   virtual BOOL Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) = 0;
   // ABM_GETTASKBARPOS fills uEdge and rc of the taskbar; 0 when there is none.
   virtual UINT_PTR SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) = 0;
+
+  // ---- Associations and the process's identity ----
+  // The program (ASSOCSTR_EXECUTABLE) registered for `pszAssoc` (an extension or a protocol
+  // such as "http") and verb `pszExtra`; *pcchOut is the buffer's size in characters, set to
+  // the length written including the terminator. HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION)
+  // when nothing is registered, E_POINTER when the buffer is too small (ASSOCF_NOTRUNCATE).
+  virtual HRESULT AssocQueryStringW(ASSOCF flags, ASSOCSTR str, LPCWSTR pszAssoc,
+                                    LPCWSTR pszExtra, LPWSTR pszOut, DWORD* pcchOut) = 0;
+  // The application user model id under which the process's windows and toasts appear.
+  virtual HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) = 0;
 };
 
 }  // namespace platform

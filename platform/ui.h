@@ -129,6 +129,20 @@ class IUi {
   virtual BOOL LockWorkStation() = 0;
   // A modal message box; returns the button that closed it (IDOK, ...), 0 on failure.
   virtual int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) = 0;
+
+  // ---- Modal dialogs from templates in a module's resources ----
+  // Creates the dialog of template `lpTemplateName` (MAKEINTRESOURCEW(id)) owned by
+  // `hWndParent`, sends WM_INITDIALOG (lParam: dwInitParam) to `lpDialogFunc` and runs a
+  // modal loop until the procedure calls EndDialog; returns EndDialog's result, or -1 when
+  // the template or the owner is unusable. Sent messages are served meanwhile.
+  virtual INT_PTR DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                                  DLGPROC lpDialogFunc, LPARAM dwInitParam) = 0;
+  virtual BOOL EndDialog(HWND hDlg, INT_PTR nResult) = 0;
+  virtual HWND GetDlgItem(HWND hDlg, int nIDDlgItem) = 0;
+  virtual BOOL SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) = 0;
+  // BST_CHECKED (1) or BST_UNCHECKED (0).
+  virtual BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) = 0;
+  virtual UINT IsDlgButtonChecked(HWND hDlg, int nIDButton) = 0;
 };
 
 }  // namespace platform

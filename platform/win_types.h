@@ -19,6 +19,7 @@
 #include <wincrypt.h>
 #include <commctrl.h>
 #include <uxtheme.h>
+#include <shlwapi.h>
 #ifndef E_ILLEGAL_METHOD_CALL
 #define E_ILLEGAL_METHOD_CALL (static_cast<HRESULT>(0x8000000EL))
 #endif
@@ -826,5 +827,31 @@ using PAPPBARDATA = APPBARDATA*;
 #define ABE_TOP 1
 #define ABE_RIGHT 2
 #define ABE_BOTTOM 3
+
+// ---- Dialogs, associations, locales ---------------------------------------------------------
+using PCWSTR = const wchar_t*;
+using LCID = DWORD;
+using INT32 = std::int32_t;
+using UINT32 = std::uint32_t;
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+#define LOCALE_USER_DEFAULT 0x0400
+#define WM_INITDIALOG 0x0110u
+#define BM_CLICK 0x00F5u
+#define IDCANCEL 2
+#define BST_UNCHECKED 0x0000u
+#define BST_CHECKED 0x0001u
+using ASSOCF = DWORD;
+#define ASSOCF_NOTRUNCATE 0x00000020u
+enum ASSOCSTR { ASSOCSTR_COMMAND = 1, ASSOCSTR_EXECUTABLE = 2 };
+// SHQueryUserNotificationState (Shell32, looked up by name).
+enum QUERY_USER_NOTIFICATION_STATE {
+  QUNS_NOT_PRESENT = 1,
+  QUNS_BUSY = 2,
+  QUNS_RUNNING_D3D_FULL_SCREEN = 3,
+  QUNS_PRESENTATION_MODE = 4,
+  QUNS_ACCEPTS_NOTIFICATIONS = 5,
+  QUNS_QUIET_TIME = 6,
+  QUNS_APP = 7
+};
 
 #endif  // _WIN32

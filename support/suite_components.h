@@ -50,3 +50,9 @@ struct IVDPasswordManager : IUnknown {
 // ---- Fast connect (in the suite's binaries folder, "BinDir") ----
 inline constexpr const wchar_t* kVDFastConnectDll = L"VDFstCon.dll";
 inline constexpr const wchar_t* kVDRunDllExe = L"VDRunDll.exe";
+
+// ---- "VdMiniOnlineIds.dll" (found by name): the password manager's quick links ----
+inline constexpr const wchar_t* kVdMiniOnlineIdsLibrary = L"VdMiniOnlineIds.dll";
+inline constexpr const char* kLaunchQuickLinkExport = "LaunchQuickLink";
+// Opens the password-manager entry `bstrEntryId`; `number` is the entry's own.
+using PFN_LaunchQuickLink = HRESULT(WINAPI*)(BSTR bstrEntryId, LONG number);

@@ -67,3 +67,15 @@ UINT ProcessCom::SysStringLen(BSTR bstr) {
 long ProcessCom::LiveStrings() { return g_liveStrings.load(); }
 
 }  // namespace sim
+
+// PLACEHOLDER: replaced by the class-object table and the date parser.
+namespace sim {
+HRESULT ProcessCom::VarDateFromStr(LPCOLESTR, LCID, ULONG, DATE*) { return E_NOTIMPL; }
+HRESULT ProcessCom::CoRegisterClassObject(REFCLSID, IUnknown*, DWORD, DWORD, LPDWORD) {
+  return E_NOTIMPL;
+}
+HRESULT ProcessCom::CoRevokeClassObject(DWORD) { return E_NOTIMPL; }
+HRESULT ProcessCom::CoCreateInstance(REFCLSID, IUnknown*, DWORD, REFIID, LPVOID*) {
+  return E_NOTIMPL;
+}
+}  // namespace sim

@@ -18,6 +18,12 @@ class ProcessCom : public platform::ICom {
   BSTR SysAllocString(const OLECHAR* psz) override;
   void SysFreeString(BSTR bstr) override;
   UINT SysStringLen(BSTR bstr) override;
+  HRESULT VarDateFromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, DATE* pdateOut) override;
+  HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags,
+                                LPDWORD lpdwRegister) override;
+  HRESULT CoRevokeClassObject(DWORD dwRegister) override;
+  HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                           LPVOID* ppv) override;
   // Strings allocated and not yet freed, machine-wide (a leak shows here).
   static long LiveStrings();
 

@@ -120,3 +120,8 @@ HMODULE ProcessModules::LoadedModule(const std::wstring& fileName) {
 }
 
 }  // namespace sim
+
+// PLACEHOLDER: replaced by the loaded-module lookup.
+namespace sim {
+HMODULE ProcessModules::GetModuleHandleW(LPCWSTR) { return nullptr; }
+}  // namespace sim

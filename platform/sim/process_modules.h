@@ -20,6 +20,7 @@ class ProcessModules : public platform::IModules {
 
   HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) override;
   FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) override;
+  HMODULE GetModuleHandleW(LPCWSTR lpModuleName) override;
   BOOL FreeLibrary(HMODULE hLibModule) override;
   int LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) override;
 

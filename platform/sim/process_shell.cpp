@@ -173,3 +173,11 @@ BOOL ProcessShell::Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
 }
 
 }  // namespace sim
+
+// PLACEHOLDER: replaced by the association table and the process's identity.
+namespace sim {
+HRESULT ProcessShell::AssocQueryStringW(ASSOCF, ASSOCSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD*) {
+  return HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION);
+}
+HRESULT ProcessShell::SetCurrentProcessExplicitAppUserModelID(PCWSTR) { return E_NOTIMPL; }
+}  // namespace sim

@@ -65,6 +65,9 @@ class ProcessShell : public platform::IShell {
   int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY_ATTRIBUTES* psa) override;
   BOOL Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) override;
   UINT_PTR SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) override;
+  HRESULT AssocQueryStringW(ASSOCF flags, ASSOCSTR str, LPCWSTR pszAssoc, LPCWSTR pszExtra,
+                            LPWSTR pszOut, DWORD* pcchOut) override;
+  HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) override;
   // The calls with a valid structure, in order.
   std::vector<ShellExecuteCall> Calls() const;
 

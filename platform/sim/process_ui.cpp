@@ -383,3 +383,13 @@ BOOL ProcessUi::LockWorkStation() {
 }
 
 }  // namespace sim
+
+// PLACEHOLDER: replaced by the simulated dialog manager.
+namespace sim {
+INT_PTR ProcessUi::DialogBoxParamW(HINSTANCE, LPCWSTR, HWND, DLGPROC, LPARAM) { return -1; }
+BOOL ProcessUi::EndDialog(HWND, INT_PTR) { return FALSE; }
+HWND ProcessUi::GetDlgItem(HWND, int) { return nullptr; }
+BOOL ProcessUi::SetDlgItemTextW(HWND, int, LPCWSTR) { return FALSE; }
+BOOL ProcessUi::CheckDlgButton(HWND, int, UINT) { return FALSE; }
+UINT ProcessUi::IsDlgButtonChecked(HWND, int) { return 0; }
+}  // namespace sim

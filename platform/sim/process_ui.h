@@ -81,6 +81,13 @@ class ProcessUi : public platform::IUi {
   BOOL LockWorkStation() override;
   // The user reads the box and presses its first button at once; the desktop shows it.
   int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;
+  INT_PTR DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                          DLGPROC lpDialogFunc, LPARAM dwInitParam) override;
+  BOOL EndDialog(HWND hDlg, INT_PTR nResult) override;
+  HWND GetDlgItem(HWND hDlg, int nIDDlgItem) override;
+  BOOL SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) override;
+  BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) override;
+  UINT IsDlgButtonChecked(HWND hDlg, int nIDButton) override;
 
  private:
   UiCaller Caller() const { return UiCaller{m_process.Pid(), m_process.SessionId()}; }

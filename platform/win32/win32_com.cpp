@@ -14,4 +14,22 @@ void CWin32Com::SysFreeString(BSTR bstr) { ::SysFreeString(bstr); }
 
 UINT CWin32Com::SysStringLen(BSTR bstr) { return ::SysStringLen(bstr); }
 
+HRESULT CWin32Com::VarDateFromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, DATE* pdateOut) {
+  return ::VarDateFromStr(strIn, lcid, dwFlags, pdateOut);
+}
+
+HRESULT CWin32Com::CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext,
+                                         DWORD flags, LPDWORD lpdwRegister) {
+  return ::CoRegisterClassObject(rclsid, pUnk, dwClsContext, flags, lpdwRegister);
+}
+
+HRESULT CWin32Com::CoRevokeClassObject(DWORD dwRegister) {
+  return ::CoRevokeClassObject(dwRegister);
+}
+
+HRESULT CWin32Com::CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
+                                    REFIID riid, LPVOID* ppv) {
+  return ::CoCreateInstance(rclsid, pUnkOuter, dwClsContext, riid, ppv);
+}
+
 }  // namespace platform::win32

@@ -10,6 +10,10 @@ FARPROC CWin32Modules::GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   return ::GetProcAddress(hModule, lpProcName);
 }
 
+HMODULE CWin32Modules::GetModuleHandleW(LPCWSTR lpModuleName) {
+  return ::GetModuleHandleW(lpModuleName);
+}
+
 BOOL CWin32Modules::FreeLibrary(HMODULE hLibModule) { return ::FreeLibrary(hLibModule); }
 
 int CWin32Modules::LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {

@@ -29,4 +29,19 @@ UINT_PTR CWin32Shell::SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) {
   return ::SHAppBarMessage(dwMessage, pData);
 }
 
+HRESULT CWin32Shell::AssocQueryStringW(ASSOCF flags, ASSOCSTR str, LPCWSTR pszAssoc,
+                                       LPCWSTR pszExtra, LPWSTR pszOut, DWORD* pcchOut) {
+  return ::AssocQueryStringW(flags, str, pszAssoc, pszExtra, pszOut, pcchOut);
+}
+
+HRESULT CWin32Shell::SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) {
+  // Windows 7 and later; looked up so that the agent still starts where it is missing.
+  using Fn = HRESULT(WINAPI*)(PCWSTR);
+  HMODULE shell = ::GetModuleHandleW(L"shell32.dll");
+  auto fn = shell ? reinterpret_cast<Fn>(reinterpret_cast<void*>(
+                        ::GetProcAddress(shell, "SetCurrentProcessExplicitAppUserModelID")))
+                  : nullptr;
+  return fn ? fn(AppID) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+}
+
 }  // namespace platform::win32

@@ -13,6 +13,9 @@ class CWin32Shell final : public IShell {
   int SHCreateDirectoryExW(HWND hwnd, LPCWSTR pszPath, const SECURITY_ATTRIBUTES* psa) override;
   BOOL Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) override;
   UINT_PTR SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) override;
+  HRESULT AssocQueryStringW(ASSOCF flags, ASSOCSTR str, LPCWSTR pszAssoc, LPCWSTR pszExtra,
+                            LPWSTR pszOut, DWORD* pcchOut) override;
+  HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) override;
 };
 
 }  // namespace platform::win32

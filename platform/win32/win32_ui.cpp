@@ -139,6 +139,27 @@ int CWin32Ui::MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uTy
   return ::MessageBoxW(hWnd, lpText, lpCaption, uType);
 }
 
+INT_PTR CWin32Ui::DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                                  DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  return ::DialogBoxParamW(hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
+}
+
+BOOL CWin32Ui::EndDialog(HWND hDlg, INT_PTR nResult) { return ::EndDialog(hDlg, nResult); }
+
+HWND CWin32Ui::GetDlgItem(HWND hDlg, int nIDDlgItem) { return ::GetDlgItem(hDlg, nIDDlgItem); }
+
+BOOL CWin32Ui::SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) {
+  return ::SetDlgItemTextW(hDlg, nIDDlgItem, lpString);
+}
+
+BOOL CWin32Ui::CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
+  return ::CheckDlgButton(hDlg, nIDButton, uCheck);
+}
+
+UINT CWin32Ui::IsDlgButtonChecked(HWND hDlg, int nIDButton) {
+  return ::IsDlgButtonChecked(hDlg, nIDButton);
+}
+
 }  // namespace platform::win32
 
 namespace platform::win32 {

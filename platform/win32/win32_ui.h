@@ -63,6 +63,13 @@ class CWin32Ui final : public IUi {
   DWORD GetSysColor(int nIndex) override;
   BOOL LockWorkStation() override;
   int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) override;
+  INT_PTR DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                          DLGPROC lpDialogFunc, LPARAM dwInitParam) override;
+  BOOL EndDialog(HWND hDlg, INT_PTR nResult) override;
+  HWND GetDlgItem(HWND hDlg, int nIDDlgItem) override;
+  BOOL SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) override;
+  BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) override;
+  UINT IsDlgButtonChecked(HWND hDlg, int nIDButton) override;
 };
 
 }  // namespace platform::win32

@@ -37,6 +37,7 @@ class CountingModules final : public platform::IModules {
   FARPROC GetProcAddress(HMODULE h, LPCSTR name) override {
     return m_inner.GetProcAddress(h, name);
   }
+  HMODULE GetModuleHandleW(LPCWSTR name) override { return m_inner.GetModuleHandleW(name); }
   BOOL FreeLibrary(HMODULE h) override {
     ++frees[m_paths[h]];
     return m_inner.FreeLibrary(h);

@@ -226,6 +226,16 @@ class ForwardingUi : public platform::IUi {
   int MessageBoxW(HWND a0, LPCWSTR a1, LPCWSTR a2, UINT a3) override {
     return inner.MessageBoxW(a0, a1, a2, a3);
   }
+  INT_PTR DialogBoxParamW(HINSTANCE a0, LPCWSTR a1, HWND a2, DLGPROC a3, LPARAM a4) override {
+    return inner.DialogBoxParamW(a0, a1, a2, a3, a4);
+  }
+  BOOL EndDialog(HWND a0, INT_PTR a1) override { return inner.EndDialog(a0, a1); }
+  HWND GetDlgItem(HWND a0, int a1) override { return inner.GetDlgItem(a0, a1); }
+  BOOL SetDlgItemTextW(HWND a0, int a1, LPCWSTR a2) override {
+    return inner.SetDlgItemTextW(a0, a1, a2);
+  }
+  BOOL CheckDlgButton(HWND a0, int a1, UINT a2) override { return inner.CheckDlgButton(a0, a1, a2); }
+  UINT IsDlgButtonChecked(HWND a0, int a1) override { return inner.IsDlgButtonChecked(a0, a1); }
 
  protected:
   platform::IUi& inner;
@@ -248,6 +258,13 @@ class ForwardingShell : public platform::IShell {
   }
   UINT_PTR SHAppBarMessage(DWORD a0, PAPPBARDATA a1) override {
     return inner.SHAppBarMessage(a0, a1);
+  }
+  HRESULT AssocQueryStringW(ASSOCF a0, ASSOCSTR a1, LPCWSTR a2, LPCWSTR a3, LPWSTR a4,
+                            DWORD* a5) override {
+    return inner.AssocQueryStringW(a0, a1, a2, a3, a4, a5);
+  }
+  HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR a0) override {
+    return inner.SetCurrentProcessExplicitAppUserModelID(a0);
   }
 
  protected:
