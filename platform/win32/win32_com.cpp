@@ -15,7 +15,8 @@ void CWin32Com::SysFreeString(BSTR bstr) { ::SysFreeString(bstr); }
 UINT CWin32Com::SysStringLen(BSTR bstr) { return ::SysStringLen(bstr); }
 
 HRESULT CWin32Com::VarDateFromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, DATE* pdateOut) {
-  return ::VarDateFromStr(strIn, lcid, dwFlags, pdateOut);
+  // Older SDK headers declare the string non-const; it is only read.
+  return ::VarDateFromStr(const_cast<OLECHAR*>(strIn), lcid, dwFlags, pdateOut);
 }
 
 HRESULT CWin32Com::CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext,
