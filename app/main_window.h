@@ -143,7 +143,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   core::CAgentProcess& m_process;
   CVDLog m_eventLog;
   // Process-wide in effect: the agent process has one main window.
-  CPasswordManager m_passwordManager{m_process.Platform()};
+  CPasswordManager m_passwordManager{m_process};
   CAgentHosts m_hosts{*this};
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;
