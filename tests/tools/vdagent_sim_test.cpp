@@ -222,3 +222,44 @@ TEST_F(VdAgentSimProgramTest, AnUnmetExpectationFailsTheRunAndTheJsonTellsWhatHa
 }
 
 }  // namespace
+
+namespace {
+
+// The password manager's events: a reply with its value, a feedback state, or the close of
+// the open dashboard, one per event; a close with no dashboard up stops the run.
+TEST(VdAgentSimTest, PasswordManagerEventsTakeOneFormEachAndACloseNeedsAnOpenDashboard) {
+  auto events = [](const std::string& e) {
+    return R"({"events": [{"at": 9000, "kind": "pm-reply", )" + e + "}]}";
+  };
+  for (const char* good :
+       {R"("reply": "fill-in", "value": 1)", R"("reply": "feedback", "value": 0)",
+        R"("feedback": 2)", R"("closeDashboard": true)"}) {
+    SCOPED_TRACE(good);
+    EXPECT_NO_THROW(vdsim::ParseScenario(events(good)));
+  }
+  const std::pair<const char*, const char*> bad[] = {
+      {R"("feedback": 1, "closeDashboard": true)", "expected one of"},
+      {R"("reply": "fill-in", "feedback": 1, "value": 1)", "expected one of"},
+      {R"("reply": "fill-in")", "events[0].value: missing"},
+      {R"("value": 1)", "events[0].reply: missing"},
+      {R"("closeDashboard": false)", "only true closes"},
+      {R"("feedback": "high")", "events[0].feedback: expected a whole number"},
+  };
+  for (const auto& [fields, message] : bad) {
+    SCOPED_TRACE(fields);
+    try {
+      vdsim::ParseScenario(events(fields));
+      ADD_FAILURE() << "accepted";
+    } catch (const vdsim::ScenarioError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_THROW(vdsim::ParseScenario(R"({"events": [{"at": 1, "kind": "pm-reply"}]})"),
+               vdsim::ScenarioError);
+
+  const auto r = vdsim::RunScenario(vdsim::ParseScenario(events(R"("closeDashboard": true)")));
+  EXPECT_NE(r.runError.find("events[0] (pm-reply): no mini dashboard is open"), std::string::npos)
+      << r.runError;
+}
+
+}  // namespace

@@ -335,10 +335,24 @@ void ScreenSaver(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().StopScreenSaver(ctx.session);
 }
 
+// The password manager: its fill-in component posts a reply (a fill-in reply with its action
+// type, or a feedback change with its state), or the user closes the mini dashboard.
 void PmReply(ScenarioContext& ctx, const json& e) {
-  const WPARAM kind = e["reply"] == "fill-in" ? 1 : 2;
-  if (ctx.suite.PostReply(kind, static_cast<LPARAM>(IntegerField(e, "value"))) == 0)
-    Refuse("no fill-in component is running");
+  if (e.contains("closeDashboard")) {
+    auto* pm = ctx.suite.PasswordManager();
+    if (!pm) Refuse("the password manager is not installed");
+    if (!pm->CloseDashboard()) Refuse("no mini dashboard is open");
+    return;
+  }
+  WPARAM kind = 2;
+  LPARAM value = 0;
+  if (e.contains("feedback")) {
+    value = static_cast<LPARAM>(IntegerField(e, "feedback"));
+  } else {
+    kind = e["reply"] == "fill-in" ? 1 : 2;
+    value = static_cast<LPARAM>(IntegerField(e, "value"));
+  }
+  if (ctx.suite.PostReply(kind, value) == 0) Refuse("no fill-in component is running");
 }
 
 // The user at the agent's tray icon: the icon of the agent's window with uID `id`, or its
@@ -467,10 +481,13 @@ std::vector<KindRow> MakeKinds() {
         {"button", F::Choice, false, buttons}},
        Dialog},
       {"pm-reply",
-       "the password manager's fill-in component replies (fill-in: action type; "
-       "feedback: state)",
-       {{"reply", F::Choice, true, {"fill-in", "feedback"}},
-        {"value", F::Integer, true, {}, -0x80000000LL, 0x7FFFFFFF}},
+       "the password manager: its fill-in component replies (\"reply\": fill-in with the "
+       "action type as \"value\", or feedback with the state; or just \"feedback\": a "
+       "state), or the user closes the open mini dashboard (\"closeDashboard\": true)",
+       {{"reply", F::Choice, false, {"fill-in", "feedback"}},
+        {"value", F::Integer, false, {}, -0x80000000LL, 0x7FFFFFFF},
+        {"feedback", F::Integer, false, {}, -0x80000000LL, 0x7FFFFFFF},
+        {"closeDashboard", F::Boolean}},
        PmReply},
       {"end", "the run ends: the agent's window goes", {}, End},
       // Kinds of parts still to come; their rows fill in as those parts arrive.
@@ -603,6 +620,20 @@ void CheckEventFields(const KindRow& row, const json& event, const std::string& 
   // before it starts.
   if (std::string(row.name) == "registry")
     ParseRegistryValue(event, where, event["action"] == "set");
+  if (std::string(row.name) == "pm-reply") {
+    // One thing per event: a reply with its value, a feedback state, or the close.
+    const int forms = (event.contains("reply") || event.contains("value") ? 1 : 0) +
+                      (event.contains("feedback") ? 1 : 0) +
+                      (event.contains("closeDashboard") ? 1 : 0);
+    if (forms != 1)
+      throw ScenarioError(where +
+                          ": expected one of \"reply\" with \"value\", "
+                          "\"feedback\" or \"closeDashboard\"");
+    if (event.contains("reply") != event.contains("value"))
+      throw ScenarioError(where + (event.contains("reply") ? ".value" : ".reply") + ": missing");
+    if (event.contains("closeDashboard") && !event["closeDashboard"].get<bool>())
+      throw ScenarioError(where + ".closeDashboard: only true closes the dashboard");
+  }
   if (std::string(row.name) == "message") {
     const json& m = event["message"];
     if (m.is_string() && m.get<std::string>().rfind("0x", 0) == 0)
