@@ -214,6 +214,10 @@ TEST_F(UxEnvironmentTest, ABadStoredCountStartsAgainFromZero) {
     EXPECT_TRUE(HasResult(sink, "LogonCount is not a REG_DWORD"));
     EXPECT_EQ(StoredCount(), 1u) << "the bad value is replaced";
   }
+  // A count no agent wrote does not wrap around to a negative one.
+  machine.Registry().SetDword(kw, L"LogonCount", 0xFFFFFFFFu);
+  EXPECT_GT(ux_env::RegisterLogon(agent), 4);
+  EXPECT_EQ(StoredCount(), 4u);
 }
 
 // ---- Reminder postponement ----
