@@ -299,23 +299,27 @@ HRESULT SimToastInstallation::ActivateFromActionCenter(DWORD session, std::size_
 HRESULT SimToastInstallation::Activate(DWORD session, const wchar_t* invokedArgs) {
   const std::wstring args = invokedArgs ? std::wstring(invokedArgs) : std::wstring();
   sim::Process& shell = m_impl->ShellOf(session);
-  HRESULT hr = S_OK;
+  auto& com = shell.Com();
+  platform::ComPtr<INotificationActivationCallback> activator;
+  HRESULT init = S_OK, hr = S_OK;
   {
     sim::CurrentProcessScope scope(&shell);
-    auto& com = shell.Com();
-    const HRESULT init = com.CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    {
-      platform::ComPtr<INotificationActivationCallback> activator;
-      hr = com.CoCreateInstance(CLSID_ToastActivator, nullptr, CLSCTX_LOCAL_SERVER,
-                                IID_INotificationActivationCallback, activator.put_void());
-      if (SUCCEEDED(hr) && !activator) hr = E_POINTER;
-      // The shell's call carries the invoked arguments as they were set; a toast without
-      // any hands over none.
-      if (SUCCEEDED(hr))
-        hr = activator->Activate(kAgentAppUserModelId, invokedArgs ? args.c_str() : nullptr,
-                                 nullptr, 0);
-    }
-    if (SUCCEEDED(init)) com.CoUninitialize();
+    init = com.CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    hr = com.CoCreateInstance(CLSID_ToastActivator, nullptr, CLSCTX_LOCAL_SERVER,
+                              IID_INotificationActivationCallback, activator.put_void());
+    if (SUCCEEDED(hr) && !activator) hr = E_POINTER;
+  }
+  // The call itself runs in the server, not in the shell: outside the shell's scope, so a
+  // scenario that clicks from the agent's thread runs the activator as the agent's own.
+  // The shell hands over the invoked arguments as they were set; a toast without any hands
+  // over none.
+  if (SUCCEEDED(hr))
+    hr =
+        activator->Activate(kAgentAppUserModelId, invokedArgs ? args.c_str() : nullptr, nullptr, 0);
+  activator.reset();
+  if (SUCCEEDED(init)) {
+    sim::CurrentProcessScope scope(&shell);
+    com.CoUninitialize();
   }
   m_impl->Record(session, kToastKind,
                  L"toast activated " + (invokedArgs ? args : std::wstring(L"(none)")) + L": 0x" +
