@@ -44,6 +44,7 @@ class CUXHandler {
   VD_TRACED_EVENT(OnReady, "CUXHandler<class CVdAgentMain>::OnReady")
 
   LRESULT OnSessionChange(UINT, WPARAM wParam, LPARAM) {
+    VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::OnSessionChange");
     Self().SetMsgHandled(FALSE);
     UXLogic().OnSessionChange(wParam);
     return 0;

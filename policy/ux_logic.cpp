@@ -36,7 +36,6 @@ CUXLogic::CUXLogic(core::CAgentProcess& process, IUXHost& host, IUXEnvironment& 
 
 void CUXLogic::OnSessionChange(WPARAM code) {
   if (code != WTS_SESSION_UNLOCK) return;
-  VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::OnSessionChange");
   if (RunResetUserEnrollmentIfNeeded() == kNothingShown) RunSpareKeyRecoveryIfNeeded();
 }
 

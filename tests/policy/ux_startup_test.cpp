@@ -209,7 +209,6 @@ TEST_F(UXStartupTest, AnUnlockRunsRecoveryWhenNoResetWasStarted) {
   ux->OnSessionChange(WTS_SESSION_LOCK);
   EXPECT_TRUE(host->commands.empty());
   ux->OnSessionChange(WTS_SESSION_UNLOCK);
-  EXPECT_TRUE(Entered("CUXHandler<class CVdAgentMain>::OnSessionChange"));
   EXPECT_EQ(host->commands, (std::vector<Command>{{L"StartRecovery", 0}}));
 
   // A reset started instead: no recovery after it.
