@@ -271,7 +271,8 @@ HINSTANCE CAgentHosts::ResourceModule() {
     std::wstring file = folder;
     if (!file.empty() && file.back() != L'\\') file += L'\\';
     file += support::kAgentResourceModule;
-    m_promptResources.reset(plat.Modules().LoadLibraryExW(file.c_str(), nullptr, 0));
+    m_promptResources.reset(
+        plat.Modules().LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   }
   return m_promptResources.get();
 }
