@@ -84,8 +84,8 @@ void CUXLogic::RunStartupSequence() {
   if (m_env.IsHPImageReady() != 1) CKwAppSettings(m_process.Platform()).SetOOBEPassed();
 }
 
+// The environment function opens the operation's trace scope itself.
 int CUXLogic::RegisterLogon() {
-  VDTraceNS::CScope ts("CUXHandler<class CVdAgentMain>::RegisterLogon");
   m_nLogonCount = m_env.RegisterLogon();
   return m_nLogonCount;
 }
