@@ -47,9 +47,7 @@ HRESULT CAgentHosts::ShareFUSData(const CCredential& credential, const std::wstr
   return credential.ShareFUSData(Api(m_w), accountName.c_str());
 }
 
-HRESULT CAgentHosts::ClearFUSData(const CCredential&) {
-  return CCredential::ClearFUSData(Api(m_w));
-}
+HRESULT CAgentHosts::ClearFUSData(const CCredential&) { return CCredential::ClearFUSData(Api(m_w)); }
 
 void CAgentHosts::CheckUserPasswordReset(const CUser& user) {
   ::CheckUserPasswordReset(m_w.Process(), user);
@@ -63,8 +61,7 @@ CPolicy CAgentHosts::RefreshedPolicy() {
 // ---- Cards ----
 
 void CAgentHosts::OnCardReady(const std::wstring& reader, const CCardRecord& record) {
-  if (CCardLogic* cards = m_w.Card())
-    m_w.CardActions().OnCardReady(cards->Library(), reader, record);
+  if (CCardLogic* cards = m_w.Card()) m_w.CardActions().OnCardReady(cards->Library(), reader, record);
 }
 
 void CAgentHosts::OnCardRemoved(const CCardRecord& record) {
