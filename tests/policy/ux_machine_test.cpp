@@ -185,14 +185,5 @@ TEST_F(UXMachineWin7Test, ReenrollmentDeclinedWithTheBoxCheckedIsNeverOfferedAga
   EXPECT_EQ(OutstandingBuffers(), 0u);
 }
 
-TEST_F(UXMachineWin7Test, TheFingerprintPromptAtRunTimeEnrollsWhenAccepted) {
-  host->enrolled = VDFP_CRED_PASSWORD;
-  plat->ui.answer = uxtest::UserAnswer{IDOK, false};
-  EXPECT_EQ(real->RunWizardsAtRuntimeIfNeeded(VDFP_CRED_FINGERPRINT), 0);
-  ASSERT_TRUE(plat->ui.shown.has_value());
-  EXPECT_EQ(plat->ui.shown->templateId, IDD_ASK_REGISTER);
-  EXPECT_EQ(host->commands, (std::vector<Command>{{L"EnrollCredentials", VDFP_CRED_FINGERPRINT}}));
-}
-
 }  // namespace
 }  // namespace ux_test

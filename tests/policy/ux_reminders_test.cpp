@@ -312,19 +312,6 @@ TEST_F(UXReenrollmentTest, TheSecondReaderNeedsItAndAcceptanceEnrollsTheFingerpr
   EXPECT_EQ(OutstandingBuffers(), 0u);
 }
 
-TEST_F(UXReenrollmentTest, ACheckedBoxEndsTheOffersForGood) {
-  // The dialog writes the value when its box is checked as it closes.
-  env.insidePrompt = [&] {
-    CAgentSettings(*proc).SetBool(L"ReenrollmentPromptDoNotBotherAgain", true);
-  };
-  EXPECT_EQ(ux->RunReenrollmentPromptIfNeeded(), 1);
-  const unsigned calls = DeviceInfoCalls();
-  EXPECT_EQ(ux->RunReenrollmentPromptIfNeeded(), kAbort);
-  EXPECT_TRUE(Logged("Do not bother"));
-  EXPECT_EQ(DeviceInfoCalls(), calls);  // the readers are not even asked
-  EXPECT_EQ(env.prompts.size(), 1u);
-}
-
 TEST_F(UXReenrollmentTest, EveryReasonNotToOfferItAborts) {
   host->kiosk = true;
   EXPECT_EQ(ux->RunReenrollmentPromptIfNeeded(), kAbort);
