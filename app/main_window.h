@@ -102,6 +102,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   IPolicyHost& PolicyHost() { return m_hosts; }
   IFingerprintHost& FingerprintHost() { return m_hosts; }
   ICardHost& CardHost() { return m_hosts; }
+  IUXHost& UXHost() { return m_hosts; }
   CCardActions& CardActions() { return *m_cardActions; }
   CPasswordManager& PasswordManager() { return m_passwordManager; }
 
