@@ -14,6 +14,7 @@
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
+#include "policy/prompt_resources.h"
 #include "standins/suite/sim_install.h"
 #include "standins/toast/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
@@ -263,6 +264,18 @@ void Dialog(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().SetDialogUser(
         [id](HWND, const std::wstring&, const std::wstring&) { return id; });
   }
+  if (e.contains("prompt") || e.contains("dontAskAgain") || e.contains("lookMs")) {
+    // The agent's prompts from now on: accepted or declined (declined unless said), the
+    // do-not-ask-again box ticked or cleared (untouched unless said), after a look of
+    // "lookMs" on the virtual clock.
+    sim::PromptAnswer answer;
+    if (e.contains("prompt")) answer.button = e["prompt"] == "accept" ? IDOK : IDCANCEL;
+    if (e.contains("dontAskAgain"))
+      answer.checks[IDC_DONT_ASK_AGAIN] = e["dontAskAgain"].get<bool>();
+    answer.openMs = static_cast<ULONGLONG>(IntegerField(e, "lookMs", 0));
+    ctx.machine.GetDesktop().SetPromptUser(
+        [answer](DWORD, UINT, const std::wstring&) { return answer; });
+  }
 }
 
 // A key by name: "ctrl", "shift", "alt", "win" (the left keys), "rctrl", "rshift", "ralt",
@@ -501,10 +514,14 @@ std::vector<KindRow> MakeKinds() {
        {{"running", F::Boolean, true}},
        ScreenSaver},
       {"dialog",
-       "how the user answers: the identification and verification dialogs, message boxes",
+       "how the user answers: the identification and verification dialogs, message boxes, "
+       "the agent's prompts (\"prompt\", \"dontAskAgain\", \"lookMs\")",
        {{"identify", F::StringOrNull},
         {"verify", F::Boolean},
-        {"button", F::Choice, false, buttons}},
+        {"button", F::Choice, false, buttons},
+        {"prompt", F::Choice, false, {"accept", "decline"}},
+        {"dontAskAgain", F::Boolean},
+        {"lookMs", F::Integer, false, {}, 0, 3600000}},
        Dialog},
       {"pm-reply",
        "the password manager: its fill-in component replies (\"reply\": fill-in with the "
