@@ -86,9 +86,6 @@ namespace {
 #ifndef VAR_TIMEVALUEONLY
 #define VAR_TIMEVALUEONLY 0x00000001
 #endif
-#ifndef CO_E_ERRORINDLL
-#define CO_E_ERRORINDLL (static_cast<HRESULT>(0x800401F9L))
-#endif
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's civil-days algorithm).
 long long DaysFromCivil(long long y, unsigned m, unsigned d) {

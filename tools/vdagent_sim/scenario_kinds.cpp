@@ -335,6 +335,15 @@ void ScreenSaver(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().StopScreenSaver(ctx.session);
 }
 
+// The shell's answer to SHQueryUserNotificationState in the agent's session from now on; a
+// non-zero "failHr" makes the query fail with it instead (0 takes the failure back).
+void NotificationState(ScenarioContext& ctx, const json& e) {
+  auto& desktop = ctx.machine.GetDesktop();
+  desktop.SetNotificationState(ctx.session, static_cast<int>(IntegerField(e, "state")));
+  desktop.FailNotificationStateQuery(ctx.session,
+                                     static_cast<HRESULT>(IntegerField(e, "failHr", 0)));
+}
+
 void PmReply(ScenarioContext& ctx, const json& e) {
   const WPARAM kind = e["reply"] == "fill-in" ? 1 : 2;
   if (ctx.suite.PostReply(kind, static_cast<LPARAM>(IntegerField(e, "value"))) == 0)
@@ -516,7 +525,13 @@ std::vector<KindRow> MakeKinds() {
        Enrollment},
       {"balloon", "a balloon is clicked, times out or is hidden", {}, {}},
       {"toast", "a toast is clicked, times out, dismissed or activated", {}, {}},
-      {"notification-state", "the shell's notification state changes", {}, {}},
+      {"notification-state",
+       "the shell's notification state of the session changes (\"state\": 1 not present, 2 "
+       "busy, 3 full-screen game, 4 presentation, 5 accepts notifications, 6 quiet time, 7 "
+       "immersive app); a non-zero \"failHr\" makes the shell's query fail with it",
+       {{"state", F::Integer, true, {}, 1, 7},
+        {"failHr", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL}},
+       NotificationState},
       {"mailslot", "a datagram arrives on the session's mailslot", {}, {}},
       {"plugin", "a tray plug-in's menu command is picked", {}, {}},
       {"avatar", "the feedback window is dragged or changes its look", {}, {}},
