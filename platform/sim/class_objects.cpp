@@ -7,6 +7,8 @@ namespace sim {
 
 namespace {
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+// REGCLS_MULTI_SEPARATE: many clients too, only in-process ones get their own object.
+constexpr DWORD kMultiSeparate = 2;
 }  // namespace
 
 ClassObjectTable::~ClassObjectTable() {
@@ -58,7 +60,8 @@ IUnknown* ClassObjectTable::Find(const CLSID& clsid, DWORD clsContext, DWORD pid
     if (!SameGuid(e.clsid, clsid) || (e.clsContext & clsContext) == 0) continue;
     if ((e.pid == pid) != (owner == Owner::ThisProcess)) continue;
     // A single-use object went to its one client; its own process still reaches it.
-    if (e.flags == REGCLS_SINGLEUSE && e.used && owner == Owner::OtherProcess) continue;
+    const bool singleUse = (e.flags & (REGCLS_MULTIPLEUSE | kMultiSeparate)) == 0;
+    if (singleUse && e.used && owner == Owner::OtherProcess) continue;
     if (owner == Owner::OtherProcess) e.used = true;
     // The table's reference keeps the object alive until the caller has its own.
     e.object->AddRef();

@@ -231,7 +231,7 @@ TEST(VdAgentSimTest, TheNotificationStateKindTakesAStateAndAnOptionalFailure) {
     return R"({"events": [{"at": 5000, "kind": "notification-state")" + fields +
            R"(}, {"after": 100, "kind": "end"}]})";
   };
-  for (const std::string bad :
+  for (const std::string& bad :
        {std::string{}, std::string(R"(, "state": 0)"), std::string(R"(, "state": 8)"),
         std::string(R"(, "state": 6, "failHr": "nope")")}) {
     EXPECT_THROW(vdsim::ParseScenario(event(bad)), vdsim::ScenarioError) << bad;

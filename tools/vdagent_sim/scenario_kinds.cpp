@@ -538,6 +538,14 @@ std::vector<KindRow> MakeKinds() {
   };
 }
 
+// "0x" and one to sixteen hexadecimal digits. One string throughout: iterators of two copies
+// of it would not make a range.
+bool IsHexText(const std::string& text) {
+  return text.rfind("0x", 0) == 0 && text.size() > 2 && text.size() <= 18 &&
+         std::all_of(text.begin() + 2, text.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
 void CheckField(const FieldSpec& f, const json& v, const std::string& where) {
   auto fail = [&](const std::string& what) { throw ScenarioError(where + ": " + what); };
   switch (f.type) {
@@ -570,11 +578,9 @@ void CheckField(const FieldSpec& f, const json& v, const std::string& where) {
       } else if (v.is_number_unsigned()) {
         if (v.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFULL) fail("out of range");
         n = v.get<long long>();
-      } else if (v.is_string() && v.get<std::string>().rfind("0x", 0) == 0 &&
-                 v.get<std::string>().size() > 2 && v.get<std::string>().size() <= 18 &&
-                 std::all_of(v.get<std::string>().begin() + 2, v.get<std::string>().end(),
-                             [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
-        n = static_cast<long long>(std::stoull(v.get<std::string>().substr(2), nullptr, 16));
+      } else if (v.is_string() && IsHexText(v.get_ref<const std::string&>())) {
+        n = static_cast<long long>(
+            std::stoull(v.get_ref<const std::string&>().substr(2), nullptr, 16));
       } else {
         fail("expected a whole number or a \"0x...\" string");
       }
