@@ -59,6 +59,7 @@ inline constexpr IID IID_IClassFactory = {
 #define REGDB_E_CLASSNOTREG (static_cast<HRESULT>(0x80040154L))
 #define CO_E_NOTINITIALIZED (static_cast<HRESULT>(0x800401F0L))
 #define CO_E_OBJNOTREG (static_cast<HRESULT>(0x800401FBL))
+#define CO_E_ERRORINDLL (static_cast<HRESULT>(0x800401F9L))
 #define DISP_E_TYPEMISMATCH (static_cast<HRESULT>(0x80020005L))
 
 using LPCOLESTR = const OLECHAR*;

@@ -344,6 +344,28 @@ bool Desktop::ScreenSaverRunning(DWORD sessionId) const {
   return it != m_sessions.end() && it->second.screenSaver;
 }
 
+void Desktop::SetNotificationState(DWORD sessionId, int state) {
+  std::lock_guard lk(m_mu);
+  m_sessions[sessionId].notificationState = state;
+}
+
+int Desktop::NotificationState(DWORD sessionId) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  return it == m_sessions.end() ? PerSession{}.notificationState : it->second.notificationState;
+}
+
+void Desktop::FailNotificationStateQuery(DWORD sessionId, HRESULT hr) {
+  std::lock_guard lk(m_mu);
+  m_sessions[sessionId].notificationFailure = hr;
+}
+
+HRESULT Desktop::NotificationStateFailure(DWORD sessionId) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_sessions.find(sessionId);
+  return it == m_sessions.end() ? 0 : it->second.notificationFailure;
+}
+
 int Desktop::LockCount(DWORD sessionId) const { return Session(sessionId).lockCount; }
 HWND Desktop::Foreground(DWORD sessionId) const { return Session(sessionId).foreground; }
 HWND Desktop::Focus(DWORD sessionId) const { return Session(sessionId).focus; }

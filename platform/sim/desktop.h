@@ -170,6 +170,15 @@ class Desktop {
   bool StopScreenSaver(DWORD sessionId);
   bool ScreenSaverRunning(DWORD sessionId) const;
 
+  // ---- What the shell tells programs about the user's attention ----
+  // SHQueryUserNotificationState of the session: a QUERY_USER_NOTIFICATION_STATE value,
+  // QUNS_ACCEPTS_NOTIFICATIONS (5) unless set. A failure set with a non-zero HRESULT makes
+  // the query fail with it until it is set back to 0.
+  void SetNotificationState(DWORD sessionId, int state);
+  int NotificationState(DWORD sessionId) const;
+  void FailNotificationStateQuery(DWORD sessionId, HRESULT hr);
+  HRESULT NotificationStateFailure(DWORD sessionId) const;
+
   // ---- Shell of a session (forwarded to the session manager) ----
   bool StartShell(DWORD sessionId);
   bool StopShell(DWORD sessionId);
@@ -194,6 +203,8 @@ class Desktop {
     std::set<int> keysDown;  // left or right keys only: VK_LCONTROL, never VK_CONTROL
     bool screenSaver = false;
     POINT cursor{960, 540};
+    int notificationState = 5;  // QUNS_ACCEPTS_NOTIFICATIONS
+    HRESULT notificationFailure = 0;
   };
   void RecordLocked(DWORD sessionId, std::wstring kind, std::wstring text);
 

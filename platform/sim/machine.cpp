@@ -3,11 +3,13 @@
 #include <atomic>
 #include <random>
 
+#include "platform/sim/class_objects.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/module_table.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/process.h"
+#include "platform/sim/process_shell.h"
 #include "platform/sim/program_table.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
@@ -44,6 +46,8 @@ Machine::Machine(MachineDescription desc)
   m_windows = std::make_unique<WindowManager>(*this);
   m_modules = std::make_unique<ModuleTable>();
   m_programs = std::make_unique<ProgramTable>(*this);
+  m_classObjects = std::make_unique<ClassObjectTable>();
+  InstallShell32(*this);
   m_clock->SetSettle([this](bool pump) {
     m_pool->WaitIdle();
     if (pump) m_windows->PumpCurrentThread();
@@ -62,6 +66,8 @@ void Machine::SetAppearance(Appearance look) {
 
 Machine::~Machine() {
   m_clock->SetSettle(nullptr);
+  // Objects left registered are released while the rest of the machine is still there.
+  m_classObjects.reset();
   m_programs.reset();
   m_windows.reset();
   m_desktop.reset();

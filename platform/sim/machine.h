@@ -34,6 +34,7 @@ class SessionManager;
 class Desktop;
 class ModuleTable;
 class ProgramTable;
+class ClassObjectTable;
 class Process;
 struct ProgramBehaviour;
 
@@ -92,6 +93,8 @@ class Machine {
   ModuleTable& Modules() { return *m_modules; }
   // Programs started with CreateProcessW and how long they run (see program_table.h).
   ProgramTable& Programs() { return *m_programs; }
+  // Class objects registered with COM by the machine's processes (see class_objects.h).
+  ClassObjectTable& ClassObjects() { return *m_classObjects; }
   // How a program of this file name (no folder, any case: L"cscript.exe") behaves.
   void SetProgramBehaviour(const std::wstring& fileName, ProgramBehaviour behaviour);
   // The look of the desktop now; a test changes it as a user switching themes would.
@@ -133,6 +136,7 @@ class Machine {
   std::unique_ptr<WindowManager> m_windows;
   std::unique_ptr<ModuleTable> m_modules;
   std::unique_ptr<ProgramTable> m_programs;
+  std::unique_ptr<ClassObjectTable> m_classObjects;
 
   std::mutex m_mu;
   DWORD m_nextPid = 4000;

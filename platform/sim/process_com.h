@@ -3,6 +3,7 @@
 
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/com.h"
 #include "platform/sim/process.h"
@@ -12,6 +13,10 @@ namespace sim {
 class ProcessCom : public platform::ICom {
  public:
   explicit ProcessCom(Process& p);
+  // The process's end revokes the class objects it left registered.
+  ~ProcessCom() override;
+  ProcessCom(const ProcessCom&) = delete;
+  ProcessCom& operator=(const ProcessCom&) = delete;
 
   HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) override;
   void CoUninitialize() override;
@@ -35,9 +40,14 @@ class ProcessCom : public platform::ICom {
     bool singleThreaded;
     int count;  // successful CoInitializeEx calls not yet balanced
   };
+  // The calling thread is in an apartment: its own, or the process's multithreaded one.
+  bool InApartment() const;
+  HRESULT InprocClassObject(REFCLSID rclsid, IUnknown** object);
+
   Process& m_process;
   mutable std::mutex m_mu;
-  std::map<DWORD, Apartment> m_apartments;  // by thread id
+  std::map<DWORD, Apartment> m_apartments;    // by thread id
+  std::map<std::wstring, HMODULE> m_servers;  // in-process server DLLs loaded, by path
 };
 
 }  // namespace sim

@@ -73,7 +73,7 @@ BOOL ProcessModules::FreeLibrary(HMODULE hLibModule) {
   std::lock_guard lk(m_mu);
   for (auto it = m_loaded.begin(); it != m_loaded.end(); ++it) {
     if (reinterpret_cast<HMODULE>(it->second.get()) != hLibModule) continue;
-    if (--it->second->refs == 0) m_loaded.erase(it);
+    if (!it->second->pinned && --it->second->refs == 0) m_loaded.erase(it);
     return TRUE;
   }
   m.LastError() = ERROR_INVALID_HANDLE;
@@ -141,7 +141,64 @@ HMODULE ProcessModules::LoadedModule(const std::wstring& fileName) {
 
 }  // namespace sim
 
-// PLACEHOLDER: replaced by the loaded-module lookup.
 namespace sim {
-HMODULE ProcessModules::GetModuleHandleW(LPCWSTR) { return nullptr; }
+
+namespace {
+constexpr wchar_t kSystemFolder[] = L"C:\\Windows\\system32\\";
+
+std::wstring FileNameOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+}  // namespace
+
+HMODULE ProcessModules::Pin(const std::wstring& path, ModuleTable::Image image) {
+  std::lock_guard lk(m_mu);
+  auto& loaded = m_loaded[Lower(path)];
+  if (!loaded) {
+    loaded = std::make_unique<Loaded>();
+    loaded->path = path;
+    loaded->image = std::move(image);
+    loaded->refs = 1;
+  }
+  loaded->pinned = true;
+  return reinterpret_cast<HMODULE>(loaded.get());
+}
+
+HMODULE ProcessModules::GetModuleHandleW(LPCWSTR lpModuleName) {
+  Machine& m = m_process.GetMachine();
+  const std::wstring& exe = m_process.ExePath();
+  // The executable is loaded from the start and stays until the end.
+  auto exeModule = [&] { return Pin(exe, m.Modules().Find(exe).value_or(ModuleTable::Image{})); };
+  if (!lpModuleName) return exeModule();
+
+  std::wstring name = lpModuleName;
+  // A name without an extension means a DLL; a trailing dot means no extension at all.
+  const std::wstring file = FileNameOf(name);
+  if (file.find(L'.') == std::wstring::npos) {
+    name += L".dll";
+  } else if (!file.empty() && file.back() == L'.') {
+    name.pop_back();
+  }
+
+  const bool hasFolder = name.find_first_of(L"\\/") != std::wstring::npos;
+  if (hasFolder) {
+    if (Lower(name) == Lower(exe)) return exeModule();
+    std::lock_guard lk(m_mu);
+    if (auto it = m_loaded.find(Lower(name)); it != m_loaded.end())
+      return reinterpret_cast<HMODULE>(it->second.get());
+  } else {
+    if (Lower(name) == Lower(FileNameOf(exe))) return exeModule();
+    if (HMODULE h = LoadedModule(name)) return h;
+  }
+  // Libraries of the system folder are mapped into every process at its start.
+  const std::wstring system = hasFolder ? name : kSystemFolder + name;
+  const std::wstring lower = Lower(system), folder = Lower(kSystemFolder);
+  if (lower.rfind(folder, 0) == 0 && lower.find(L'\\', folder.size()) == std::wstring::npos) {
+    if (auto image = m.Modules().Find(system)) return Pin(system, std::move(*image));
+  }
+  m.LastError() = ERROR_MOD_NOT_FOUND;
+  return nullptr;
+}
+
 }  // namespace sim

@@ -38,7 +38,10 @@ class ProcessModules : public platform::IModules {
     std::wstring path;
     ModuleTable::Image image;
     int refs = 0;
+    bool pinned = false;  // mapped at the process's start: FreeLibrary never unloads it
   };
+  // The module at `path`, loaded and pinned when it was not loaded yet; no reference taken.
+  HMODULE Pin(const std::wstring& path, ModuleTable::Image image);
   Process& m_process;
   std::mutex m_mu;
   std::map<std::wstring, std::unique_ptr<Loaded>> m_loaded;  // by lower-case path

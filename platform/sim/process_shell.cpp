@@ -1,8 +1,14 @@
 #include "platform/sim/process_shell.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <optional>
 #include <vector>
 
+#include "platform/handles.h"
+
 #include "platform/sim/file_system.h"
+#include "platform/sim/module_table.h"
 #include "platform/sim/notification_area.h"
 #include "platform/sim/sim_text.h"
 
@@ -174,10 +180,163 @@ BOOL ProcessShell::Shell_NotifyIconW(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
 
 }  // namespace sim
 
-// PLACEHOLDER: replaced by the association table and the process's identity.
 namespace sim {
-HRESULT ProcessShell::AssocQueryStringW(ASSOCF, ASSOCSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD*) {
-  return HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION);
+
+// ---- Associations ----
+
+namespace {
+
+#ifndef E_NOT_SUFFICIENT_BUFFER
+#define E_NOT_SUFFICIENT_BUFFER HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)
+#endif
+
+struct RegString {
+  std::wstring text;
+  DWORD type = 0;
+};
+
+// The default value of a key, when it is a string.
+std::optional<RegString> DefaultString(platform::IRegistry& reg, HKEY root,
+                                       const std::wstring& path) {
+  platform::UniqueHKey key(reg);
+  if (reg.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD type = 0, size = 0;
+  if (reg.RegQueryValueExW(key.get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return std::nullopt;
+  std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+  if (reg.RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+                           &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  // The stored string need not be terminated; never read past what was returned.
+  std::wstring text(buf.data(), std::min<size_t>(size / sizeof(wchar_t), buf.size() - 1));
+  text.resize(std::wcslen(text.c_str()));
+  return RegString{std::move(text), type};
 }
-HRESULT ProcessShell::SetCurrentProcessExplicitAppUserModelID(PCWSTR) { return E_NOTIMPL; }
+
+// The program of a command line: its quoted first part, or everything up to the first space.
+std::wstring ProgramOf(const std::wstring& command) {
+  size_t start = command.find_first_not_of(L" \t");
+  if (start == std::wstring::npos) return {};
+  if (command[start] == L'"') {
+    const size_t end = command.find(L'"', start + 1);
+    return command.substr(start + 1, end == std::wstring::npos ? end : end - start - 1);
+  }
+  const size_t end = command.find_first_of(L" \t", start);
+  return command.substr(start, end == std::wstring::npos ? end : end - start);
+}
+
+}  // namespace
+
+HRESULT ProcessShell::AssocQueryStringW(ASSOCF flags, ASSOCSTR str, LPCWSTR pszAssoc,
+                                        LPCWSTR pszExtra, LPWSTR pszOut, DWORD* pcchOut) {
+  if (!pcchOut) return E_POINTER;
+  if (!pszAssoc || !*pszAssoc || (str != ASSOCSTR_COMMAND && str != ASSOCSTR_EXECUTABLE))
+    return E_INVALIDARG;
+  auto& reg = m_process.Registry();
+  // Per-user classes come before the machine's, key by key, as HKCR merges them.
+  const std::pair<HKEY, std::wstring> hives[] = {{HKEY_CURRENT_USER, L"Software\\Classes\\"},
+                                                 {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\"}};
+  std::wstring verb = pszExtra ? pszExtra : L"";
+  if (verb.empty()) {
+    for (const auto& [root, classes] : hives) {
+      if (auto def = DefaultString(reg, root, classes + pszAssoc + L"\\shell")) {
+        verb = def->text;
+        break;
+      }
+    }
+    if (verb.empty()) verb = L"open";
+  }
+  std::optional<RegString> command;
+  for (const auto& [root, classes] : hives) {
+    command = DefaultString(reg, root, classes + pszAssoc + L"\\shell\\" + verb + L"\\command");
+    if (command) break;
+  }
+  if (!command || command->text.empty()) return HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION);
+  std::wstring answer = command->type == REG_EXPAND_SZ ? Expand(command->text) : command->text;
+
+  if (str == ASSOCSTR_EXECUTABLE) {
+    std::wstring program = ProgramOf(answer);
+    if (program.empty()) return HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION);
+    // The program must be there; a bare name is looked for where the shell looks.
+    if (program.find_first_of(L"\\/") == std::wstring::npos) {
+      if (program.find(L'.') == std::wstring::npos) program += L".exe";
+      for (const wchar_t* folder : {L"C:\\Windows\\system32\\", L"C:\\Windows\\"}) {
+        if (m_machine.Files().Exists(folder + program)) {
+          program = folder + program;
+          break;
+        }
+      }
+    }
+    if (!m_machine.Files().Exists(program)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    answer = std::move(program);
+  }
+
+  const auto needed = static_cast<DWORD>(answer.size() + 1);
+  if (!pszOut) {
+    *pcchOut = needed;
+    return S_FALSE;
+  }
+  const DWORD room = *pcchOut;
+  *pcchOut = needed;
+  if (room < needed) {
+    if (flags & ASSOCF_NOTRUNCATE) {
+      if (room > 0) pszOut[0] = L'\0';
+      return E_POINTER;
+    }
+    if (room > 0) {
+      answer.copy(pszOut, room - 1);
+      pszOut[room - 1] = L'\0';
+    }
+    return E_NOT_SUFFICIENT_BUFFER;
+  }
+  answer.copy(pszOut, answer.size());
+  pszOut[answer.size()] = L'\0';
+  return S_OK;
+}
+
+// ---- The process's identity ----
+
+HRESULT ProcessShell::SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) {
+  constexpr size_t kMaxAppIdChars = 128;
+  if (!AppID || !*AppID || std::wcslen(AppID) > kMaxAppIdChars) return E_INVALIDARG;
+  std::lock_guard lk(m_mu);
+  m_appUserModelId = AppID;
+  return S_OK;
+}
+
+std::wstring ProcessShell::AppUserModelId() const {
+  std::lock_guard lk(m_mu);
+  return m_appUserModelId;
+}
+
+std::wstring AppUserModelId(Process& process) {
+  return static_cast<ProcessShell&>(process.Shell()).AppUserModelId();
+}
+
+// ---- Shell32.dll ----
+
+namespace {
+
+HRESULT WINAPI QueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* pquns) {
+  if (!pquns) return E_INVALIDARG;
+  Process* p = CurrentProcess();
+  if (!p) return E_UNEXPECTED;  // called from no simulated process at all
+  const Desktop& d = p->GetMachine().GetDesktop();
+  if (const HRESULT hr = d.NotificationStateFailure(p->SessionId()); hr != 0) return hr;
+  *pquns = static_cast<QUERY_USER_NOTIFICATION_STATE>(d.NotificationState(p->SessionId()));
+  return S_OK;
+}
+
+}  // namespace
+
+void InstallShell32(Machine& machine) {
+  using Query = HRESULT(WINAPI*)(QUERY_USER_NOTIFICATION_STATE*);
+  const Query query = &QueryUserNotificationState;
+  machine.Modules().Install(kShell32Path,
+                            {{"SHQueryUserNotificationState",
+                              reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(query))}});
+}
+
 }  // namespace sim

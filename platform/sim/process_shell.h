@@ -12,6 +12,19 @@
 // mask and is recorded alike.
 //
 // SHCreateDirectoryExW makes every missing folder of a rooted path ("C:\x", "\\server\share\x").
+//
+// AssocQueryStringW reads "<assoc>\shell\<verb>\command" under HKCU\Software\Classes, then
+// under HKLM\SOFTWARE\Classes; ASSOCSTR_EXECUTABLE answers only with a program that is on the
+// simulated disk (ERROR_FILE_NOT_FOUND otherwise, as the shell checks it too):
+//
+//   machine.Files().WriteFile(L"C:\\Browsers\\browser.exe", "");
+//   machine.Registry().SetString(L"HKLM\\SOFTWARE\\Classes\\http\\shell\\open\\command", L"",
+//                                L"\"C:\\Browsers\\browser.exe\" -url \"%1\"");
+//
+// Every machine has "C:\Windows\system32\Shell32.dll" in its module table, exporting
+// "SHQueryUserNotificationState", which answers with the calling process's session state
+// (Desktop::SetNotificationState); `machine.Modules().Uninstall(sim::kShell32Path)` or
+// RemoveExport takes it away.
 #pragma once
 
 #include <mutex>
@@ -70,6 +83,8 @@ class ProcessShell : public platform::IShell {
   HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) override;
   // The calls with a valid structure, in order.
   std::vector<ShellExecuteCall> Calls() const;
+  // The last id SetCurrentProcessExplicitAppUserModelID accepted; empty before.
+  std::wstring AppUserModelId() const;
 
  private:
   BOOL Execute(SHELLEXECUTEINFOW* info);
@@ -79,9 +94,17 @@ class ProcessShell : public platform::IShell {
   Machine& m_machine;
   mutable std::mutex m_mu;
   std::vector<ShellExecuteCall> m_calls;
+  std::wstring m_appUserModelId;
 };
 
 // The ShellExecuteExW calls of `process`, in order.
 std::vector<ShellExecuteCall> ShellExecuteCalls(Process& process);
+
+// The application user model id `process` set for itself; empty when it set none.
+std::wstring AppUserModelId(Process& process);
+
+inline constexpr wchar_t kShell32Path[] = L"C:\\Windows\\system32\\Shell32.dll";
+// Puts the system's Shell32.dll into the machine's module table (every machine has it).
+void InstallShell32(Machine& machine);
 
 }  // namespace sim

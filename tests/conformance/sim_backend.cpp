@@ -57,6 +57,9 @@ class SimBackend final : public Backend {
 
   sim::Machine m_machine;
   std::unique_ptr<sim::Process> m_process;
+  // The test's thread runs the test program's code, as a real program's main thread does;
+  // system-library entry points find their process through it.
+  sim::CurrentProcessScope m_scope{m_process.get()};
 };
 
 }  // namespace

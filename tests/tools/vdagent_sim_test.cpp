@@ -297,3 +297,24 @@ TEST(VdAgentSimTest, ToastEventsReachTheActionCenterAndAMissingToastStopsTheRun)
     EXPECT_THROW(vdsim::ParseScenario(bad), vdsim::ScenarioError);
   }
 }
+
+// The shell's notification state: a state from 1 to 7, and optionally a failing query.
+TEST(VdAgentSimTest, TheNotificationStateKindTakesAStateAndAnOptionalFailure) {
+  auto event = [](const std::string& fields) {
+    return R"({"events": [{"at": 5000, "kind": "notification-state")" + fields +
+           R"(}, {"after": 100, "kind": "end"}]})";
+  };
+  for (const std::string& bad :
+       {std::string{}, std::string(R"(, "state": 0)"), std::string(R"(, "state": 8)"),
+        std::string(R"(, "state": 6, "failHr": "nope")")}) {
+    EXPECT_THROW(vdsim::ParseScenario(event(bad)), vdsim::ScenarioError) << bad;
+  }
+  const auto quiet = vdsim::ParseScenario(event(R"(, "state": 6)"));
+  const auto failing = vdsim::ParseScenario(event(R"(, "state": 5, "failHr": "0x80004005")"));
+  for (const auto* sc : {&quiet, &failing}) {
+    const auto r = vdsim::RunScenario(*sc);
+    EXPECT_TRUE(r.runError.empty()) << r.runError;
+  }
+}
+
+}  // namespace

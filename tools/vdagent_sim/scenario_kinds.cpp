@@ -349,6 +349,15 @@ void ScreenSaver(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().StopScreenSaver(ctx.session);
 }
 
+// The shell's answer to SHQueryUserNotificationState in the agent's session from now on; a
+// non-zero "failHr" makes the query fail with it instead (0 takes the failure back).
+void NotificationState(ScenarioContext& ctx, const json& e) {
+  auto& desktop = ctx.machine.GetDesktop();
+  desktop.SetNotificationState(ctx.session, static_cast<int>(IntegerField(e, "state")));
+  desktop.FailNotificationStateQuery(ctx.session,
+                                     static_cast<HRESULT>(IntegerField(e, "failHr", 0)));
+}
+
 // The password manager: its fill-in component posts a reply (a fill-in reply with its action
 // type, or a feedback change with its state), or the user closes the mini dashboard.
 void PmReply(ScenarioContext& ctx, const json& e) {
@@ -584,11 +593,25 @@ std::vector<KindRow> MakeKinds() {
         {"index", F::Integer, false, {}, 0, 0xFFFF},
         {"args", F::StringOrNull}},
        Toast},
-      {"notification-state", "the shell's notification state changes", {}, {}},
+      {"notification-state",
+       "the shell's notification state of the session changes (\"state\": 1 not present, 2 "
+       "busy, 3 full-screen game, 4 presentation, 5 accepts notifications, 6 quiet time, 7 "
+       "immersive app); a non-zero \"failHr\" makes the shell's query fail with it",
+       {{"state", F::Integer, true, {}, 1, 7},
+        {"failHr", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL}},
+       NotificationState},
       {"mailslot", "a datagram arrives on the session's mailslot", {}, {}},
       {"plugin", "a tray plug-in's menu command is picked", {}, {}},
       {"avatar", "the feedback window is dragged or changes its look", {}, {}},
   };
+}
+
+// "0x" and one to sixteen hexadecimal digits. One string throughout: iterators of two copies
+// of it would not make a range.
+bool IsHexText(const std::string& text) {
+  return text.rfind("0x", 0) == 0 && text.size() > 2 && text.size() <= 18 &&
+         std::all_of(text.begin() + 2, text.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 void CheckField(const FieldSpec& f, const json& v, const std::string& where) {
@@ -623,11 +646,9 @@ void CheckField(const FieldSpec& f, const json& v, const std::string& where) {
       } else if (v.is_number_unsigned()) {
         if (v.get<unsigned long long>() > 0x7FFFFFFFFFFFFFFFULL) fail("out of range");
         n = v.get<long long>();
-      } else if (v.is_string() && v.get<std::string>().rfind("0x", 0) == 0 &&
-                 v.get<std::string>().size() > 2 && v.get<std::string>().size() <= 18 &&
-                 std::all_of(v.get<std::string>().begin() + 2, v.get<std::string>().end(),
-                             [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
-        n = static_cast<long long>(std::stoull(v.get<std::string>().substr(2), nullptr, 16));
+      } else if (v.is_string() && IsHexText(v.get_ref<const std::string&>())) {
+        n = static_cast<long long>(
+            std::stoull(v.get_ref<const std::string&>().substr(2), nullptr, 16));
       } else {
         fail("expected a whole number or a \"0x...\" string");
       }
