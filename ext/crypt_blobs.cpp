@@ -19,11 +19,6 @@ HRESULT CodecError(platform::IPlatform& plat) {
   throw CResultError(ts.Result(what, hr));
 }
 
-template <typename T>
-const T& StructAt(const std::vector<unsigned long long>& decoded) {
-  return *reinterpret_cast<const T*>(decoded.data());
-}
-
 }  // namespace
 
 // ---- CVDAnyBlob ------------------------------------------------------------------------------
@@ -41,17 +36,20 @@ void CVDAnyBlob::EncodeFrom(platform::IPlatform& plat, const void* info) {
   m_bytes = std::move(der);
 }
 
-std::vector<unsigned long long> CVDAnyBlob::DecodeTo(platform::IPlatform& plat) const {
+void CVDAnyBlob::DecodeTo(platform::IPlatform& plat, CDecoded& out) const {
   VDTraceNS::CScope ts("CVDAnyBlob::Decode");
   platform::ICrypt& crypt = plat.Crypt();
-  DWORD cb = 0;
-  if (!crypt.CryptDecodeObject(kEncoding, m_structType, Data(), Size(), 0, nullptr, &cb))
+  // One call where the inline buffer will do; a larger need is reported with
+  // ERROR_MORE_DATA and the size, and decoded again on the heap.
+  DWORD cb = sizeof(out.m_local);
+  if (crypt.CryptDecodeObject(kEncoding, m_structType, Data(), Size(), 0, out.m_local, &cb)) return;
+  if (plat.Kernel().GetLastError() != ERROR_MORE_DATA)
     Raise(ts, "CryptDecodeObject", CodecError(plat));
-  std::vector<unsigned long long> out(
-      (cb + sizeof(unsigned long long) - 1) / sizeof(unsigned long long) + 1);
-  if (!crypt.CryptDecodeObject(kEncoding, m_structType, Data(), Size(), 0, out.data(), &cb))
+  constexpr DWORD kUnit = sizeof(unsigned long long);
+  out.m_heap.assign(cb / kUnit + 1, 0);
+  cb = static_cast<DWORD>(out.m_heap.size() * kUnit);
+  if (!crypt.CryptDecodeObject(kEncoding, m_structType, Data(), Size(), 0, out.m_heap.data(), &cb))
     Raise(ts, "CryptDecodeObject", CodecError(plat));
-  return out;
 }
 
 // ---- CVDGUIDBlob -----------------------------------------------------------------------------
@@ -70,8 +68,9 @@ CVDGUIDBlob::CVDGUIDBlob(platform::IPlatform& plat, const GUID& value)
 
 GUID CVDGUIDBlob::Value(platform::IPlatform& plat) const {
   VDTraceNS::CScope ts("CVDGUIDBlob::Value");
-  const auto decoded = DecodeTo(plat);
-  const auto& blob = StructAt<CRYPT_DATA_BLOB>(decoded);
+  CDecoded decoded;
+  DecodeTo(plat, decoded);
+  const auto& blob = decoded.As<CRYPT_DATA_BLOB>();
   if (blob.cbData != 16) {
     ts.Msg("A GUID of %u bytes", static_cast<unsigned>(blob.cbData));
     Raise(ts, "Decode error", CRYPT_E_ASN1_CORRUPT);
@@ -100,8 +99,9 @@ CVDWStrBlob::CVDWStrBlob(platform::IPlatform& plat, const std::wstring& value)
 
 std::wstring CVDWStrBlob::Value(platform::IPlatform& plat) const {
   VDTraceNS::CScope ts("CVDWStrBlob::Value");
-  const auto decoded = DecodeTo(plat);
-  const auto& v = StructAt<CERT_NAME_VALUE>(decoded);
+  CDecoded decoded;
+  DecodeTo(plat, decoded);
+  const auto& v = decoded.As<CERT_NAME_VALUE>();
   // Value types 1 (encoded blob) and 2 (octet string) are no text.
   if (v.dwValueType < 3) {
     ts.Msg("Value type %u is no text", static_cast<unsigned>(v.dwValueType));
@@ -132,8 +132,9 @@ CVDULongBlob::CVDULongBlob(platform::IPlatform& plat, ULONG value)
 }
 
 BYTE CVDULongBlob::Key(platform::IPlatform& plat) const {
-  const auto decoded = DecodeTo(plat);
-  const auto& blob = StructAt<CRYPT_INTEGER_BLOB>(decoded);
+  CDecoded decoded;
+  DecodeTo(plat, decoded);
+  const auto& blob = decoded.As<CRYPT_INTEGER_BLOB>();
   return blob.cbData == 1 ? blob.pbData[0] : 0;
 }
 
@@ -150,8 +151,9 @@ CVDIntBlob::CVDIntBlob(platform::IPlatform& plat, LONG value)
 
 LONG CVDIntBlob::Value(platform::IPlatform& plat) const {
   VDTraceNS::CScope ts("CVDIntBlob::Value");
-  const auto decoded = DecodeTo(plat);
-  const auto& blob = StructAt<CRYPT_INTEGER_BLOB>(decoded);
+  CDecoded decoded;
+  DecodeTo(plat, decoded);
+  const auto& blob = decoded.As<CRYPT_INTEGER_BLOB>();
   if (blob.cbData > 4) {
     ts.Msg("A number of %u bytes", static_cast<unsigned>(blob.cbData));
     Raise(ts, "Decode error", CRYPT_E_ASN1_LARGE);
@@ -170,8 +172,9 @@ LONG CVDIntBlob::Value(platform::IPlatform& plat) const {
 
 CVDSequenceBlob CVDSequenceBlob::Decode(platform::IPlatform& plat, const CCryptBlob& der) {
   const CVDAnyBlob reader(X509_SEQUENCE_OF_ANY, der);
-  const auto decoded = reader.DecodeTo(plat);
-  const auto& seq = StructAt<CRYPT_SEQUENCE_OF_ANY>(decoded);
+  CVDAnyBlob::CDecoded decoded;
+  reader.DecodeTo(plat, decoded);
+  const auto& seq = decoded.As<CRYPT_SEQUENCE_OF_ANY>();
   CVDSequenceBlob out;
   out.m_elements.reserve(seq.cValue);
   for (DWORD i = 0; i < seq.cValue; ++i)

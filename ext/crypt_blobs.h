@@ -51,9 +51,26 @@ class CVDAnyBlob : public CCryptBlob {
 
   // Encodes `info` as m_structType into the blob; raises the codec's error.
   void EncodeFrom(platform::IPlatform& plat, const void* info);
-  // Decodes the blob as m_structType; the structure sits at the start of the returned buffer
-  // (8-byte aligned) and points into it. Raises the codec's error.
-  std::vector<unsigned long long> DecodeTo(platform::IPlatform& plat) const;
+  // Where a decoded structure lies, with the data it points to: a small inline buffer, or
+  // the heap for a larger one. Not movable, as the structure points into it.
+  class CDecoded {
+   public:
+    CDecoded() = default;
+    CDecoded(const CDecoded&) = delete;
+    CDecoded& operator=(const CDecoded&) = delete;
+    template <typename T>
+    const T& As() const {
+      const void* at = m_heap.empty() ? static_cast<const void*>(m_local) : m_heap.data();
+      return *static_cast<const T*>(at);
+    }
+
+   private:
+    friend class CVDAnyBlob;
+    alignas(8) BYTE m_local[256];
+    std::vector<unsigned long long> m_heap;
+  };
+  // Decodes the blob as m_structType into `out`. Raises the codec's error.
+  void DecodeTo(platform::IPlatform& plat, CDecoded& out) const;
 
  protected:
   LPCSTR m_structType;

@@ -70,6 +70,14 @@ TEST_F(CryptBlobsTest, ValuesComeBackAsTheyWereWritten) {
     EXPECT_EQ(CVDULongBlob(CVDULongBlob(plat, k)).Key(plat), k) << k;
   const std::wstring text = L"C:\\Program Files\\\u00e9t\u00e9\\x.exe";
   EXPECT_EQ(CVDWStrBlob(CVDWStrBlob(plat, text)).Value(plat), text);
+  // Values too large for the small decode buffer take the second, larger one.
+  const std::wstring path(600, L'p');
+  EXPECT_EQ(CVDWStrBlob(CVDWStrBlob(plat, path)).Value(plat), path);
+  CVDSequenceBlob many;
+  for (ULONG k = 0; k < 100; ++k) many.Append(CVDULongBlob(plat, k));
+  CVDSequenceBlob back = CVDSequenceBlob::Decode(plat, many.Encode(plat));
+  ASSERT_EQ(back.Count(), 100u);
+  for (ULONG k = 0; k < 100; ++k) EXPECT_EQ(CVDULongBlob(back.Next()).Key(plat), k);
 }
 
 TEST_F(CryptBlobsTest, AKeyOfAnyWidthButOneByteReadsAsZero) {
