@@ -55,7 +55,8 @@ class CLauncherImpl : public std::enable_shared_from_this<CLauncherImpl> {
 
   const GUID& TypeId() const { return m_typeId; }
   std::wstring Description() const;
-  // Starts OnAction on a new thread unless the previous action still runs. Window thread.
+  // Starts OnAction on a new thread unless the previous action still runs. Window thread;
+  // the launcher must be owned by a shared_ptr (the worker takes a reference to it).
   void PerformAction();
   bool IsRunning() const;
 
