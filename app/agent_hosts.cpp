@@ -3,15 +3,23 @@
 #include "app/main_window.h"
 #include "auth/fingerprint_identity.h"
 #include "auth/reader_environment.h"
+#include "core/own_dir.h"
+#include "core/taskbar.h"
 #include "ext/launchers.h"
 #include "kiosk/kiosk_session.h"
+#include "launch/commands.h"
+#include "launch/launch_app.h"
 #include "policy/startup_checks.h"
+#include "support/branding_strings.h"
 
 namespace {
 
 CVDFPApi& Api(CVdAgentMain& w) { return w.Process().AuthLibrary(); }
 
 }  // namespace
+
+CAgentHosts::CAgentHosts(CVdAgentMain& window)
+    : m_w(window), m_promptResources(window.Process().Platform().Modules()) {}
 
 // ---- Kiosk and session user ----
 
@@ -204,3 +212,64 @@ UINT CAgentHosts::Schedule(UINT delayMs, std::function<bool(UINT)> task) {
 }
 
 void CAgentHosts::CancelSchedule(UINT id) { m_w.CancelSchedule(id); }
+
+void CAgentHosts::Reschedule(UINT id, UINT periodMs) { m_w.Reschedule(id, periodMs); }
+
+// ---- Start-up sequence and reminders ----
+
+// The tray's balloon request carries no command text yet: a toast activated later has no
+// argument, and the click action runs the command instead.
+void CAgentHosts::Notify(UINT titleId, UINT textId, DWORD flags, const std::wstring&,
+                         std::function<void()> onClick) {
+  m_w.CTrayIconHandler<CVdAgentMain>::Notify(
+      m_w.ResourceString(titleId), m_w.ResourceString(textId), 0, std::move(onClick), flags, 0, 0);
+}
+
+HRESULT CAgentHosts::RunCommand(const std::wstring& word, ULONGLONG mask) {
+  core::CAgentProcess& process = m_w.Process();
+  if (word == L"EnrollCredentials")
+    return CLI::EnrollCredentials(process, static_cast<DWORD>(mask),
+                                  static_cast<DWORD>(mask >> 32));
+  if (word == L"RunSetupWizard") return CLI::OpenConsole(process);
+  if (word == L"ManageCredentials") return CLI::ManageCredentials(process);
+  if (word == L"ResetCredentials") return CLI::ResetCredentials(process);
+  if (word == L"StartRecovery") return CLI::StartRecovery(process);
+  return E_INVALIDARG;
+}
+
+bool CAgentHosts::LaunchApp(int appId, const std::wstring& arguments) {
+  return LAUNCHAPPID::LaunchApp(m_w.Process(), appId, arguments);
+}
+
+void CAgentHosts::FocusTaskbar() { core::FocusTaskbar(m_w.Process()); }
+
+// The console holds a mutex named by its application identifier while it runs.
+bool CAgentHosts::IsConsoleRunning(const std::wstring& appId) {
+  platform::IKernel& k = m_w.Process().Platform().Kernel();
+  platform::UniqueHandle mutex(k, k.CreateMutexW(nullptr, FALSE, appId.c_str()));
+  return mutex.get() && k.GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+CUser CAgentHosts::CurrentUser() { return m_w.CurrentUser(); }
+
+ULONGLONG CAgentHosts::EnrolledCredentials() { return m_w.EnrolledCredentials(); }
+
+bool CAgentHosts::UserHasEnoughCredentials() { return m_w.UserHasEnoughCredentials(); }
+
+ULONGLONG CAgentHosts::GetSuggestedCredentials() { return m_w.GetSuggestedCredentials(); }
+
+HINSTANCE CAgentHosts::ResourceModule() {
+  if (!m_promptResources.get()) {
+    platform::IPlatform& plat = m_w.Process().Platform();
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD n = plat.Kernel().GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring folder =
+        n > 0 && n < MAX_PATH ? core::ModuleFolder(std::wstring(path, n)) : L"";
+    std::wstring file = folder;
+    if (!file.empty() && file.back() != L'\\') file += L'\\';
+    file += support::kAgentResourceModule;
+    m_promptResources.reset(
+        plat.Modules().LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  }
+  return m_promptResources.get();
+}

@@ -13,8 +13,10 @@
 #include "auth/card_host.h"
 #include "auth/fingerprint_host.h"
 #include "ext/kws_host.h"
+#include "platform/handles.h"
 #include "policy/policy_logic.h"
 #include "policy/user_session.h"
+#include "policy/ux_host.h"
 
 class CVdAgentMain;
 
@@ -23,9 +25,10 @@ class CAgentHosts final : public IActionHost,
                           public ICardHost,
                           public IKwsHost,
                           public IUserSessionHost,
-                          public IPolicyHost {
+                          public IPolicyHost,
+                          public IUXHost {
  public:
-  explicit CAgentHosts(CVdAgentMain& window) : m_w(window) {}
+  explicit CAgentHosts(CVdAgentMain& window);
   CAgentHosts(const CAgentHosts&) = delete;
   CAgentHosts& operator=(const CAgentHosts&) = delete;
 
@@ -96,7 +99,23 @@ class CAgentHosts final : public IActionHost,
   void Post(std::function<void()> task) override;
   UINT Schedule(UINT delayMs, std::function<bool(UINT)> task) override;
   void CancelSchedule(UINT id) override;
+  void Reschedule(UINT id, UINT periodMs) override;
+
+  // ---- Start-up sequence and reminders ----
+  void Notify(UINT titleId, UINT textId, DWORD flags, const std::wstring& command,
+              std::function<void()> onClick) override;
+  HRESULT RunCommand(const std::wstring& word, ULONGLONG mask) override;
+  bool LaunchApp(int appId, const std::wstring& arguments) override;
+  void FocusTaskbar() override;
+  bool IsConsoleRunning(const std::wstring& appId) override;
+  CUser CurrentUser() override;
+  ULONGLONG EnrolledCredentials() override;
+  bool UserHasEnoughCredentials() override;
+  ULONGLONG GetSuggestedCredentials() override;
+  HINSTANCE ResourceModule() override;
 
  private:
   CVdAgentMain& m_w;
+  // The agent's resource module for the prompts, loaded at the first prompt.
+  platform::UniqueModule m_promptResources;
 };

@@ -102,6 +102,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   IPolicyHost& PolicyHost() { return m_hosts; }
   IFingerprintHost& FingerprintHost() { return m_hosts; }
   ICardHost& CardHost() { return m_hosts; }
+  IUXHost& UXHost() { return m_hosts; }
   CCardActions& CardActions() { return *m_cardActions; }
   CPasswordManager& PasswordManager() { return m_passwordManager; }
 
@@ -143,7 +144,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   core::CAgentProcess& m_process;
   CVDLog m_eventLog;
   // Process-wide in effect: the agent process has one main window.
-  CPasswordManager m_passwordManager{m_process.Platform()};
+  CPasswordManager m_passwordManager{m_process};
   CAgentHosts m_hosts{*this};
   BOOL m_bMsgHandled = TRUE;
   bool m_sessionNotificationRegistered = false;

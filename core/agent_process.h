@@ -4,6 +4,7 @@
 // several processes on one simulated machine.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -61,6 +62,10 @@ class CAgentProcess {
   bool HotKeyInProgress = false;
   // The reader-connected balloon is considered at the first reader connection only.
   bool FirstReaderConnection = true;
+  // Set while the password manager's mini dashboard is up in this process: a second request
+  // meanwhile (a reply handled inside the dashboard's own message loop) opens no second one.
+  // Any thread.
+  std::atomic<bool> MiniDashboardRunning{false};
 
   // What the edition tests need: this process's platform and caches.
   EDITIONS::CEditionQuery Editions() { return {m_plat, EditionCache}; }

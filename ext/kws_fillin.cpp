@@ -63,6 +63,17 @@ const wchar_t* LedName(DWORD led) {
   }
 }
 
+// The state a feedback change carries. The component posts a 32-bit value, sign-extended
+// when it crosses into a 64-bit process; anything wider comes from someone else and must not
+// pass for a real state by losing its upper half.
+DWORD FeedbackStateFrom(LPARAM lParam) {
+  const auto state = static_cast<DWORD>(lParam);
+  if (static_cast<LPARAM>(state) == lParam ||
+      static_cast<LPARAM>(static_cast<LONG>(state)) == lParam)
+    return state;
+  return 0xFFFFFFFF;
+}
+
 template <typename Pfn>
 Pfn ProcAs(FARPROC proc) {
   // Through void(*)(): function pointers convert to and from it without a cast warning.
@@ -184,9 +195,12 @@ void CKwsFillIn::OnKwsMessage(WPARAM wParam, LPARAM lParam) {
       OnFillinReply(ts, lParam);
       break;
     case kFeedbackChange:
-      OnKWSFeedbackChanged(static_cast<DWORD>(lParam));
+      OnKWSFeedbackChanged(FeedbackStateFrom(lParam));
       break;
     default:
+      // Any program of the session can post this message: an unknown kind is noted, and
+      // nothing else happens.
+      ts.Msg("Unknown reply kind 0x%llX", static_cast<unsigned long long>(wParam));
       break;
   }
 }

@@ -12,8 +12,8 @@ unsigned Low32(const void* p) { return static_cast<unsigned>(reinterpret_cast<st
 
 }  // namespace
 
-CPasswordManager::CPasswordManager(platform::IPlatform& plat)
-    : m_server(plat, CLSID_VDPasswordManager) {}
+CPasswordManager::CPasswordManager(core::CAgentProcess& process)
+    : m_process(process), m_server(process.Platform(), CLSID_VDPasswordManager) {}
 
 CPasswordManager::~CPasswordManager() { m_pm.reset(); }
 
@@ -37,12 +37,13 @@ platform::ComPtr<IVDPasswordManager> CPasswordManager::PasswordManager() {
 
 bool CPasswordManager::ShowMiniDashboard(bool trained) {
   VDTraceNS::CScope ts("ShowMiniDashboard");
-  if (m_miniDashboardRunning.exchange(true)) return true;
+  std::atomic<bool>& runningFlag = m_process.MiniDashboardRunning;
+  if (runningFlag.exchange(true)) return true;
   // Cleared on every way out: a failed dashboard must not keep the next one from opening.
   struct Running {
     std::atomic<bool>& flag;
     ~Running() { flag = false; }
-  } running{m_miniDashboardRunning};
+  } running{runningFlag};
   ts.Msg("running=%d", 1);
   auto pm = PasswordManager();
   ts.Msg("pmActions=0x%X", Low32(pm.get()));

@@ -2,23 +2,23 @@
 // the user training tool. Created on first use through its in-process server and kept for
 // the process's life; one per agent process.
 //
-//   CPasswordManager pm(process.Platform());
+//   CPasswordManager pm(process);
 //   if (pm.IsPasswordManagerInstalled()) pm.InitUserTrainingTool();
 //   pm.ShowMiniDashboard(true);          // raises CResultError when the object fails
 //
 // Traces: "Created pm=0x...", "pm OK", "running=1", "pmActions=0x...".
 #pragma once
 
-#include <atomic>
 #include <mutex>
 
+#include "core/agent_process.h"
 #include "platform/platform.h"
 #include "support/inproc_server.h"
 #include "support/suite_components.h"
 
 class CPasswordManager {
  public:
-  explicit CPasswordManager(platform::IPlatform& plat);
+  explicit CPasswordManager(core::CAgentProcess& process);
   ~CPasswordManager();
   CPasswordManager(const CPasswordManager&) = delete;
   CPasswordManager& operator=(const CPasswordManager&) = delete;
@@ -28,8 +28,9 @@ class CPasswordManager {
   // again. Any thread.
   platform::ComPtr<IVDPasswordManager> PasswordManager();
 
-  // Shows the mini dashboard (modal inside the object) unless it is up already; true either
-  // way. Raises the object's failure. Any thread.
+  // Shows the mini dashboard (modal inside the object) unless it is up already in this
+  // process (CAgentProcess::MiniDashboardRunning); true either way. Raises the object's
+  // failure; the running flag is cleared on every way out. Any thread.
   bool ShowMiniDashboard(bool trained);
 
   // Lets the object set up its training tool; its result, or the error of getting the
@@ -40,8 +41,8 @@ class CPasswordManager {
   bool IsPasswordManagerInstalled();
 
  private:
+  core::CAgentProcess& m_process;
   std::mutex m_mu;  // guards the server and the object while the object is created
   support::CInprocServer m_server;
   platform::ComPtr<IVDPasswordManager> m_pm;  // released before the server unloads its DLL
-  std::atomic<bool> m_miniDashboardRunning{false};
 };

@@ -133,8 +133,9 @@ class IUi {
   // ---- Modal dialogs from templates in a module's resources ----
   // Creates the dialog of template `lpTemplateName` (MAKEINTRESOURCEW(id)) owned by
   // `hWndParent`, sends WM_INITDIALOG (lParam: dwInitParam) to `lpDialogFunc` and runs a
-  // modal loop until the procedure calls EndDialog; returns EndDialog's result, or -1 when
-  // the template or the owner is unusable. Sent messages are served meanwhile.
+  // modal loop until the procedure calls EndDialog; returns EndDialog's result, -1 when
+  // the template is unusable, or 0 when the owner is not a window (Windows keeps that old
+  // answer for compatibility). Sent messages are served meanwhile.
   virtual INT_PTR DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
                                   DLGPROC lpDialogFunc, LPARAM dwInitParam) = 0;
   virtual BOOL EndDialog(HWND hDlg, INT_PTR nResult) = 0;

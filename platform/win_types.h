@@ -841,6 +841,16 @@ using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 #define IDCANCEL 2
 #define BST_UNCHECKED 0x0000u
 #define BST_CHECKED 0x0001u
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#define BM_GETCHECK 0x00F0u
+#define BM_SETCHECK 0x00F1u
+#define BN_CLICKED 0
+#define WM_SETTEXT 0x000Cu
+#define WM_GETTEXT 0x000Du
+#define WM_GETTEXTLENGTH 0x000Eu
+#define MAKEWPARAM(l, h) \
+  static_cast<WPARAM>((static_cast<DWORD>(static_cast<WORD>(l)) | \
+                       (static_cast<DWORD>(static_cast<WORD>(h)) << 16)))
 using ASSOCF = DWORD;
 #define ASSOCF_NOTRUNCATE 0x00000020u
 enum ASSOCSTR { ASSOCSTR_COMMAND = 1, ASSOCSTR_EXECUTABLE = 2 };

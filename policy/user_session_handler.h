@@ -25,6 +25,8 @@ class CUserSessionHandler {
   const CUser& CurrentUser() { return Session().User(); }
   // Every credential type of `mask` is enrolled for the user.
   bool UserHasCredentials(ULONGLONG mask) { return Session().UserHasCredentials(mask); }
+  // The credential types the user has enrolled.
+  ULONGLONG EnrolledCredentials() { return Session().EnrolledCredentials(); }
   void FetchUserCredentials(bool reset) { Session().FetchUserCredentials(reset); }
   // The refreshed policy is satisfied by the enrolled credentials.
   bool UserHasEnoughCredentials() { return Session().UserHasEnoughCredentials(); }

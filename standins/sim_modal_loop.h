@@ -4,22 +4,29 @@
 // the next due item, so the caller's timers and posted messages run in time order.
 //
 //   RunSimModalLoop(*sim::CurrentProcess(), 500);   // returns at +500 ms
+//   RunSimModalLoopUntil(p, 500, [&] { return closed; });  // or once `closed` is set
 //
 // A WM_QUIT seen meanwhile ends the loop and is posted again for the caller's own loop. Open
 // for no time, it returns without running anything.
 #pragma once
+
+#include <functional>
 
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 
 namespace standins {
 
-inline void RunSimModalLoop(sim::Process& p, ULONGLONG openMs) {
+// `closed()` is checked before anything runs and after each message and each step of time, so
+// a close from a timer or a message of the caller ends the loop at once.
+inline void RunSimModalLoopUntil(sim::Process& p, ULONGLONG openMs,
+                                 const std::function<bool()>& closed) {
   if (openMs == 0) return;
   platform::IUi& ui = p.Ui();
   sim::Clock& clock = p.GetMachine().GetClock();
   const ULONGLONG end = clock.NowMs() + openMs;
   for (;;) {
+    if (closed && closed()) return;
     MSG msg{};
     while (ui.PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
@@ -28,6 +35,7 @@ inline void RunSimModalLoop(sim::Process& p, ULONGLONG openMs) {
       }
       ui.TranslateMessage(&msg);
       ui.DispatchMessageW(&msg);
+      if (closed && closed()) return;
     }
     const ULONGLONG now = clock.NowMs();
     if (now >= end) return;
@@ -35,6 +43,10 @@ inline void RunSimModalLoop(sim::Process& p, ULONGLONG openMs) {
     if (const auto due = clock.NextDue(); due && *due > now && *due < next) next = *due;
     p.Kernel().Sleep(static_cast<DWORD>(next - now));  // moves the virtual clock
   }
+}
+
+inline void RunSimModalLoop(sim::Process& p, ULONGLONG openMs) {
+  RunSimModalLoopUntil(p, openMs, {});
 }
 
 }  // namespace standins

@@ -6,11 +6,12 @@
 // Texts of the resource module VdAgentRes.dll (agent_strings.h holds their wording).
 // The balloon shown when a fingerprint reader is connected and the user could enroll.
 #define IDS_READER_CONNECTED_TEXT 122
-#define IDS_READER_CONNECTED_TITLE 124
+#define IDS_READER_CONNECTED_TITLE 124  // the fingerprint enrollment recommendation's text
 // The balloon shown to an administrator when the reader's driver is missing.
 #define IDS_NO_DRIVERS_TITLE 605
 #define IDS_NO_DRIVERS_TEXT 607
-// The tray icon's tooltip, also the title of notifications that bring none.
+// The tray icon's tooltip, also the title of notifications that bring none (the
+// reminders' title).
 #define IDS_TRAY_TOOLTIP 131
 // The tray menu: open the console (the default item), help, about.
 #define IDS_MENU_OPEN_CONSOLE 193

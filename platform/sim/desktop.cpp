@@ -167,6 +167,16 @@ Desktop::DialogUser Desktop::GetDialogUser() const {
   return m_dialogUser;
 }
 
+void Desktop::SetPromptUser(PromptUser user) {
+  std::lock_guard lk(m_mu);
+  m_promptUser = std::move(user);
+}
+
+Desktop::PromptUser Desktop::GetPromptUser() const {
+  std::lock_guard lk(m_mu);
+  return m_promptUser;
+}
+
 void Desktop::Record(DWORD sessionId, std::wstring kind, std::wstring text) {
   std::lock_guard lk(m_mu);
   RecordLocked(sessionId, std::move(kind), std::move(text));

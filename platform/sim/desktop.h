@@ -39,8 +39,10 @@ inline constexpr wchar_t kSession[] = L"session";  // locked, unlocked, connecte
 inline constexpr wchar_t kShell[] = L"shell";      // shell started/stopped, taskbar created
 inline constexpr wchar_t kWindow[] = L"window";    // foreground, focus
 inline constexpr wchar_t kHotKey[] = L"hotkey";    // registered, unregistered, pressed
-inline constexpr wchar_t kScreenSaver[] = L"screensaver";  // started, stopped
-inline constexpr wchar_t kBroadcast[] = L"broadcast";      // BroadcastSystemMessageW
+inline constexpr wchar_t kScreenSaver[] = L"screensaver";     // started, stopped
+inline constexpr wchar_t kBroadcast[] = L"broadcast";         // BroadcastSystemMessageW
+inline constexpr wchar_t kPrompt[] = L"prompt";               // a dialog shown: caption, text
+inline constexpr wchar_t kPromptAnswer[] = L"prompt-answer";  // the user's button and boxes
 }  // namespace desktop_kind
 
 struct DesktopEvent {
@@ -50,6 +52,15 @@ struct DesktopEvent {
   std::wstring text;
 
   bool operator==(const DesktopEvent&) const = default;
+};
+
+// What the user does at a dialog box (DialogBoxParamW): looks at it for `openMs` of virtual
+// time (the program's messages and timers run meanwhile), sets the check boxes named in
+// `checks` (control id -> checked) and clicks `button` (a control id; 0 clicks nothing).
+struct PromptAnswer {
+  int button = IDCANCEL;
+  std::map<int, bool> checks;
+  ULONGLONG openMs = 0;
 };
 
 struct SessionDesktop {
@@ -91,6 +102,15 @@ class Desktop {
       std::function<int(HWND owner, const std::wstring& caption, const std::wstring& text)>;
   void SetDialogUser(DialogUser user);
   DialogUser GetDialogUser() const;
+
+  // ---- The user at a dialog box ----
+  // Asked on the thread that shows the dialog, no lock held, once the dialog procedure has
+  // initialised it, and again whenever the dialog is still up after an answer. Without
+  // one, the user closes every dialog with IDCANCEL at once, boxes untouched.
+  using PromptUser =
+      std::function<PromptAnswer(DWORD sessionId, UINT templateId, const std::wstring& caption)>;
+  void SetPromptUser(PromptUser user);
+  PromptUser GetPromptUser() const;
 
   // ---- The user at a popup menu ----
   // Asked on the thread that calls TrackPopupMenu, no lock held, with what the menu
@@ -182,6 +202,7 @@ class Desktop {
   std::map<DWORD, PerSession> m_sessions;
   std::vector<DesktopEvent> m_events;
   DialogUser m_dialogUser;
+  PromptUser m_promptUser;
   MenuUser m_menuUser;
   IconNamer m_iconNamer;
   UINT m_doubleClickMs = 500;

@@ -24,7 +24,7 @@ std::wstring ModuleTable::Key(const std::wstring& path) {
 
 void ModuleTable::Install(const std::wstring& path, Exports exports, Strings strings) {
   std::lock_guard lk(m_mu);
-  m_modules[Key(path)] = Image{std::move(exports), std::move(strings), {}};
+  m_modules[Key(path)] = Image{std::move(exports), std::move(strings), {}, {}};
 }
 
 void ModuleTable::Uninstall(const std::wstring& path) {
@@ -46,6 +46,11 @@ void ModuleTable::SetIcon(const std::wstring& path, UINT id, std::vector<IconIma
   } else {
     icons[id] = std::move(images);
   }
+}
+
+void ModuleTable::SetDialog(const std::wstring& path, UINT id, DialogTemplate dialog) {
+  std::lock_guard lk(m_mu);
+  m_modules[Key(path)].dialogs[id] = std::move(dialog);
 }
 
 std::optional<ModuleTable::Image> ModuleTable::Find(const std::wstring& path) const {

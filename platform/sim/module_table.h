@@ -5,6 +5,8 @@
 //   machine.Modules().Install(L"C:\\Windows\\system32\\VDFPApi.dll",
 //                             {{"VDFPInit", reinterpret_cast<FARPROC>(&StandInInit)}, ...});
 //   machine.Modules().SetIcon(L"C:\\...\\VdAgentRes.dll", 131, {sim::IconImage{16, 16, argb}});
+//   machine.Modules().SetDialog(L"C:\\...\\VdAgentRes.dll", 210,
+//                               {L"Caption", {{1000, sim::DialogControl::Kind::Text, L"Hi"}}});
 //
 // Every machine has the system libraries the agent probes for, "uxtheme.dll" and
 // "comctl32.dll" (which exports "LoadIconWithScaleDown"), in C:\Windows\system32; a test
@@ -29,16 +31,33 @@ struct IconImage {
   std::vector<DWORD> argb;
 };
 
+// One control of a dialog template, as DialogBoxParamW creates it.
+struct DialogControl {
+  enum class Kind { Text, CheckBox, Button };
+  int id = 0;
+  Kind kind = Kind::Text;
+  std::wstring text;
+};
+
+// A dialog template resource: the caption and the controls in template order.
+struct DialogTemplate {
+  std::wstring caption;
+  std::vector<DialogControl> controls;
+};
+
 class ModuleTable {
  public:
   using Exports = std::map<std::string, FARPROC>;
   using Strings = std::map<UINT, std::wstring>;
   // Icon resources by number; each holds its images in several sizes, as an icon group does.
   using Icons = std::map<UINT, std::vector<IconImage>>;
+  // Dialog template resources by number.
+  using Dialogs = std::map<UINT, DialogTemplate>;
   struct Image {
     Exports exports;
     Strings strings;  // string resources by number
     Icons icons;
+    Dialogs dialogs;
   };
 
   ModuleTable();
@@ -50,6 +69,9 @@ class ModuleTable {
   // Adds or replaces icon resource `id` of the library at `path` (installed empty when it is
   // not there yet). An empty list of images removes the resource.
   void SetIcon(const std::wstring& path, UINT id, std::vector<IconImage> images);
+  // Adds or replaces dialog template `id` of the library at `path` (installed empty when it
+  // is not there yet).
+  void SetDialog(const std::wstring& path, UINT id, DialogTemplate dialog);
   // The exports of the library at `path` (compared without regard to case).
   std::optional<Image> Find(const std::wstring& path) const;
 

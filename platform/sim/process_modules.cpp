@@ -99,6 +99,26 @@ int ProcessModules::LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, 
   return 0;
 }
 
+std::optional<DialogTemplate> ProcessModules::DialogOf(HINSTANCE hInstance, UINT id, DWORD* error) {
+  std::lock_guard lk(m_mu);
+  for (auto& [key, loaded] : m_loaded) {
+    if (reinterpret_cast<HINSTANCE>(loaded.get()) != hInstance) continue;
+    const auto& dialogs = loaded->image.dialogs;
+    if (dialogs.empty()) {
+      *error = ERROR_RESOURCE_TYPE_NOT_FOUND;
+      return std::nullopt;
+    }
+    auto it = dialogs.find(id);
+    if (it == dialogs.end()) {
+      *error = ERROR_RESOURCE_NAME_NOT_FOUND;
+      return std::nullopt;
+    }
+    return it->second;
+  }
+  *error = ERROR_INVALID_HANDLE;
+  return std::nullopt;
+}
+
 std::wstring ProcessModules::PathOf(HMODULE hModule) {
   std::lock_guard lk(m_mu);
   for (auto& [key, loaded] : m_loaded) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/modules.h"
@@ -26,6 +27,9 @@ class ProcessModules : public platform::IModules {
 
   // The path a loaded module was loaded from; empty for a handle that is not loaded.
   std::wstring PathOf(HMODULE hModule);
+  // Dialog template `id` of a loaded module; otherwise null with the error FindResourceW
+  // would give (no such module, no dialogs at all, no such dialog).
+  std::optional<DialogTemplate> DialogOf(HINSTANCE hInstance, UINT id, DWORD* error);
   // The loaded module whose file name (no folder, any case) is `fileName`, or null.
   HMODULE LoadedModule(const std::wstring& fileName);
 

@@ -9,7 +9,8 @@
 
 namespace sim {
 
-ProcessUi::ProcessUi(Process& p) : m_process(p), m_wm(p.GetMachine().Windows()) {}
+ProcessUi::ProcessUi(Process& p)
+    : m_process(p), m_wm(p.GetMachine().Windows()), m_dialogs(std::make_unique<DialogManager>(p)) {}
 
 ProcessUi::~ProcessUi() {
   m_wm.ProcessExited(m_process.Pid());
@@ -384,12 +385,33 @@ BOOL ProcessUi::LockWorkStation() {
 
 }  // namespace sim
 
-// PLACEHOLDER: replaced by the simulated dialog manager.
+// Modal dialogs are the dialog manager's (platform/sim/dialog_manager.h).
 namespace sim {
-INT_PTR ProcessUi::DialogBoxParamW(HINSTANCE, LPCWSTR, HWND, DLGPROC, LPARAM) { return -1; }
-BOOL ProcessUi::EndDialog(HWND, INT_PTR) { return FALSE; }
-HWND ProcessUi::GetDlgItem(HWND, int) { return nullptr; }
-BOOL ProcessUi::SetDlgItemTextW(HWND, int, LPCWSTR) { return FALSE; }
-BOOL ProcessUi::CheckDlgButton(HWND, int, UINT) { return FALSE; }
-UINT ProcessUi::IsDlgButtonChecked(HWND, int) { return 0; }
+
+INT_PTR ProcessUi::DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent,
+                                   DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+  return m_dialogs->DialogBoxParamW(hInstance, lpTemplateName, hWndParent, lpDialogFunc,
+                                    dwInitParam);
+}
+
+BOOL ProcessUi::EndDialog(HWND hDlg, INT_PTR nResult) {
+  return m_dialogs->EndDialog(hDlg, nResult);
+}
+
+HWND ProcessUi::GetDlgItem(HWND hDlg, int nIDDlgItem) {
+  return m_dialogs->GetDlgItem(hDlg, nIDDlgItem);
+}
+
+BOOL ProcessUi::SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) {
+  return m_dialogs->SetDlgItemTextW(hDlg, nIDDlgItem, lpString);
+}
+
+BOOL ProcessUi::CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
+  return m_dialogs->CheckDlgButton(hDlg, nIDButton, uCheck);
+}
+
+UINT ProcessUi::IsDlgButtonChecked(HWND hDlg, int nIDButton) {
+  return m_dialogs->IsDlgButtonChecked(hDlg, nIDButton);
+}
+
 }  // namespace sim

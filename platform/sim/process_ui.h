@@ -2,9 +2,11 @@
 // machine's window manager, seen from this process and its session.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <set>
 
+#include "platform/sim/dialog_manager.h"
 #include "platform/sim/process.h"
 #include "platform/sim/window_manager.h"
 #include "platform/ui.h"
@@ -89,6 +91,9 @@ class ProcessUi : public platform::IUi {
   BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) override;
   UINT IsDlgButtonChecked(HWND hDlg, int nIDButton) override;
 
+  // The process's modal dialogs (sim::DialogManager): the dialog calls above forward there.
+  DialogManager& Dialogs() { return *m_dialogs; }
+
  private:
   UiCaller Caller() const { return UiCaller{m_process.Pid(), m_process.SessionId()}; }
   // A popup menu stays up for `openMs` of virtual time: the caller's messages are served,
@@ -99,6 +104,7 @@ class ProcessUi : public platform::IUi {
   WindowManager& m_wm;
   std::mutex m_menuMu;
   std::set<DWORD> m_tracking;  // threads with a popup menu up
+  std::unique_ptr<DialogManager> m_dialogs;
 };
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 // The agent's resource module "VdAgentRes.dll" on the simulated machine: the texts of
-// app/res/agent_strings.h and the tray icons of app/res/agent_icons.h, the same tables the
+// app/res/agent_strings.h, the prompts of app/res/agent_dialogs.h and the tray icons of
+// app/res/agent_icons.h, the same tables the
 // real module is built from, so the agent finds on the simulated machine what it finds in the
 // built DLL.
 //
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/res/agent_dialogs.h"
 #include "app/res/agent_icons.h"
 #include "app/res/agent_strings.h"
 #include "platform/sim/machine.h"
@@ -32,11 +34,29 @@ inline sim::ModuleTable::Icons AgentIcons() {
   return icons;
 }
 
-// Installs the module at `dllPath` with every text and every tray icon.
+// Template id to the prompt's template, controls in the script's order.
+inline sim::ModuleTable::Dialogs AgentDialogs() {
+  sim::ModuleTable::Dialogs dialogs;
+  for (const auto& d : app_res::kAgentDialogs) {
+    sim::DialogTemplate tpl{d.caption, {}};
+    for (const auto& c : app_res::PromptControls(d)) {
+      const auto kind = c.kind == app_res::PromptControlKind::Text ? sim::DialogControl::Kind::Text
+                        : c.kind == app_res::PromptControlKind::CheckBox
+                            ? sim::DialogControl::Kind::CheckBox
+                            : sim::DialogControl::Kind::Button;
+      tpl.controls.push_back(sim::DialogControl{c.id, kind, c.text});
+    }
+    dialogs[d.id] = std::move(tpl);
+  }
+  return dialogs;
+}
+
+// Installs the module at `dllPath` with every text, every prompt and every tray icon.
 inline void InstallAgentResources(sim::Machine& m, const std::wstring& dllPath) {
   m.Modules().Install(dllPath, {},
                       sim::ModuleTable::Strings(std::begin(app_res::kAgentStrings),
                                                 std::end(app_res::kAgentStrings)));
+  for (auto& [id, tpl] : AgentDialogs()) m.Modules().SetDialog(dllPath, id, std::move(tpl));
   for (auto& [id, images] : AgentIcons()) m.Modules().SetIcon(dllPath, id, std::move(images));
 }
 

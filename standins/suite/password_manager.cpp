@@ -1,6 +1,7 @@
 #include "standins/suite/password_manager.h"
 
 #include <atomic>
+#include <cwchar>
 #include <mutex>
 #include <new>
 
@@ -13,6 +14,7 @@ struct CPasswordManagerServer::State {
   std::vector<std::wstring> records;
   std::atomic<long> live{0};
   std::atomic<long> openDashboards{0};
+  std::atomic<unsigned> closes{0};  // moves on each CloseDashboard that found one open
 
   // Records one call and shows it through the site (outside the lock); returns the site,
   // null once the server went.
@@ -77,7 +79,6 @@ class CPasswordManager final : public CRefCounted<CPasswordManager, IVDPasswordM
 
   HRESULT STDMETHODCALLTYPE ShowMiniDashboard(BYTE bTrained) override {
     try {
-      auto site = m_state->Say(L"mini dashboard trained " + std::to_wstring(bTrained));
       ULONGLONG openMs = 0;
       HRESULT hr = S_OK;
       {
@@ -85,12 +86,22 @@ class CPasswordManager final : public CRefCounted<CPasswordManager, IVDPasswordM
         openMs = m_state->desc.dashboardOpenMs;
         hr = m_state->desc.showResult;
       }
-      if (site) {
-        ++m_state->openDashboards;
-        site->StayOpen(openMs);
-        --m_state->openDashboards;
-        m_state->Say(L"mini dashboard closed");
+      if (FAILED(hr)) {
+        wchar_t text[48];
+        std::swprintf(text, sizeof(text) / sizeof(text[0]), L"mini dashboard failed 0x%08X",
+                      static_cast<unsigned>(hr));
+        m_state->Say(text);
+        return hr;
       }
+      const unsigned closesBefore = m_state->closes.load();
+      ++m_state->openDashboards;
+      auto site = m_state->Say(L"mini dashboard opened trained " + std::to_wstring(bTrained));
+      if (site) {
+        State* state = m_state.get();
+        site->StayOpen(openMs, [state, closesBefore] { return state->closes != closesBefore; });
+      }
+      --m_state->openDashboards;
+      if (site) m_state->Say(L"mini dashboard closed");
       return hr;
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -166,9 +177,25 @@ std::vector<std::wstring> CPasswordManagerServer::Records() const {
 long CPasswordManagerServer::LiveObjects() const { return m_state->live.load(); }
 long CPasswordManagerServer::OpenDashboards() const { return m_state->openDashboards.load(); }
 
+bool CPasswordManagerServer::CloseDashboard() {
+  if (m_state->openDashboards.load() == 0) return false;
+  ++m_state->closes;
+  return true;
+}
+
 void CPasswordManagerServer::SetDashboardOpenMs(ULONGLONG ms) {
   std::lock_guard lk(m_state->mu);
   m_state->desc.dashboardOpenMs = ms;
+}
+
+void CPasswordManagerServer::SetShowResult(HRESULT hr) {
+  std::lock_guard lk(m_state->mu);
+  m_state->desc.showResult = hr;
+}
+
+void CPasswordManagerServer::SetTrainingResult(HRESULT hr) {
+  std::lock_guard lk(m_state->mu);
+  m_state->desc.trainingResult = hr;
 }
 
 }  // namespace suite_standin

@@ -81,8 +81,8 @@ class SimPasswordManagerSite final : public IPasswordManagerSite {
     sim::Process* p = sim::CurrentProcess();
     m_machine.GetDesktop().Record(p ? p->SessionId() : 0, kPasswordManagerKind, text);
   }
-  void StayOpen(ULONGLONG ms) override {
-    if (sim::Process* p = sim::CurrentProcess()) standins::RunSimModalLoop(*p, ms);
+  void StayOpen(ULONGLONG ms, const std::function<bool()>& closed) override {
+    if (sim::Process* p = sim::CurrentProcess()) standins::RunSimModalLoopUntil(*p, ms, closed);
   }
 
  private:

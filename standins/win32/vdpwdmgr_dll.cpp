@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -20,9 +21,10 @@ class CWin32PasswordManagerSite final : public suite_standin::IPasswordManagerSi
   void Record(const std::wstring& text) override {
     standins::AppendBesideLog(L"VDPwdMgr.log", text);
   }
-  void StayOpen(ULONGLONG ms) override {
+  void StayOpen(ULONGLONG ms, const std::function<bool()>& closed) override {
     const ULONGLONG end = ::GetTickCount64() + ms;
     for (;;) {
+      if (closed()) return;
       MSG msg;
       while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {

@@ -55,6 +55,12 @@ class Backend {
   // Whether a test may lock the session (always on the simulated machine; on a real
   // workstation only when asked to, with VD_CONFORMANCE_LOCK=1).
   virtual bool MayLockTheSession() = 0;
+  // The agent's resource module VdAgentRes.dll, loaded into this process: the one built
+  // beside the test program on Windows, the same tables installed on the simulated machine.
+  virtual HMODULE LoadAgentResources() = 0;
+  // From now on the user looks at every dialog for ms and then does nothing (on Windows
+  // nobody is there anyway): what the dialog's own messages do decides how it ends.
+  virtual void UserOnlyLooksAtDialogs(DWORD ms) = 0;
   // A name no other run of these tests uses at the same time (objects outlive a test on
   // a shared wineserver until their handles close).
   virtual std::wstring Unique(const std::wstring& base) = 0;

@@ -8,6 +8,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "platform/sim/session_manager.h"
+#include "standins/agent_res/sim_install.h"
 #include "tests/conformance/backend.h"
 
 namespace conformance {
@@ -38,6 +39,16 @@ class SimBackend final : public Backend {
   bool IsWine() override { return false; }
   bool MayLockTheSession() override { return true; }
   std::wstring Unique(const std::wstring& base) override { return base; }
+  HMODULE LoadAgentResources() override {
+    const wchar_t* path = L"C:\\Tests\\VdAgentRes.dll";
+    agent_res_sim::InstallAgentResources(m_machine, path);
+    return m_process->Modules().LoadLibraryExW(path, nullptr, 0);
+  }
+  void UserOnlyLooksAtDialogs(DWORD ms) override {
+    m_machine.GetDesktop().SetPromptUser([ms](DWORD, UINT, const std::wstring&) {
+      return sim::PromptAnswer{0, {}, ms};
+    });
+  }
 
  private:
   static sim::ProcessOptions Options(DWORD session) {

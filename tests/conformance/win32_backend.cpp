@@ -60,6 +60,15 @@ class Win32Backend final : public Backend {
   std::wstring Unique(const std::wstring& base) override {
     return base + L"-" + std::to_wstring(::GetCurrentProcessId());
   }
+  // The build puts the module beside the test program.
+  HMODULE LoadAgentResources() override {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path, n);
+    s = s.substr(0, s.find_last_of(L'\\')) + L"\\VdAgentRes.dll";
+    return ::LoadLibraryExW(s.c_str(), nullptr, 0);
+  }
+  void UserOnlyLooksAtDialogs(DWORD) override {}
 
  private:
   platform::win32::CWin32Platform m_platform;

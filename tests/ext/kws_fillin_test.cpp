@@ -64,7 +64,7 @@ class KwsFillInTest : public ::testing::Test {
   sim::CurrentProcessScope scope{proc.get()};
   core::CAgentProcess agent{*proc, nullptr};
   kws_test::FakeKwsHost host;
-  CPasswordManager pm{*proc};
+  CPasswordManager pm{agent};
   std::unique_ptr<CKwsFillIn> kws = std::make_unique<CKwsFillIn>(agent, host, pm);
 };
 
@@ -249,9 +249,39 @@ TEST_F(KwsFillInTest, AFailingDashboardLeavesNeitherModalModeNorItsRunningFlagSe
   Pm().showResult = E_ACCESSDENIED;
   EXPECT_THROW(kws->OnKwsMessage(CKwsFillIn::kFillinReply, CKwsFillIn::kShowMenu), CResultError);
   EXPECT_FALSE(host.modal);
+  EXPECT_FALSE(agent.MiniDashboardRunning);
   Pm().showResult = S_OK;
   kws->OnKwsMessage(CKwsFillIn::kFillinReply, CKwsFillIn::kShowMenu);
   EXPECT_EQ(Pm().shows.size(), 2u);
+}
+
+TEST_F(KwsFillInTest, TheDashboardRunsOncePerProcessWhoeverAsks) {
+  kws_test::InstallPasswordManager(machine);
+  // Up already in this process (asked through another owner, or from inside its own loop):
+  // the request succeeds without a second dashboard, and the one that runs keeps its flag.
+  agent.MiniDashboardRunning = true;
+  CPasswordManager second(agent);
+  EXPECT_TRUE(second.ShowMiniDashboard(true));
+  EXPECT_TRUE(pm.ShowMiniDashboard(true));
+  EXPECT_TRUE(Pm().shows.empty());
+  EXPECT_TRUE(agent.MiniDashboardRunning);
+
+  // Another agent process has a flag of its own.
+  auto otherProc = machine.CreateProcess({});
+  core::CAgentProcess otherAgent(*otherProc, nullptr);
+  {
+    sim::CurrentProcessScope other(otherProc.get());
+    CPasswordManager theirs(otherAgent);
+    EXPECT_TRUE(theirs.ShowMiniDashboard(false));
+  }
+  EXPECT_EQ(Pm().shows, std::vector<BYTE>{0});
+  EXPECT_FALSE(otherAgent.MiniDashboardRunning);
+  EXPECT_TRUE(agent.MiniDashboardRunning);
+
+  agent.MiniDashboardRunning = false;
+  EXPECT_TRUE(pm.ShowMiniDashboard(true));
+  EXPECT_EQ(Pm().shows, (std::vector<BYTE>{0, 1}));
+  EXPECT_FALSE(agent.MiniDashboardRunning);
 }
 
 // ---- Feedback --------------------------------------------------------------------------------
@@ -315,7 +345,7 @@ TEST_F(KwsFillInTest, ThePasswordManagerIsCreatedOnceAndReleasedWithItsOwner) {
   EXPECT_TRUE(FAILED(pm.InitUserTrainingTool()));
   kws_test::InstallPasswordManager(machine);
   {
-    CPasswordManager own(*proc);
+    CPasswordManager own(agent);
     EXPECT_TRUE(own.IsPasswordManagerInstalled());
     EXPECT_EQ(own.InitUserTrainingTool(), S_OK);
     EXPECT_TRUE(own.ShowMiniDashboard(false));

@@ -237,8 +237,80 @@ TEST_F(PasswordManagerTest, CallsAreRecordedAndTheObjectsAllGoAway) {
   }
   EXPECT_EQ(m_suite->PasswordManager()->LiveObjects(), 0);
   EXPECT_EQ(Desktop(suite_standin::kPasswordManagerKind),
-            (std::vector<std::wstring>{L"mini dashboard trained 1", L"mini dashboard closed",
+            (std::vector<std::wstring>{L"mini dashboard opened trained 1", L"mini dashboard closed",
                                        L"training tool"}));
+}
+
+TEST_F(PasswordManagerTest, AFailingDashboardNeverOpensAndEachCallFailsOnItsOwn) {
+  InstallSuite(R"({"passwordManager": {"showResult": "0x80004005", "dashboardOpenMs": 5000}})");
+  auto pm = Create();
+  ASSERT_TRUE(pm);
+  const ULONGLONG start = m_machine.GetClock().NowMs();
+  EXPECT_EQ(pm->ShowMiniDashboard(1), E_FAIL);
+  EXPECT_EQ(m_machine.GetClock().NowMs(), start) << "no time spent in a dashboard";
+  EXPECT_EQ(pm->InitUserTrainingTool(), S_OK);
+  // Steered while installed: the dashboard opens again, the training tool fails instead.
+  m_suite->PasswordManager()->SetShowResult(S_OK);
+  m_suite->PasswordManager()->SetDashboardOpenMs(0);
+  m_suite->PasswordManager()->SetTrainingResult(E_ACCESSDENIED);
+  EXPECT_EQ(pm->ShowMiniDashboard(0), S_OK);
+  EXPECT_EQ(pm->InitUserTrainingTool(), E_ACCESSDENIED);
+  EXPECT_EQ(Desktop(suite_standin::kPasswordManagerKind),
+            (std::vector<std::wstring>{L"mini dashboard failed 0x80004005", L"training tool",
+                                       L"mini dashboard opened trained 0", L"mini dashboard closed",
+                                       L"training tool"}));
+}
+
+TEST_F(PasswordManagerTest, ClosingEndsTheOpenDashboardAtOnceAndOnlyThatOne) {
+  InstallSuite(R"({"passwordManager": {"dashboardOpenMs": 60000}})");
+  auto* server = m_suite->PasswordManager();
+  EXPECT_FALSE(server->CloseDashboard()) << "nothing open yet";
+  auto pm = Create();
+  ASSERT_TRUE(pm);
+  RecordingWindow w(Agent(), WM_USER, WM_USER + 10);
+  auto& clock = m_machine.GetClock();
+  const ULONGLONG start = clock.NowMs();
+  bool closedInside = false;
+  // The user closes it 1.5 s in; a message that arrives later runs after the call returned.
+  clock.ScheduleAt(start + 1500,
+                   [server, &closedInside] { closedInside = server->CloseDashboard(); });
+  sim::Process* agent = &Agent();
+  const HWND hwnd = w.hwnd();
+  clock.ScheduleAt(start + 2000,
+                   [agent, hwnd] { agent->Ui().PostMessageW(hwnd, WM_USER + 3, 0, 0); });
+  EXPECT_EQ(pm->ShowMiniDashboard(1), S_OK);
+  EXPECT_TRUE(closedInside);
+  EXPECT_EQ(clock.NowMs(), start + 1500);
+  EXPECT_TRUE(w.Take().empty());
+  EXPECT_EQ(server->OpenDashboards(), 0);
+
+  // The next one stays open for its whole time: the earlier close is spent.
+  m_machine.GetClock().AdvanceBy(1000);
+  w.Take();
+  server->SetDashboardOpenMs(3000);
+  const ULONGLONG second = clock.NowMs();
+  EXPECT_EQ(pm->ShowMiniDashboard(1), S_OK);
+  EXPECT_EQ(clock.NowMs(), second + 3000);
+  EXPECT_EQ(
+      Desktop(suite_standin::kPasswordManagerKind),
+      (std::vector<std::wstring>{L"mini dashboard opened trained 1", L"mini dashboard closed",
+                                 L"mini dashboard opened trained 1", L"mini dashboard closed"}));
+}
+
+TEST_F(PasswordManagerTest, AQuitMessageEndsTheDashboardAndIsLeftForTheCallersLoop) {
+  InstallSuite(R"({"passwordManager": {"dashboardOpenMs": 60000}})");
+  auto pm = Create();
+  ASSERT_TRUE(pm);
+  auto& clock = m_machine.GetClock();
+  const ULONGLONG start = clock.NowMs();
+  sim::Process* agent = &Agent();
+  clock.ScheduleAt(start + 700, [agent] { agent->Ui().PostQuitMessage(3); });
+  EXPECT_EQ(pm->ShowMiniDashboard(0), S_OK);
+  EXPECT_EQ(clock.NowMs(), start + 700);
+  MSG msg{};
+  ASSERT_TRUE(Agent().Ui().PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(msg.wParam, 3u);
 }
 
 TEST_F(PasswordManagerTest, AnOpenDashboardKeepsTheCallersMessagesRunning) {

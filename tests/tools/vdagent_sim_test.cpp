@@ -222,3 +222,78 @@ TEST_F(VdAgentSimProgramTest, AnUnmetExpectationFailsTheRunAndTheJsonTellsWhatHa
 }
 
 }  // namespace
+
+namespace {
+
+// The password manager's events: a reply with its value, a feedback state, or the close of
+// the open dashboard, one per event; a close with no dashboard up stops the run.
+TEST(VdAgentSimTest, PasswordManagerEventsTakeOneFormEachAndACloseNeedsAnOpenDashboard) {
+  auto events = [](const std::string& e) {
+    return R"({"events": [{"at": 9000, "kind": "pm-reply", )" + e + "}]}";
+  };
+  for (const char* good :
+       {R"("reply": "fill-in", "value": 1)", R"("reply": "feedback", "value": 0)",
+        R"("feedback": 2)", R"("closeDashboard": true)"}) {
+    SCOPED_TRACE(good);
+    EXPECT_NO_THROW(vdsim::ParseScenario(events(good)));
+  }
+  const std::pair<const char*, const char*> bad[] = {
+      {R"("feedback": 1, "closeDashboard": true)", "expected one of"},
+      {R"("reply": "fill-in", "feedback": 1, "value": 1)", "expected one of"},
+      {R"("reply": "fill-in")", "events[0].value: missing"},
+      {R"("value": 1)", "events[0].reply: missing"},
+      {R"("closeDashboard": false)", "only true closes"},
+      {R"("feedback": "high")", "events[0].feedback: expected a whole number"},
+  };
+  for (const auto& [fields, message] : bad) {
+    SCOPED_TRACE(fields);
+    try {
+      vdsim::ParseScenario(events(fields));
+      ADD_FAILURE() << "accepted";
+    } catch (const vdsim::ScenarioError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_THROW(vdsim::ParseScenario(R"({"events": [{"at": 1, "kind": "pm-reply"}]})"),
+               vdsim::ScenarioError);
+
+  const auto r = vdsim::RunScenario(vdsim::ParseScenario(events(R"("closeDashboard": true)")));
+  EXPECT_NE(r.runError.find("events[0] (pm-reply): no mini dashboard is open"), std::string::npos)
+      << r.runError;
+}
+
+}  // namespace
+
+// Toast events steer the user at the session's toasts and the shell's action center; a click
+// on a toast the action center does not hold stops the run, and a bad toast description is
+// refused before the run.
+TEST(VdAgentSimTest, ToastEventsReachTheActionCenterAndAMissingToastStopsTheRun) {
+  auto sc = vdsim::ParseScenario(R"({"suite": {"toast": {"otherwise": {"action": "dismiss"}}},
+      "events": [
+      {"at": 9000, "kind": "toast", "action": "click", "afterMs": 20},
+      {"after": 10, "kind": "toast", "action": "activate", "args": "ShowAbout"},
+      {"after": 10, "kind": "toast", "action": "activate", "args": null},
+      {"after": 100, "kind": "end"}]})");
+  auto r = vdsim::RunScenario(sc);
+  EXPECT_TRUE(r.runError.empty()) << r.runError;
+  const auto shown = IndexOf(r.desktopLines, "toast activated ShowAbout: 0x");
+  EXPECT_LT(shown, r.desktopLines.size());
+  EXPECT_LT(IndexOf(r.desktopLines, "toast activated (none): 0x"), r.desktopLines.size());
+
+  sc = vdsim::ParseScenario(R"({"events": [
+      {"at": 9000, "kind": "toast", "action": "activate", "index": 2},
+      {"after": 100, "kind": "end"}]})");
+  r = vdsim::RunScenario(sc);
+  EXPECT_NE(r.runError.find("events[0] (toast): no toast 2 in the action center"),
+            std::string::npos)
+      << r.runError;
+
+  for (const char* bad : {
+           R"({"suite": {"toast": {"answers": [{"action": "wave"}]}}})",
+           R"({"events": [{"at": 1, "kind": "toast", "action": "wave"}]})",
+           R"({"events": [{"at": 1, "kind": "toast", "action": "click", "afterMs": -5}]})",
+       }) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(vdsim::ParseScenario(bad), vdsim::ScenarioError);
+  }
+}

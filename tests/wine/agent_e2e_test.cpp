@@ -10,6 +10,7 @@
 #define SECURITY_WIN32
 #include <security.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -124,7 +125,12 @@ class AgentE2E : public ::testing::Test {
     ASSERT_TRUE(::CopyFileW((OwnDir() + L"VDSCApi.dll").c_str(),
                             (SystemDir() + L"VDSCApi.dll").c_str(), FALSE));
     ASSERT_EQ(::FindWindowW(kWindowClass, nullptr), nullptr) << "an agent of an earlier case runs";
+    // The console stand-in, started as %NXWDINSTALLPATH%Veridane.Lumera.Console.exe: agents
+    // inherit this process's environment. It logs each start to ConsoleLog().
+    ::SetEnvironmentVariableW(L"NXWDINSTALLPATH", OwnDir().c_str());
+    ::DeleteFileW(ConsoleLog().c_str());
   }
+  static std::wstring ConsoleLog() { return OwnDir() + L"Veridane.Lumera.Console.log"; }
   void TearDown() override {
     InstallLibrary(true);
     SetDescription(L"");
@@ -546,6 +552,72 @@ TEST_F(AgentSuiteE2E, LockAndLogOffReachTheEventLog) {
         line.find(user) != std::string::npos || line.find(domainUser) != std::string::npos;
     EXPECT_TRUE(named) << line;
   }
+}
+
+// The password manager's fill-in component registered for the agent (the stand-in, answering
+// command 100 with "ShowMenu" as SuiteStandIns.json beside it says): a touch hands the user
+// over, the reply opens the mini dashboard (VDPwdMgr.log), and replies forged by another
+// program with any wParam and lParam are each traced (check_traces.sh) without harm: a
+// "ShowMenu" posted afterwards still opens the dashboard.
+TEST_F(AgentSuiteE2E, FillInReplyOpensTheDashboardAndForgedRepliesAreSurvived) {
+  constexpr const wchar_t* kFillInKey =
+      L"SOFTWARE\\Veridane\\Applications\\Agent\\PlugIns\\{3FDDA325-1EE7-4dc3-8A5C-6C60D3982A37}";
+  constexpr UINT kReplyMessage = 1424;
+  const std::wstring description = OwnDir() + L"SuiteStandIns.json";
+  std::ofstream(Narrow(description), std::ios::trunc)
+      << R"({"fillIn": {"commands": {"100": {"result": 1, "reply": [1, 1]}}},)"
+      << R"( "passwordManager": {"dashboardOpenMs": 300}})"
+      << "\n";
+  SetString(HKEY_LOCAL_MACHINE, kFillInKey, nullptr, OwnDir() + L"VDKwsPlugin.dll");
+  struct Cleanup {
+    std::wstring description;
+    ~Cleanup() {
+      ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kFillInKey);
+      ::DeleteFileW(description.c_str());
+    }
+  } cleanup{description};
+  const std::wstring kwsLog = OwnDir() + L"VDKws.log";
+  ::DeleteFileW(kwsLog.c_str());
+  const auto dashboards = [] {
+    std::size_t closed = 0;
+    for (const auto& line : ReadLines(OwnDir() + L"VDPwdMgr.log"))
+      if (line == "mini dashboard closed") ++closed;
+    return closed;
+  };
+
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  Program touch(L"\"" + OwnDir() + L"VDHostStandIn.exe\" -touch " + m_account.name);
+  EXPECT_EQ(touch.WaitExit(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return dashboards() == 1; })) << "the reply opened no dashboard";
+
+  struct Forged {
+    WPARAM wParam;
+    LPARAM lParam;
+  } const forged[] = {
+      {0, 0}, {3, 1}, {1, -1}, {1, 7}, {2, -1}, {2, 0}, {static_cast<WPARAM>(-1), 0x12345678},
+      {1, 0}};
+  for (const auto& f : forged)
+    EXPECT_TRUE(::PostMessageW(window, kReplyMessage, f.wParam, f.lParam));
+  EXPECT_TRUE(::PostMessageW(window, kReplyMessage, 1, 1));
+  EXPECT_TRUE(WaitUntil([&] { return dashboards() == 2; })) << "the agent no longer answers";
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
+
+  const auto pm = ReadLines(OwnDir() + L"VDPwdMgr.log");
+  EXPECT_EQ(pm, (std::vector<std::string>{
+                    "training tool", "mini dashboard opened trained 0", "mini dashboard closed",
+                    "mini dashboard opened trained 0", "mini dashboard closed"}));
+  const auto kws = ReadLines(kwsLog);
+  ASSERT_FALSE(kws.empty());
+  EXPECT_EQ(kws.front(), "init message 1424");
+  EXPECT_TRUE(std::any_of(kws.begin(), kws.end(), [](const std::string& l) {
+    return l.rfind("command 100 param 0x", 0) == 0;
+  }));
+  EXPECT_EQ(kws.back(), "terminate");
 }
 
 // ---- The notification-area icon, its menu, policies and cards ----

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/res/agent_dialogs.h"
 #include "app/res/agent_icons.h"
 #include "app/res/agent_strings.h"
 #include "platform/win32/win32_platform.h"
@@ -62,6 +63,37 @@ TEST(AgentResourceModule, HoldsTheTrayTexts) {
   // The tooltip fits the notification record's 127 characters.
   wchar_t tip[256] = {};
   EXPECT_LE(LoadStringW(module, 131, tip, 256), 127);
+  FreeLibrary(module);
+}
+
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
+
+// Each prompt's template, made into a (hidden) dialog, shows the table's caption and controls:
+// the resource script and the simulated module are built from the same rows.
+TEST(AgentResourceModule, PromptTemplatesHoldTheTablesCaptionsAndControls) {
+  const std::wstring path = OwnFolder() + L"\\VdAgentRes.dll";
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, 0);
+  ASSERT_NE(module, nullptr) << GetLastError();
+  for (const auto& d : app_res::kAgentDialogs) {
+    SCOPED_TRACE(d.id);
+    HWND dlg = CreateDialogParamW(module, MAKEINTRESOURCEW(d.id), nullptr, &QuietDialogProc, 0);
+    ASSERT_NE(dlg, nullptr) << GetLastError();
+    wchar_t buf[512] = {};
+    GetWindowTextW(dlg, buf, 512);
+    EXPECT_EQ(std::wstring(buf), d.caption);
+    for (const auto& c : app_res::PromptControls(d)) {
+      SCOPED_TRACE(c.id);
+      HWND item = GetDlgItem(dlg, c.id);
+      ASSERT_NE(item, nullptr);
+      GetWindowTextW(item, buf, 512);
+      EXPECT_EQ(std::wstring(buf), c.text);
+      const LONG_PTR kind = GetWindowLongPtrW(item, GWL_STYLE) & BS_TYPEMASK;
+      if (c.kind == app_res::PromptControlKind::CheckBox) {
+        EXPECT_EQ(kind, BS_AUTOCHECKBOX);
+      }
+    }
+    DestroyWindow(dlg);
+  }
   FreeLibrary(module);
 }
 

@@ -115,4 +115,13 @@ expect_sequence PulledCardLocksWorkstation \
   'LockUponSmartcardRemoval = 1\[0\]$' 'token type 0000000000000004$' \
   '-2147024776 LockWorkStation$'
 expect_none PulledCardLocksWorkstation "Workstation locked."
+# The component's "ShowMenu" opened the dashboard; each forged reply left its trace, and the
+# last "ShowMenu" opened it again.
+expect_sequence FillInReplyOpensTheDashboardAndForgedRepliesAreSurvived \
+  'actionType: ShowMenu$' 'Launching mini/user console[.][.][.]$' 'running=1$' \
+  'Unknown reply kind 0x0$' 'Unknown reply kind 0x3$' 'actionType: Undefined$' \
+  'actionType: Undefined$' 'FB transition: Inactive --> Invalid$' \
+  'FB transition: Invalid --> Inactive$' 'Unknown reply kind 0xFFFFFFFFFFFFFFFF$' \
+  'actionType: NoMenu$' 'actionType: ShowMenu$' 'running=1$'
+expect_none FillInReplyOpensTheDashboardAndForgedRepliesAreSurvived "vda::wndproc"
 exit $fail

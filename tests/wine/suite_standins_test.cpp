@@ -157,7 +157,7 @@ TEST(SuiteStandinsWine, SoundsAndThePasswordManagerRecordTheirCalls) {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
                    L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}");
   EXPECT_EQ(ReadText(dir + L"VDPwdMgr.log"),
-            "mini dashboard trained 1\r\nmini dashboard closed\r\ntraining tool\r\n");
+            "mini dashboard opened trained 1\r\nmini dashboard closed\r\ntraining tool\r\n");
 }
 
 // The event-log component as the agent reaches it (registered class, its writer): each accepted

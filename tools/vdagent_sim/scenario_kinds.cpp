@@ -14,7 +14,9 @@
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
+#include "policy/prompt_resources.h"
 #include "standins/suite/sim_install.h"
+#include "standins/toast/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "standins/vdscapi/sim_install.h"
 #include "tools/vdagent_sim/scenario.h"
@@ -262,6 +264,18 @@ void Dialog(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().SetDialogUser(
         [id](HWND, const std::wstring&, const std::wstring&) { return id; });
   }
+  if (e.contains("prompt") || e.contains("dontAskAgain") || e.contains("lookMs")) {
+    // The agent's prompts from now on: accepted or declined (declined unless said), the
+    // do-not-ask-again box ticked or cleared (untouched unless said), after a look of
+    // "lookMs" on the virtual clock.
+    sim::PromptAnswer answer;
+    if (e.contains("prompt")) answer.button = e["prompt"] == "accept" ? IDOK : IDCANCEL;
+    if (e.contains("dontAskAgain"))
+      answer.checks[IDC_DONT_ASK_AGAIN] = e["dontAskAgain"].get<bool>();
+    answer.openMs = static_cast<ULONGLONG>(IntegerField(e, "lookMs", 0));
+    ctx.machine.GetDesktop().SetPromptUser(
+        [answer](DWORD, UINT, const std::wstring&) { return answer; });
+  }
 }
 
 // A key by name: "ctrl", "shift", "alt", "win" (the left keys), "rctrl", "rshift", "ralt",
@@ -335,10 +349,24 @@ void ScreenSaver(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().StopScreenSaver(ctx.session);
 }
 
+// The password manager: its fill-in component posts a reply (a fill-in reply with its action
+// type, or a feedback change with its state), or the user closes the mini dashboard.
 void PmReply(ScenarioContext& ctx, const json& e) {
-  const WPARAM kind = e["reply"] == "fill-in" ? 1 : 2;
-  if (ctx.suite.PostReply(kind, static_cast<LPARAM>(IntegerField(e, "value"))) == 0)
-    Refuse("no fill-in component is running");
+  if (e.contains("closeDashboard")) {
+    auto* pm = ctx.suite.PasswordManager();
+    if (!pm) Refuse("the password manager is not installed");
+    if (!pm->CloseDashboard()) Refuse("no mini dashboard is open");
+    return;
+  }
+  WPARAM kind = 2;
+  LPARAM value = 0;
+  if (e.contains("feedback")) {
+    value = static_cast<LPARAM>(IntegerField(e, "feedback"));
+  } else {
+    kind = e["reply"] == "fill-in" ? 1 : 2;
+    value = static_cast<LPARAM>(IntegerField(e, "value"));
+  }
+  if (ctx.suite.PostReply(kind, value) == 0) Refuse("no fill-in component is running");
 }
 
 // The user at the agent's tray icon: the icon of the agent's window with uID `id`, or its
@@ -392,6 +420,31 @@ void Shell(ScenarioContext& ctx, const json& e) {
   else
     ok = sm.RestartShell(ctx.session);
   if (!ok) Refuse("the shell could not " + action);
+}
+
+// The user at the session's toasts: how the next toast ends, or a click on one kept in the
+// action center (or on any toast carrying "args").
+void Toast(ScenarioContext& ctx, const json& e) {
+  const std::string action = e["action"];
+  if (action != "activate") {
+    const INT32 result = toast_standin::ToastResultOfAction(action);
+    const ULONGLONG afterMs = static_cast<ULONGLONG>(
+        IntegerField(e, "afterMs",
+                     result == toast_standin::kToastTimedOut
+                         ? static_cast<long long>(toast_standin::kToastShowMs)
+                         : 0));
+    ctx.toasts.AnswerNext({result, afterMs});
+    return;
+  }
+  if (e.contains("args")) {
+    const json& args = e["args"];
+    const std::wstring text = args.is_string() ? Utf8ToWide(args.get<std::string>()) : L"";
+    ctx.toasts.Activate(ctx.session, args.is_string() ? text.c_str() : nullptr);
+    return;
+  }
+  const auto index = static_cast<std::size_t>(IntegerField(e, "index", 0));
+  if (ctx.toasts.ActivateFromActionCenter(ctx.session, index) == E_INVALIDARG)
+    Refuse("no toast " + std::to_string(index) + " in the action center");
 }
 
 void End(ScenarioContext& ctx, const json&) { ctx.end(); }
@@ -461,16 +514,23 @@ std::vector<KindRow> MakeKinds() {
        {{"running", F::Boolean, true}},
        ScreenSaver},
       {"dialog",
-       "how the user answers: the identification and verification dialogs, message boxes",
+       "how the user answers: the identification and verification dialogs, message boxes, "
+       "the agent's prompts (\"prompt\", \"dontAskAgain\", \"lookMs\")",
        {{"identify", F::StringOrNull},
         {"verify", F::Boolean},
-        {"button", F::Choice, false, buttons}},
+        {"button", F::Choice, false, buttons},
+        {"prompt", F::Choice, false, {"accept", "decline"}},
+        {"dontAskAgain", F::Boolean},
+        {"lookMs", F::Integer, false, {}, 0, 3600000}},
        Dialog},
       {"pm-reply",
-       "the password manager's fill-in component replies (fill-in: action type; "
-       "feedback: state)",
-       {{"reply", F::Choice, true, {"fill-in", "feedback"}},
-        {"value", F::Integer, true, {}, -0x80000000LL, 0x7FFFFFFF}},
+       "the password manager: its fill-in component replies (\"reply\": fill-in with the "
+       "action type as \"value\", or feedback with the state; or just \"feedback\": a "
+       "state), or the user closes the open mini dashboard (\"closeDashboard\": true)",
+       {{"reply", F::Choice, false, {"fill-in", "feedback"}},
+        {"value", F::Integer, false, {}, -0x80000000LL, 0x7FFFFFFF},
+        {"feedback", F::Integer, false, {}, -0x80000000LL, 0x7FFFFFFF},
+        {"closeDashboard", F::Boolean}},
        PmReply},
       {"end", "the run ends: the agent's window goes", {}, End},
       // Kinds of parts still to come; their rows fill in as those parts arrive.
@@ -515,7 +575,15 @@ std::vector<KindRow> MakeKinds() {
         {"token", F::String, true}},
        Enrollment},
       {"balloon", "a balloon is clicked, times out or is hidden", {}, {}},
-      {"toast", "a toast is clicked, times out, dismissed or activated", {}, {}},
+      {"toast",
+       "the user's answer to the next toast: \"click\", \"button\", \"dismiss\" (it stays in "
+       "the action center) after \"afterMs\" (0), or \"timeout\" (7000); \"activate\" "
+       "clicks toast \"index\" (0) of the action center, or any toast with \"args\"",
+       {{"action", F::Choice, true, {"click", "timeout", "button", "dismiss", "activate"}},
+        {"afterMs", F::Integer, false, {}, 0, 0x7FFFFFFF},
+        {"index", F::Integer, false, {}, 0, 0xFFFF},
+        {"args", F::StringOrNull}},
+       Toast},
       {"notification-state", "the shell's notification state changes", {}, {}},
       {"mailslot", "a datagram arrives on the session's mailslot", {}, {}},
       {"plugin", "a tray plug-in's menu command is picked", {}, {}},
@@ -603,6 +671,20 @@ void CheckEventFields(const KindRow& row, const json& event, const std::string& 
   // before it starts.
   if (std::string(row.name) == "registry")
     ParseRegistryValue(event, where, event["action"] == "set");
+  if (std::string(row.name) == "pm-reply") {
+    // One thing per event: a reply with its value, a feedback state, or the close.
+    const int forms = (event.contains("reply") || event.contains("value") ? 1 : 0) +
+                      (event.contains("feedback") ? 1 : 0) +
+                      (event.contains("closeDashboard") ? 1 : 0);
+    if (forms != 1)
+      throw ScenarioError(where +
+                          ": expected one of \"reply\" with \"value\", "
+                          "\"feedback\" or \"closeDashboard\"");
+    if (event.contains("reply") != event.contains("value"))
+      throw ScenarioError(where + (event.contains("reply") ? ".value" : ".reply") + ": missing");
+    if (event.contains("closeDashboard") && !event["closeDashboard"].get<bool>())
+      throw ScenarioError(where + ".closeDashboard: only true closes the dashboard");
+  }
   if (std::string(row.name) == "message") {
     const json& m = event["message"];
     if (m.is_string() && m.get<std::string>().rfind("0x", 0) == 0)
