@@ -99,6 +99,14 @@ class IKernel {
                               LPPROCESS_INFORMATION lpProcessInformation) = 0;
   virtual BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) = 0;
 
+  // ---- Threads ----
+  // Starts lpStartAddress(lpParameter) on a new thread of this process. The handle is
+  // signalled when the thread ends and is the caller's to close (closing it does not stop
+  // the thread). dwCreationFlags other than 0 are refused with ERROR_INVALID_PARAMETER.
+  virtual HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                              LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                              DWORD dwCreationFlags, LPDWORD lpThreadId) = 0;
+
   // ---- Security ----
   // The SID of a well-known account or group into pSid (*cbSid bytes; too small: FALSE,
   // ERROR_INSUFFICIENT_BUFFER and the size needed).

@@ -755,6 +755,30 @@ BOOL ProcessKernel::GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Threads
+
+// A thread runs as a pool job owned by this process, so the machine's idle wait
+// (RunUntilIdle, AdvanceBy) also waits for it, under the pool's busy rules: a thread blocked
+// in a platform wait does not count. Its handle is a thread object signalled when the start
+// routine returns. The id handed out is a fresh machine-wide one; inside the thread
+// GetCurrentThreadId reports the id of the pool worker that runs it.
+HANDLE ProcessKernel::CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T,
+                                   LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                   DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  if (!lpStartAddress || dwCreationFlags != 0)
+    return Fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
+  ObjectManager& objects = m_machine.Objects();
+  auto ended = objects.NewEndObject(KernelObject::Kind::kThread);
+  HANDLE h = objects.AddHandle(m_process.Pid(), ended);
+  if (lpThreadId) *lpThreadId = m_machine.NewThreadId();
+  m_machine.Pool().Queue(&m_process, [&objects, ended, lpStartAddress, lpParameter] {
+    lpStartAddress(lpParameter);
+    objects.SignalEnded(ended);
+  });
+  return h;
+}
+
+// ---------------------------------------------------------------------------------------
 // Security
 
 namespace {

@@ -119,6 +119,9 @@ class ProcessKernel : public platform::IKernel {
                       LPSTARTUPINFOW lpStartupInfo,
                       LPPROCESS_INFORMATION lpProcessInformation) override;
   BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) override;
+  HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                      LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                      DWORD dwCreationFlags, LPDWORD lpThreadId) override;
   BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID DomainSid, PSID pSid,
                           DWORD* cbSid) override;
   BOOL CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMember) override;

@@ -252,6 +252,17 @@ BOOL CWin32Kernel::GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
   return ::GetExitCodeProcess(hProcess, lpExitCode);
 }
 
+HANDLE CWin32Kernel::CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                                  LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                  DWORD dwCreationFlags, LPDWORD lpThreadId) {
+  if (dwCreationFlags != 0) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return ::CreateThread(lpThreadAttributes, dwStackSize, lpStartAddress, lpParameter, 0,
+                        lpThreadId);
+}
+
 BOOL CWin32Kernel::CreateWellKnownSid(WELL_KNOWN_SID_TYPE WellKnownSidType, PSID DomainSid,
                                       PSID pSid, DWORD* cbSid) {
   return ::CreateWellKnownSid(WellKnownSidType, DomainSid, pSid, cbSid);

@@ -83,6 +83,48 @@ struct PoolCalls {
   }
 };
 
+// A started thread runs its routine with its parameter; its handle is signalled when the
+// routine returns, can be waited on while it runs, and closing it does not stop the thread.
+struct ThreadGate {
+  platform::IKernel* kernel = nullptr;
+  HANDLE release = nullptr;
+  std::atomic<int> started{0};
+  std::atomic<int> finished{0};
+  static DWORD WINAPI Main(LPVOID p) {
+    auto* g = static_cast<ThreadGate*>(p);
+    ++g->started;
+    g->kernel->WaitForSingleObject(g->release, INFINITE);
+    ++g->finished;
+    return 0;
+  }
+};
+
+TEST_F(KernelConformance, AThreadHandleIsSignalledWhenTheThreadEnds) {
+  ThreadGate gate;
+  gate.kernel = &K();
+  gate.release = K().CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD tid = 0;
+  HANDLE first = K().CreateThread(nullptr, 0, &ThreadGate::Main, &gate, 0, &tid);
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(tid, 0u);
+  HANDLE second = K().CreateThread(nullptr, 0, &ThreadGate::Main, &gate, 0, nullptr);
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return gate.started == 2; }));
+  EXPECT_EQ(K().WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(K().CloseHandle(second));  // the thread goes on without its handle
+  K().SetEvent(gate.release);
+  EXPECT_EQ(K().WaitForSingleObject(first, INFINITE), WAIT_OBJECT_0);
+  ASSERT_TRUE(WaitUntil([&] { return gate.finished == 2; }));
+  EXPECT_TRUE(K().CloseHandle(first));
+
+  K().SetLastError(0);
+  EXPECT_EQ(
+      K().CreateThread(nullptr, 0, &ThreadGate::Main, &gate, 0x4 /* CREATE_SUSPENDED */, nullptr),
+      nullptr);
+  EXPECT_EQ(K().GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  K().CloseHandle(gate.release);
+}
+
 TEST_F(KernelConformance, PoolWaitRunsOnceWhenSignalled) {
   HANDLE ev = K().CreateEventW(nullptr, FALSE, FALSE, nullptr);
   PoolCalls pc;

@@ -78,6 +78,10 @@ class ForwardingKernel : public platform::IKernel {
                       LPPROCESS_INFORMATION a9) override {
     return inner.CreateProcessW(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
   }
+  HANDLE CreateThread(LPSECURITY_ATTRIBUTES a0, SIZE_T a1, LPTHREAD_START_ROUTINE a2, LPVOID a3,
+                      DWORD a4, LPDWORD a5) override {
+    return inner.CreateThread(a0, a1, a2, a3, a4, a5);
+  }
   BOOL GetExitCodeProcess(HANDLE a0, LPDWORD a1) override {
     return inner.GetExitCodeProcess(a0, a1);
   }
