@@ -222,3 +222,37 @@ TEST_F(VdAgentSimProgramTest, AnUnmetExpectationFailsTheRunAndTheJsonTellsWhatHa
 }
 
 }  // namespace
+
+// Toast events steer the user at the session's toasts and the shell's action center; a click
+// on a toast the action center does not hold stops the run, and a bad toast description is
+// refused before the run.
+TEST(VdAgentSimTest, ToastEventsReachTheActionCenterAndAMissingToastStopsTheRun) {
+  auto sc = vdsim::ParseScenario(R"({"suite": {"toast": {"otherwise": {"action": "dismiss"}}},
+      "events": [
+      {"at": 9000, "kind": "toast", "action": "click", "afterMs": 20},
+      {"after": 10, "kind": "toast", "action": "activate", "args": "ShowAbout"},
+      {"after": 10, "kind": "toast", "action": "activate", "args": null},
+      {"after": 100, "kind": "end"}]})");
+  auto r = vdsim::RunScenario(sc);
+  EXPECT_TRUE(r.runError.empty()) << r.runError;
+  const auto shown = IndexOf(r.desktopLines, "toast activated ShowAbout: 0x");
+  EXPECT_LT(shown, r.desktopLines.size());
+  EXPECT_LT(IndexOf(r.desktopLines, "toast activated (none): 0x"), r.desktopLines.size());
+
+  sc = vdsim::ParseScenario(R"({"events": [
+      {"at": 9000, "kind": "toast", "action": "activate", "index": 2},
+      {"after": 100, "kind": "end"}]})");
+  r = vdsim::RunScenario(sc);
+  EXPECT_NE(r.runError.find("events[0] (toast): no toast 2 in the action center"),
+            std::string::npos)
+      << r.runError;
+
+  for (const char* bad : {
+           R"({"suite": {"toast": {"answers": [{"action": "wave"}]}}})",
+           R"({"events": [{"at": 1, "kind": "toast", "action": "wave"}]})",
+           R"({"events": [{"at": 1, "kind": "toast", "action": "click", "afterMs": -5}]})",
+       }) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(vdsim::ParseScenario(bad), vdsim::ScenarioError);
+  }
+}

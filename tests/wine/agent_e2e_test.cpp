@@ -124,7 +124,12 @@ class AgentE2E : public ::testing::Test {
     ASSERT_TRUE(::CopyFileW((OwnDir() + L"VDSCApi.dll").c_str(),
                             (SystemDir() + L"VDSCApi.dll").c_str(), FALSE));
     ASSERT_EQ(::FindWindowW(kWindowClass, nullptr), nullptr) << "an agent of an earlier case runs";
+    // The console stand-in, started as %NXWDINSTALLPATH%Veridane.Lumera.Console.exe: agents
+    // inherit this process's environment. It logs each start to ConsoleLog().
+    ::SetEnvironmentVariableW(L"NXWDINSTALLPATH", OwnDir().c_str());
+    ::DeleteFileW(ConsoleLog().c_str());
   }
+  static std::wstring ConsoleLog() { return OwnDir() + L"Veridane.Lumera.Console.log"; }
   void TearDown() override {
     InstallLibrary(true);
     SetDescription(L"");

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "standins/suite/description.h"
+#include "standins/toast/description.h"
 #include "standins/vdfpapi/description.h"
 #include "standins/vdscapi/description.h"
 #include "tools/vdagent_sim/scenario_kinds.h"
@@ -256,7 +257,10 @@ Scenario ParseScenario(const std::string& text) {
     sc.suiteJson = doc["suite"].dump();
     try {
       suite_standin::SuiteDescription::FromJson(*sc.suiteJson);
+      toast_standin::ToastStandInsDescription::FromJson(*sc.suiteJson);
     } catch (const suite_standin::SuiteDescriptionError& e) {
+      Fail("suite", e.what());
+    } catch (const toast_standin::ToastDescriptionError& e) {
       Fail("suite", e.what());
     }
   }

@@ -15,6 +15,7 @@
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
 #include "standins/suite/sim_install.h"
+#include "standins/toast/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "standins/vdscapi/sim_install.h"
 #include "tools/vdagent_sim/scenario.h"
@@ -413,6 +414,31 @@ void Shell(ScenarioContext& ctx, const json& e) {
   if (!ok) Refuse("the shell could not " + action);
 }
 
+// The user at the session's toasts: how the next toast ends, or a click on one kept in the
+// action center (or on any toast carrying "args").
+void Toast(ScenarioContext& ctx, const json& e) {
+  const std::string action = e["action"];
+  if (action != "activate") {
+    const INT32 result = toast_standin::ToastResultOfAction(action);
+    const ULONGLONG afterMs = static_cast<ULONGLONG>(
+        IntegerField(e, "afterMs",
+                     result == toast_standin::kToastTimedOut
+                         ? static_cast<long long>(toast_standin::kToastShowMs)
+                         : 0));
+    ctx.toasts.AnswerNext({result, afterMs});
+    return;
+  }
+  if (e.contains("args")) {
+    const json& args = e["args"];
+    const std::wstring text = args.is_string() ? Utf8ToWide(args.get<std::string>()) : L"";
+    ctx.toasts.Activate(ctx.session, args.is_string() ? text.c_str() : nullptr);
+    return;
+  }
+  const auto index = static_cast<std::size_t>(IntegerField(e, "index", 0));
+  if (ctx.toasts.ActivateFromActionCenter(ctx.session, index) == E_INVALIDARG)
+    Refuse("no toast " + std::to_string(index) + " in the action center");
+}
+
 void End(ScenarioContext& ctx, const json&) { ctx.end(); }
 
 std::vector<KindRow> MakeKinds() {
@@ -538,7 +564,15 @@ std::vector<KindRow> MakeKinds() {
        "the shell",
        {{"action", F::Choice, true, {"click", "timeout", "hide"}}},
        Balloon},
-      {"toast", "a toast is clicked, times out, dismissed or activated", {}, {}},
+      {"toast",
+       "the user's answer to the next toast: \"click\", \"button\", \"dismiss\" (it stays in "
+       "the action center) after \"afterMs\" (0), or \"timeout\" (7000); \"activate\" "
+       "clicks toast \"index\" (0) of the action center, or any toast with \"args\"",
+       {{"action", F::Choice, true, {"click", "timeout", "button", "dismiss", "activate"}},
+        {"afterMs", F::Integer, false, {}, 0, 0x7FFFFFFF},
+        {"index", F::Integer, false, {}, 0, 0xFFFF},
+        {"args", F::StringOrNull}},
+       Toast},
       {"notification-state", "the shell's notification state changes", {}, {}},
       {"mailslot", "a datagram arrives on the session's mailslot", {}, {}},
       {"plugin", "a tray plug-in's menu command is picked", {}, {}},

@@ -27,6 +27,9 @@ class SimSuiteInstallation;
 namespace vdsc_standin {
 class SimCardInstallation;
 }
+namespace toast_standin {
+class SimToastInstallation;
+}
 
 namespace vdsim {
 
@@ -36,6 +39,7 @@ struct ScenarioContext {
   vdfp_standin::SimInstallation& vdfp;
   suite_standin::SimSuiteInstallation& suite;
   vdsc_standin::SimCardInstallation& cards;
+  toast_standin::SimToastInstallation& toasts;
   DWORD session;
   sim::Process& sender;               // another program of the session, for its messages
   std::function<HWND()> agentWindow;  // null when the agent has no window (yet or any more)

@@ -16,6 +16,7 @@
 #include "platform/sim/window_manager.h"
 #include "standins/agent_res/sim_install.h"
 #include "standins/suite/sim_install.h"
+#include "standins/toast/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
 #include "standins/vdscapi/sim_install.h"
 #include "support/trace/trace.h"
@@ -134,6 +135,11 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   auto suite = suite_standin::InstallSuiteStandIns(
       machine, scenario.suiteJson ? suite_standin::SuiteDescription::FromJson(*scenario.suiteJson)
                                   : suite_standin::SuiteDescription{});
+  // The toast library and the quick links are described with the suite's other components.
+  auto toasts = toast_standin::InstallToastStandIns(
+      machine, scenario.suiteJson
+                   ? toast_standin::ToastStandInsDescription::FromJson(*scenario.suiteJson)
+                   : toast_standin::ToastStandInsDescription{});
   // The agent's resource module with its texts and icons, beside the agent's executable.
   const std::wstring agentExe = sim::ProcessOptions{}.exePath;
   agent_res_sim::InstallAgentResources(
@@ -165,7 +171,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     ended = true;
     if (HWND h = agentWindow()) windows.DestroyAnyWindow(h);
   };
-  ScenarioContext ctx{machine, *vdfp, *suite, *cards, kSession, *sender, agentWindow, end};
+  ScenarioContext ctx{machine, *vdfp, *suite, *cards, *toasts, kSession, *sender, agentWindow, end};
 
   for (const auto& ev : scenario.events) {
     clock.ScheduleAt(start + ev.atMs, [&ctx, &ev, &result, &end] {
@@ -210,6 +216,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   ReadTraceFiles(machine, options, result);
   sender.reset();
   process.reset();
+  toasts.reset();
   suite.reset();
   cards.reset();
   vdfp.reset();
