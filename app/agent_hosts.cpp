@@ -195,8 +195,9 @@ void CAgentHosts::ShowTrayIcon(bool readerPresent) { m_w.Show(readerPresent ? 1 
 void CAgentHosts::FlashTrayIcon() { m_w.Flash(); }
 
 void CAgentHosts::Notify(const CActionBalloon& balloon) {
-  m_w.CTrayIconHandler<CVdAgentMain>::Notify(balloon.title, balloon.message, 0, balloon.onClick,
-                                             balloon.infoFlags, balloon.timeoutMs, 0);
+  m_w.CTrayIconHandler<CVdAgentMain>::Notify(balloon.title, balloon.message, nullptr,
+                                             balloon.onClick, balloon.infoFlags, balloon.timeoutMs,
+                                             0);
 }
 
 std::wstring CAgentHosts::ResourceString(UINT id) { return m_w.ResourceString(id); }

@@ -161,10 +161,15 @@ int AgentMain(platform::IPlatform& plat, HINSTANCE hInstance, LPCWSTR cmdLine, i
     process.NoWizardMode = true;
   }
   const HRESULT com = plat.Com().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (SUCCEEDED(CVdAgentModule::Init(process))) {
-    ts.Msg("OK to run");
-    RunMainLoop(process);
-    CVdAgentModule::Term(process);
+  {
+    // A clicked toast's command is carried out as if given on the command line.
+    CVdAgentModule module(
+        process, [&process](const std::wstring& command) { return CLI::Handle(process, command); });
+    if (SUCCEEDED(module.Init())) {
+      ts.Msg("OK to run");
+      RunMainLoop(process);
+      module.Term();
+    }
   }
   if (SUCCEEDED(com)) plat.Com().CoUninitialize();
   return 0;

@@ -11,7 +11,8 @@ inline constexpr UINT WM_VD_CARD = WM_USER + 300;            // 0x052C, card lib
 inline constexpr UINT WM_VD_READY = WM_USER + 301;           // 0x052D, library ready (or failed)
 inline constexpr UINT WM_VD_KWS = WM_USER + 400;             // 0x0590, password-manager replies
 inline constexpr UINT WM_VD_POSTED_TASK = WM_USER + 500;     // 0x05F4, one per posted task
-inline constexpr UINT WM_VD_SHOW_TOAST = WM_USER + 501;      // 0x05F5, lParam owns the toast
+inline constexpr UINT WM_VD_SHOW_TOAST = WM_USER + 501;      // 0x05F5, wake-up only: the tray
+                                                              // queue holds the toasts
 inline constexpr UINT WM_VD_TOKEN_REPORT_FIRST = WM_USER + 600;  // 0x0658 .. 0x06BB
 inline constexpr UINT WM_VD_TOKEN_REPORT_LAST = WM_USER + 699;
 inline constexpr UINT WM_VD_USER_CHANGED = WM_USER + 700;    // 0x06BC

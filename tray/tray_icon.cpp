@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "core/messages.h"
 #include "support/trace/trace.h"
+#include "tray/toast.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(CTrayIcon::kRecordSize == 936, "NOTIFYICONDATAW up to guidItem, i686");
@@ -272,6 +274,21 @@ bool CTrayIcon::HideBalloon(bool silent) {
   m_record.uFlags = NIF_INFO;
   // One plain call: the fallbacks would add an icon just to hide a balloon.
   return m_plat.Shell().Shell_NotifyIconW(NIM_MODIFY, &m_record) != FALSE;
+}
+
+bool CTrayIcon::PostToast(CToastQueue& queue, std::unique_ptr<CToastParameters>& request) {
+  VDTraceNS::CScope ts("CTrayIcon::PostToast");
+  std::lock_guard lk(m_lock);
+  auto& ui = m_plat.Ui();
+  if (!request || !m_record.hWnd || !ui.IsWindow(m_record.hWnd)) return false;
+  // Queued first: the window may drain the queue as soon as the wake-up is posted.
+  const CToastParameters* posted = request.get();
+  queue.Push(std::move(request));
+  if (ui.PostMessageW(m_record.hWnd, core::WM_VD_SHOW_TOAST, 0, 0)) return true;
+  ts.Msg("Cannot post the toast, 0x%X", static_cast<unsigned>(m_plat.Kernel().GetLastError()));
+  request = queue.Withdraw(posted);
+  // Gone from the queue already: a wake-up posted for an earlier request displayed it.
+  return request == nullptr;
 }
 
 bool CTrayIcon::SetFocus() {

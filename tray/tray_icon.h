@@ -22,6 +22,9 @@
 #include "core/timer_queue.h"
 #include "platform/platform.h"
 
+class CToastParameters;
+class CToastQueue;
+
 class CTrayIcon {
  public:
   using StringSource = std::function<std::wstring(UINT)>;
@@ -56,6 +59,10 @@ class CTrayIcon {
                    UINT timeoutMs);
   // `silent`: only forget the balloon's fields; else send the empty balloon, which hides it.
   bool HideBalloon(bool silent);
+  // Any thread. Queues `request` in `queue` and wakes the window with WM_VD_SHOW_TOAST,
+  // which carries nothing. True: the window has it. False (no window, or the post failed):
+  // `request` is still the caller's.
+  bool PostToast(CToastQueue& queue, std::unique_ptr<CToastParameters>& request);
   // NIM_SETFOCUS: keyboard focus back to the notification area.
   bool SetFocus();
 

@@ -15,6 +15,7 @@
 #include "core/own_dir.h"
 #include "launch/launch_app.h"
 #include "support/trace/trace.h"
+#include "tray/balloon.h"
 #include "tray/tray_host.h"
 #include "tray/tray_icon_logic.h"
 
@@ -28,6 +29,7 @@ class CTrayIconHandler : private ITrayHost {
   VD_MESSAGE_HANDLER(uMsg == Self().Process().Messages().taskbarCreated, OnTaskbarCreated)
   VD_MESSAGE_HANDLER(uMsg == WM_SYSCOLORCHANGE || uMsg == WM_THEMECHANGED, OnAmbientChange)
   VD_MESSAGE_HANDLER(uMsg == core::WM_VD_TRAY_CALLBACK, OnTrayMessage)
+  VD_MESSAGE_HANDLER(uMsg == core::WM_VD_SHOW_TOAST, OnShowToast)
   VD_END_MSG_MAP()
 
   // Removes the icon and forgets the balloons; safe to run twice (end of session, then
@@ -42,17 +44,23 @@ class CTrayIconHandler : private ITrayHost {
   // One flash sequence for a finger touch.
   void Flash() { TrayLogic().Flash(); }
   void ShowMenu() { TrayLogic().ShowMenu(); }
-  // Shows a notification; a timeout of 0 is the default 25000 ms. `onClick` runs when the
-  // user clicks it. True when it was shown.
-  bool Notify(const std::wstring& title, const std::wstring& message, LPARAM param,
+  // Shows a notification; a timeout of 0 is the default 25000 ms. `param`: the toast's
+  // command (null: none). `onClick` runs as a task on the window's thread when the user
+  // clicks it. True when it was taken.
+  bool Notify(const std::wstring& title, const std::wstring& message, const wchar_t* param,
               BalloonCallback onClick, DWORD flags, UINT timeoutMs, UINT id) {
-    TrayNotifyCallback callback;
+    platform::ComPtr<IUnknown> callback;
     if (onClick)
-      callback = [onClick = std::move(onClick)](UINT code, UINT) -> HRESULT {
-        if (code == NIN_BALLOONUSERCLICK) onClick();
+      callback = CBalloon::Create(TrayLogic().TaskPoster(), [onClick = std::move(onClick)] {
+        onClick();
         return S_OK;
-      };
-    return TrayLogic().Notify(title, message, param, std::move(callback), flags, timeoutMs, id);
+      });
+    return TrayLogic().Notify(title, message, param, callback.get(), flags, timeoutMs, id);
+  }
+  // The same with the requester's own callback object (may be null), held counted.
+  bool Notify(const std::wstring& title, const std::wstring& message, const wchar_t* param,
+              IUnknown* callback, DWORD flags, UINT timeoutMs, UINT id) {
+    return TrayLogic().Notify(title, message, param, callback, flags, timeoutMs, id);
   }
   // The plug-ins' way to notify.
   ITrayService& TrayService() { return TrayLogic(); }
@@ -96,6 +104,11 @@ class CTrayIconHandler : private ITrayHost {
   LRESULT OnAmbientChange(UINT, WPARAM, LPARAM) {
     Self().SetMsgHandled(FALSE);
     TrayLogic().OnAmbientChange();
+    return 0;
+  }
+  // A wake-up only; wParam and lParam are ignored, whoever posted it.
+  LRESULT OnShowToast(UINT, WPARAM, LPARAM) {
+    TrayLogic().OnShowToast();
     return 0;
   }
   LRESULT OnTrayMessage(UINT, WPARAM, LPARAM lParam) {

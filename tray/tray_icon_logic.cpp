@@ -33,9 +33,30 @@ CTrayIconLogic::CTrayIconLogic(core::CAgentProcess& process, ITrayHost& host)
     : m_process(process),
       m_host(host),
       m_icon(process.Platform(), host.TrayResourceModule(),
-             [&host](UINT id) { return host.TrayString(id); }) {}
+             [&host](UINT id) { return host.TrayString(id); }),
+      m_balloons(process.Platform().Kernel()),
+      m_gate(std::make_shared<CTaskGate>()) {
+  m_gate->host = &host;
+}
 
-CTrayIconLogic::~CTrayIconLogic() = default;
+CTrayIconLogic::~CTrayIconLogic() {
+  CloseTaskGate();
+  m_balloons.Clear();
+}
+
+void CTrayIconLogic::CloseTaskGate() {
+  std::lock_guard lk(m_gate->lock);
+  m_gate->host = nullptr;
+}
+
+TrayTaskPoster CTrayIconLogic::TaskPoster() {
+  return [gate = m_gate](std::function<void()> task) {
+    std::lock_guard lk(gate->lock);
+    if (!gate->host) return false;
+    gate->host->PostTrayTask(std::move(task));
+    return true;
+  };
+}
 
 bool CTrayIconLogic::ReadShowTaskbarIcon() {
   VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::ReadShowTaskbarIcon");
@@ -74,6 +95,8 @@ void CTrayIconLogic::OnDestroy() {
   const bool again = m_disposed;
   m_disposed = true;
   if (UINT pending = std::exchange(m_process.TrayClickTaskId, 0)) m_host.CancelTrayTask(pending);
+  CloseTaskGate();
+  // Nobody is told: the requests and the toasts still waiting for the window go unseen.
   m_balloons.Clear();
   if (again) return;
   Swallow(ts, [&] {
@@ -232,21 +255,37 @@ void CTrayIconLogic::RunMenu() {
   });
 }
 
-bool CTrayIconLogic::Notify(const std::wstring& title, const std::wstring& message, LPARAM param,
-                            TrayNotifyCallback callback, DWORD flags, UINT timeoutMs, UINT id) {
+bool CTrayIconLogic::Notify(const std::wstring& title, const std::wstring& message,
+                            const wchar_t* param, IUnknown* callback, DWORD flags, UINT timeoutMs,
+                            UINT id) {
   VDTraceNS::CScope ts("CTrayIconHandler<class CVdAgentMain>::Notify");
   if (timeoutMs == 0) timeoutMs = kDefaultBalloonTimeoutMs;
   HRESULT hr = E_UNEXPECTED;
   Swallow(ts, [&] {
-    hr = m_balloons.AddBalloon(m_icon, title, message, flags, param, timeoutMs, id,
-                               std::move(callback));
+    hr = m_balloons.AddBalloon(m_icon, title, message, flags, param, timeoutMs, id, callback);
   });
   return SUCCEEDED(hr);
 }
 
 bool CTrayIconLogic::Notify(const std::wstring& title, const std::wstring& message,
-                            TrayNotifyCallback callback, DWORD flags, UINT timeoutMs, UINT id) {
-  return Notify(title, message, 0, std::move(callback), flags, timeoutMs, id);
+                            IUnknown* callback, DWORD flags, UINT timeoutMs, UINT id) {
+  return Notify(title, message, nullptr, callback, flags, timeoutMs, id);
+}
+
+void CTrayIconLogic::OnShowToast() {
+  // Whatever the message carried is ignored: anyone may post it.
+  if (m_disposed) return;
+  auto& plat = m_process.Platform();
+  if (!m_toastLibrary)
+    m_toastLibrary =
+        std::make_shared<CDelayLoadLibrary>(plat, "VDWinRTUtils.dll",
+                                            // By name: the agent's folder first, then the system's.
+                                            [](platform::IPlatform&, const std::string&) {
+                                              return std::wstring(kVDWinRTUtilsLibrary);
+                                            });
+  const CToastEnvironment env{plat.Com(), m_toastLibrary,
+                              [this](UINT id) { return m_host.TrayString(id); }};
+  m_balloons.DisplayPendingToasts(env);
 }
 
 namespace tray {

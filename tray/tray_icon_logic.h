@@ -7,14 +7,18 @@
 //   tray.OnTrayMessage(WM_LBUTTONUP);           // lParam of the shell's callback message
 //   tray.Flash();                               // a finger touch
 //
-// Every method runs on the main window's thread, except Notify (any thread).
+// Every method runs on the main window's thread, except Notify and TaskPoster's poster (any
+// thread).
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/agent_process.h"
 #include "platform/handles.h"
+#include "tray/balloon.h"
+#include "tray/toast.h"
 #include "tray/tray_balloons.h"
 #include "tray/tray_host.h"
 #include "tray/tray_icon.h"
@@ -45,10 +49,16 @@ class CTrayIconLogic : public ITrayService {
   void Hide();
   void Flash();
   void ShowMenu();
-  bool Notify(const std::wstring& title, const std::wstring& message, LPARAM param,
-              TrayNotifyCallback callback, DWORD flags, UINT timeoutMs, UINT id);
-  bool Notify(const std::wstring& title, const std::wstring& message, TrayNotifyCallback callback,
+  // `param`: the toast's command (null: none); `callback` may be null and is held counted.
+  bool Notify(const std::wstring& title, const std::wstring& message, const wchar_t* param,
+              IUnknown* callback, DWORD flags, UINT timeoutMs, UINT id);
+  bool Notify(const std::wstring& title, const std::wstring& message, IUnknown* callback,
               DWORD flags, UINT timeoutMs, UINT id) override;
+  // WM_VD_SHOW_TOAST, a bare wake-up: displays the toasts waiting in the queue.
+  void OnShowToast();
+  // Posts tasks to the window until the window is destroyed, then refuses them; for
+  // callbacks that outlive the window (tray/balloon.h).
+  TrayTaskPoster TaskPoster();
 
   // "ShowTaskbarIcon" of the "KwAppSettings" section, true when absent or unreadable.
   bool ReadShowTaskbarIcon();
@@ -60,13 +70,23 @@ class CTrayIconLogic : public ITrayService {
   UINT PendingClick() const { return m_process.TrayClickTaskId; }
 
  private:
+  // The window's task queue while the window lives.
+  struct CTaskGate {
+    std::mutex lock;  // guards host
+    ITrayHost* host = nullptr;
+  };
+
   void RunMenu();
+  void CloseTaskGate();
   void OpenConsoleAfterDoubleClick();
 
   core::CAgentProcess& m_process;
   ITrayHost& m_host;
   CTrayIcon m_icon;
   CTrayIconBalloons m_balloons;
+  std::shared_ptr<CTaskGate> m_gate;
+  // The toast library, loaded at the first toast; shared with the toasts on show.
+  std::shared_ptr<CDelayLoadLibrary> m_toastLibrary;
   UINT m_baseIndex = 0;
   POINT m_click{};
   bool m_balloonClick = false;

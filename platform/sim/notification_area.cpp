@@ -340,6 +340,29 @@ bool NotificationArea::ClickBalloon(HWND hwnd, UINT id) {
   return true;
 }
 
+bool NotificationArea::CloseBalloon(HWND hwnd, UINT id) {
+  if (!SessionShowsDesktop()) return false;
+  Effects fx;
+  {
+    std::lock_guard lk(m_mu);
+    if (m_balloon != Key{hwnd, id}) return false;
+    EndBalloonLocked(NIN_BALLOONTIMEOUT, L"balloon closed", fx);
+  }
+  Carry(fx);
+  return true;
+}
+
+bool NotificationArea::HideBalloon(HWND hwnd, UINT id) {
+  Effects fx;
+  {
+    std::lock_guard lk(m_mu);
+    if (m_balloon != Key{hwnd, id}) return false;
+    EndBalloonLocked(NIN_BALLOONHIDE, L"balloon hidden", fx);
+  }
+  Carry(fx);
+  return true;
+}
+
 std::optional<std::pair<HWND, UINT>> NotificationArea::ShownBalloon() const {
   std::lock_guard lk(m_mu);
   return m_balloon;

@@ -115,6 +115,11 @@ class NotificationArea {
   // The user clicks the balloon shown for the icon: NIN_BALLOONUSERCLICK, and the balloon
   // closes. False when no balloon of that icon is shown.
   bool ClickBalloon(HWND hwnd, UINT id);
+  // The balloon shown for the icon ends before its time: the user closes it
+  // (NIN_BALLOONTIMEOUT), or the shell takes it away for another reason (NIN_BALLOONHIDE).
+  // False when no balloon of that icon is shown.
+  bool CloseBalloon(HWND hwnd, UINT id);
+  bool HideBalloon(HWND hwnd, UINT id);
   // The icon whose balloon is shown, if any.
   std::optional<std::pair<HWND, UINT>> ShownBalloon() const;
 

@@ -1,5 +1,6 @@
 // The handler's behaviour: clicks on the virtual clock, the menu task, the setting, balloons
 // and disposal.
+#include "tests/tray/notify_recorder.h"
 #include "tests/tray/tray_fixture.h"
 
 namespace traytest {
@@ -45,40 +46,30 @@ TEST_F(TrayClickTest, ADoubleClickOpensTheConsoleAndNoMenu) {
 }
 
 TEST_F(TrayClickTest, AClickOnABalloonOpensNoMenuAndReachesItsRequester) {
-  std::vector<std::pair<UINT, UINT>> told;
-  ASSERT_TRUE(Logic().Notify(
-      L"t", L"m", 0,
-      [&](UINT code, UINT id) {
-        told.push_back({code, id});
-        return S_OK;
-      },
-      NIIF_INFO, 0, 42));
+  auto cb = CRecordingCallback::Create();
+  ASSERT_TRUE(Logic().Notify(L"t", L"m", nullptr, cb.get(), NIIF_INFO, 0, 42));
   Mouse(NIN_BALLOONUSERCLICK);
   Mouse(WM_LBUTTONUP);  // the shell's button-up of the same click
   EXPECT_TRUE(host.scheduled.empty());
   host.Advance(0);
-  EXPECT_EQ(told, (std::vector<std::pair<UINT, UINT>>{{NIN_BALLOONUSERCLICK, 42}}));
+  EXPECT_EQ(cb->TellsSoFar(), (CRecordingCallback::Told{{NIN_BALLOONUSERCLICK, 42}}));
   Mouse(WM_LBUTTONUP);  // the next click is a click again
   EXPECT_FALSE(host.scheduled.empty());
 }
 
 TEST_F(TrayClickTest, BalloonEndsAreRelayedAsTasks) {
-  std::vector<UINT> codes;
-  auto record = [&](UINT code, UINT) {
-    codes.push_back(code);
-    return S_OK;
-  };
-  Logic().Notify(L"t", L"m", 0, record, NIIF_INFO, 0, 1);
+  auto cb = CRecordingCallback::Create();
+  Logic().Notify(L"t", L"m", nullptr, cb.get(), NIIF_INFO, 0, 1);
   Mouse(NIN_BALLOONSHOW);
   Mouse(NIN_BALLOONTIMEOUT);
-  EXPECT_TRUE(codes.empty());  // not inside the window procedure
+  EXPECT_TRUE(cb->TellsSoFar().empty());  // not inside the window procedure
   host.RunPosted();
-  Logic().Notify(L"t", L"m", 0, record, NIIF_INFO, 0, 2);
+  Logic().Notify(L"t", L"m", nullptr, cb.get(), NIIF_INFO, 0, 2);
   Mouse(NIN_BALLOONHIDE);
   host.RunPosted();
-  Mouse(NIN_BALLOONHIDE);  // nothing on show any more: nobody told twice
-  host.RunPosted();
-  EXPECT_EQ(codes, std::vector<UINT>({NIN_BALLOONTIMEOUT, NIN_BALLOONHIDE}));
+  EXPECT_EQ(cb->TellsSoFar(),
+            (CRecordingCallback::Told{{NIN_BALLOONTIMEOUT, 1}, {NIN_BALLOONHIDE, 2}}));
+  EXPECT_EQ(Logic().Balloons().QueueSize(), 1u) << "a hidden balloon waits to be shown again";
 }
 
 TEST_F(TrayClickTest, ARightClickOpensTheMenuAndClicksWhileItIsOpenDoNothing) {
@@ -148,26 +139,16 @@ TEST_F(TrayClickTest, ForgedOrUnknownCodesDoNothing) {
   EXPECT_TRUE(plat.shell.Calls().empty());
 }
 
-TEST_F(TrayClickTest, ABalloonTheShellRefusesIsReportedAndNotKept) {
-  int told = 0;
-  plat.shell.Script({ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
-                     ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED});
-  EXPECT_FALSE(Logic().Notify(
-      L"t", L"m", 0, [&](UINT, UINT) { return ++told, S_OK; }, 0, 0, 1));
-  EXPECT_FALSE(Logic().Balloons().HasBalloonOnShow());
-  Mouse(NIN_BALLOONUSERCLICK);
-  host.RunPosted();
-  EXPECT_EQ(told, 0);
-}
-
-TEST_F(TrayClickTest, DisposalForgetsTheBalloonWithoutTellingItsRequester) {
-  int told = 0;
-  Logic().Notify(
-      L"t", L"m", 0, [&](UINT, UINT) { return ++told, S_OK; }, 0, 0, 1);
+TEST_F(TrayClickTest, DisposalForgetsTheBalloonsWithoutTellingTheirRequesters) {
+  auto cb = CRecordingCallback::Create();
+  Logic().Notify(L"t", L"m", nullptr, cb.get(), 0, 0, 1);
+  Logic().Notify(L"t", L"m", nullptr, cb.get(), 0, 0, 2);
+  EXPECT_EQ(cb->OtherReferences(), 2u);
   Logic().OnDestroy();
   Mouse(NIN_BALLOONHIDE);
   host.RunPosted();
-  EXPECT_EQ(told, 0);
+  EXPECT_TRUE(cb->TellsSoFar().empty());
+  EXPECT_EQ(cb->OtherReferences(), 0u);
   EXPECT_FALSE(Logic().Balloons().HasBalloonOnShow());
 }
 

@@ -10,10 +10,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/messages.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "tests/testing/forwarding_platform.h"
@@ -94,8 +96,27 @@ class SleepCountingKernel : public vdtest::ForwardingKernel {
     std::lock_guard lk(mu);
     sleeps.push_back(ms);
   }
+  // An older Windows than the machine's, for the balloon queue of Windows 7.
+  BOOL GetVersionExW(OSVERSIONINFOEXW* info) override {
+    const BOOL ok = inner.GetVersionExW(info);
+    if (ok && version) {
+      info->dwMajorVersion = version->first;
+      info->dwMinorVersion = version->second;
+    }
+    return ok;
+  }
+  // The wall clock moved by the user (negative: set back); the tick count is not.
+  void GetSystemTimeAsFileTime(FILETIME* ft) override {
+    inner.GetSystemTimeAsFileTime(ft);
+    ULONGLONG v = (static_cast<ULONGLONG>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
+    v += static_cast<ULONGLONG>(wallShiftMs * 10000);
+    ft->dwLowDateTime = static_cast<DWORD>(v);
+    ft->dwHighDateTime = static_cast<DWORD>(v >> 32);
+  }
   std::mutex mu;
   std::vector<DWORD> sleeps;
+  std::optional<std::pair<DWORD, DWORD>> version;
+  LONGLONG wallShiftMs = 0;
 };
 
 struct MenuItem {
@@ -127,8 +148,14 @@ class FakeUi : public vdtest::ForwardingUi {
       ++nullPosts;
       return TRUE;
     }
+    if (m == core::WM_VD_SHOW_TOAST && h == toastWindow) {
+      toastWakeups.push_back({w, l});
+      return toastPostSucceeds;
+    }
     return inner.PostMessageW(h, m, w, l);
   }
+  // The window the toasts are posted to exists while `toastWindow` names it.
+  BOOL IsWindow(HWND h) override { return h && h == toastWindow ? TRUE : inner.IsWindow(h); }
   HMENU CreatePopupMenu() override {
     menus.emplace_back();
     return Fake<HMENU>(menus.size());
@@ -158,6 +185,9 @@ class FakeUi : public vdtest::ForwardingUi {
     int x, y;
     HWND owner;
   };
+  HWND toastWindow = nullptr;
+  BOOL toastPostSucceeds = TRUE;
+  std::vector<std::pair<WPARAM, LPARAM>> toastWakeups;
   POINT cursor{640, 1000};
   DWORD faceColour = RGB(240, 240, 240);
   bool taskbarPresent = true;

@@ -418,6 +418,25 @@ void Tray(ScenarioContext& ctx, const json& e) {
   if (!ok) Refuse("the user could not " + action + " (no desktop shown, or no balloon)");
 }
 
+// The agent's balloon on show ends: the user clicks it, closes it (the shell reports a
+// time-out), or the shell hides it.
+void Balloon(ScenarioContext& ctx, const json& e) {
+  const std::string action = e["action"];
+  HWND agent = ctx.agentWindow();
+  if (!agent) Refuse("the agent has no window");
+  auto& tray = ctx.machine.GetDesktop().Tray(ctx.session);
+  const auto shown = tray.ShownBalloon();
+  if (!shown || shown->first != agent) Refuse("no balloon of the agent is shown");
+  bool ok = false;
+  if (action == "click")
+    ok = tray.ClickBalloon(agent, shown->second);
+  else if (action == "timeout")
+    ok = tray.CloseBalloon(agent, shown->second);
+  else
+    ok = tray.HideBalloon(agent, shown->second);
+  if (!ok) Refuse("the balloon could not be ended (" + action + ")");
+}
+
 void Shell(ScenarioContext& ctx, const json& e) {
   auto& sm = ctx.machine.Sessions();
   const std::string action = e["action"];
@@ -583,7 +602,11 @@ std::vector<KindRow> MakeKinds() {
         {"user", F::String, true},
         {"token", F::String, true}},
        Enrollment},
-      {"balloon", "a balloon is clicked, times out or is hidden", {}, {}},
+      {"balloon",
+       "the agent's balloon on show is clicked, closed by the user (a time-out) or hidden by "
+       "the shell",
+       {{"action", F::Choice, true, {"click", "timeout", "hide"}}},
+       Balloon},
       {"toast",
        "the user's answer to the next toast: \"click\", \"button\", \"dismiss\" (it stays in "
        "the action center) after \"afterMs\" (0), or \"timeout\" (7000); \"activate\" "
