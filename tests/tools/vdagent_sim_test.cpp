@@ -262,7 +262,6 @@ TEST(VdAgentSimTest, PasswordManagerEventsTakeOneFormEachAndACloseNeedsAnOpenDas
       << r.runError;
 }
 
-}  // namespace
 
 // Toast events steer the user at the session's toasts and the shell's action center; a click
 // on a toast the action center does not hold stops the run, and a bad toast description is
