@@ -218,12 +218,14 @@ void CAgentHosts::Reschedule(UINT id, UINT periodMs) { m_w.Reschedule(id, period
 
 // ---- Start-up sequence and reminders ----
 
-// The tray's balloon request carries no command text yet: a toast activated later has no
-// argument, and the click action runs the command instead.
-void CAgentHosts::Notify(UINT titleId, UINT textId, DWORD flags, const std::wstring&,
+// The command word travels with the notification: a toast activated later from the action
+// center hands it back to the command-line handler; a click on show runs `onClick`.
+void CAgentHosts::Notify(UINT titleId, UINT textId, DWORD flags, const std::wstring& command,
                          std::function<void()> onClick) {
-  m_w.CTrayIconHandler<CVdAgentMain>::Notify(
-      m_w.ResourceString(titleId), m_w.ResourceString(textId), 0, std::move(onClick), flags, 0, 0);
+  m_w.CTrayIconHandler<CVdAgentMain>::Notify(m_w.ResourceString(titleId),
+                                             m_w.ResourceString(textId),
+                                             command.empty() ? nullptr : command.c_str(),
+                                             std::move(onClick), flags, 0, 0);
 }
 
 HRESULT CAgentHosts::RunCommand(const std::wstring& word, ULONGLONG mask) {

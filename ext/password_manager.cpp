@@ -13,7 +13,7 @@ unsigned Low32(const void* p) { return static_cast<unsigned>(reinterpret_cast<st
 }  // namespace
 
 CPasswordManager::CPasswordManager(core::CAgentProcess& process)
-    : m_process(process), m_server(process.Platform(), CLSID_VDPasswordManager) {}
+    : m_process(process) {}
 
 CPasswordManager::~CPasswordManager() { m_pm.reset(); }
 
@@ -22,9 +22,11 @@ platform::ComPtr<IVDPasswordManager> CPasswordManager::PasswordManager() {
   std::lock_guard lk(m_mu);
   if (!m_pm) {
     platform::ComPtr<IVDPasswordManager> created;
-    const auto r = m_server.CreateInstance(ts, IID_IVDPasswordManager, created.put_void());
+    // Any context: the object may live in this process or in the password manager's own.
+    const HRESULT hr = m_process.Platform().Com().CoCreateInstance(
+        CLSID_VDPasswordManager, nullptr, CLSCTX_ALL, IID_IVDPasswordManager, created.put_void());
     ts.Msg("Created pm=0x%X", Low32(created.get()));
-    if (FAILED(r.hr)) throw CResultError(ts.Result(r.step, r.hr));
+    if (FAILED(hr)) throw CResultError(ts.Result("CoCreateInstance", hr));
     if (!created) throw CResultError(ts.Result("CoCreateInstance", E_FAIL));
     m_pm = std::move(created);
   }

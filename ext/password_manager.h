@@ -1,5 +1,5 @@
 // The password manager's process-wide object: it shows the mini dashboard and initialises
-// the user training tool. Created on first use through its in-process server and kept for
+// the user training tool. Created on first use through COM (any server context) and kept for
 // the process's life; one per agent process.
 //
 //   CPasswordManager pm(process);
@@ -13,7 +13,6 @@
 
 #include "core/agent_process.h"
 #include "platform/platform.h"
-#include "support/inproc_server.h"
 #include "support/suite_components.h"
 
 class CPasswordManager {
@@ -42,7 +41,6 @@ class CPasswordManager {
 
  private:
   core::CAgentProcess& m_process;
-  std::mutex m_mu;  // guards the server and the object while the object is created
-  support::CInprocServer m_server;
-  platform::ComPtr<IVDPasswordManager> m_pm;  // released before the server unloads its DLL
+  std::mutex m_mu;  // guards the object while it is created
+  platform::ComPtr<IVDPasswordManager> m_pm;
 };

@@ -21,6 +21,8 @@ class AgentWindowTest : public ::testing::Test {
     proc = machine.CreateProcess({});
     scope = std::make_unique<sim::CurrentProcessScope>(proc.get());
     VDTraceNS::Bind(proc.get());
+    // The agent's window thread lives in a single-threaded apartment, as at its entry.
+    ASSERT_EQ(proc->Com().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     agent = std::make_unique<core::CAgentProcess>(*proc, nullptr);
     window = std::make_unique<CExceptionSafeWindow<CVdAgentMain>>(*agent);
     ASSERT_NE(window->CreateMainWindow(), nullptr);
@@ -29,6 +31,7 @@ class AgentWindowTest : public ::testing::Test {
   void TearDown() override {
     window.reset();
     agent.reset();
+    if (proc) proc->Com().CoUninitialize();
     VDTraceNS::Bind(nullptr);
     scope.reset();
     proc.reset();

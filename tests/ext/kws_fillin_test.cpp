@@ -41,9 +41,12 @@ class KwsFillInTest : public ::testing::Test {
     FillIn() = {};
     Pm() = {};
     VDTraceNS::Bind(proc.get());
+    // The agent's window thread lives in a single-threaded apartment.
+    ASSERT_EQ(proc->Com().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
   }
   void TearDown() override {
     kws.reset();
+    proc->Com().CoUninitialize();
     VDTraceNS::Bind(nullptr);
   }
 
@@ -271,8 +274,10 @@ TEST_F(KwsFillInTest, TheDashboardRunsOncePerProcessWhoeverAsks) {
   core::CAgentProcess otherAgent(*otherProc, nullptr);
   {
     sim::CurrentProcessScope other(otherProc.get());
+    ASSERT_EQ(otherProc->Com().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     CPasswordManager theirs(otherAgent);
     EXPECT_TRUE(theirs.ShowMiniDashboard(false));
+    otherProc->Com().CoUninitialize();
   }
   EXPECT_EQ(Pm().shows, std::vector<BYTE>{0});
   EXPECT_FALSE(otherAgent.MiniDashboardRunning);
