@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include "support/result_error.h"
 #include "support/trace/trace.h"
@@ -157,7 +158,19 @@ HRESULT WINAPI CToastItem::ToastCallback(void* context, INT32 toastResult) {
     hr = E_UNEXPECTED;  // a requester's fault never reaches the library's thread
   }
   item->m_callback.reset();
+  KeepLibraryPastItsCallback(std::move(item->m_library));
   return ts.Result("OnTrayNotify", hr);
+}
+
+void CToastItem::KeepLibraryPastItsCallback(std::shared_ptr<CDelayLoadLibrary> library) {
+  // Unloading the library from inside its own completion would return into unmapped code.
+  // When the tray is gone and this was the last toast, the library stays loaded for the
+  // process's remaining life instead (held from a static, so it is not a leak).
+  if (!library || library.use_count() > 1) return;
+  static std::mutex lock;
+  static auto* kept = new std::vector<std::shared_ptr<CDelayLoadLibrary>>();
+  std::lock_guard lk(lock);
+  kept->push_back(std::move(library));
 }
 
 // ---- CToastQueue ----

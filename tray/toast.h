@@ -80,6 +80,8 @@ class CToastItem {
   static HRESULT WINAPI ToastCallback(void* item, INT32 toastResult);
   // The code a requester hears for a toast result.
   static UINT CodeForResult(INT32 toastResult);
+  // Takes the item's reference on the library; never unloads it on the library's thread.
+  static void KeepLibraryPastItsCallback(std::shared_ptr<CDelayLoadLibrary> library);
 
  private:
   ~CToastItem() = default;
