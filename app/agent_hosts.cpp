@@ -218,12 +218,13 @@ void CAgentHosts::Reschedule(UINT id, UINT periodMs) { m_w.Reschedule(id, period
 
 // ---- Start-up sequence and reminders ----
 
-// The tray's balloon request carries no command text yet: a toast activated later has no
-// argument, and the click action runs the command instead.
-void CAgentHosts::Notify(UINT titleId, UINT textId, DWORD flags, const std::wstring&,
+// The command word goes with the toast: one activated later from the notification centre,
+// after its own callback is gone, still names what to run.
+void CAgentHosts::Notify(UINT titleId, UINT textId, DWORD flags, const std::wstring& param,
                          std::function<void()> onClick) {
   m_w.CTrayIconHandler<CVdAgentMain>::Notify(
-      m_w.ResourceString(titleId), m_w.ResourceString(textId), 0, std::move(onClick), flags, 0, 0);
+      m_w.ResourceString(titleId), m_w.ResourceString(textId),
+      param.empty() ? nullptr : param.c_str(), std::move(onClick), flags, 0, 0);
 }
 
 HRESULT CAgentHosts::RunCommand(const std::wstring& word, ULONGLONG mask) {
