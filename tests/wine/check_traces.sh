@@ -130,15 +130,15 @@ expect_sequence StartupPromptRemembersDontAskAgain \
   'Notifications accepted, launching startup UI sequences$' "${ux}RunUserWizardIfNeeded\$" \
   "${ux}NotifyEnrollmentRecommended\$" 'CAskUserToRegisterAtStartDlg::DoModal$' \
   'CAskUserToRegisterAtStartDlg::OnCloseCmd$' 'Setting ShowAdminWizard[.][.][.]$'
-# The additional-credentials balloon, clicked: its action launched the console's page.
+# The additional-credentials balloon, clicked: its action asks for the console.
 expect_sequence BalloonClickManagesCredentials \
   "${ux}NotifyAdditionalCredentialsAvailable\$" 'CTrayIconBalloons::OnBalloonUserClick$' \
-  '\[launch\]\(NotifyAdditionalCredentialsAvailable\)\{\}$'
+  '\[launch\]\(NotifyAdditionalCredentialsAvailable\)\{\}$' 'LAUNCHAPPID::LaunchApp$'
 expect_none BalloonClickManagesCredentials "CAskUserToRegisterAtStartDlg::DoModal"
 # Windows 10: a toast rather than the prompt, clicked in the toast library.
 expect_sequence ToastClickRunsTheWizard \
   "${ux}NotifyEnrollmentRecommended\$" 'Toast sent$' 'toastResult = 0$' \
-  '\[launch\]\(NotifyEnrollmentRecommended\)\{\}$'
+  '\[launch\]\(NotifyEnrollmentRecommended\)\{\}$' 'LAUNCHAPPID::LaunchApp$'
 expect_none ToastClickRunsTheWizard "CAskUserToRegisterAtStartDlg::DoModal"
 expect_none ForgedToastMessagesAreSurvived "vda::wndproc"
 exit $fail
