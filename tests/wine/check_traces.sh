@@ -124,4 +124,21 @@ expect_sequence FillInReplyOpensTheDashboardAndForgedRepliesAreSurvived \
   'FB transition: Invalid --> Inactive$' 'Unknown reply kind 0xFFFFFFFFFFFFFFFF$' \
   'actionType: NoMenu$' 'actionType: ShowMenu$' 'running=1$'
 expect_none FillInReplyOpensTheDashboardAndForgedRepliesAreSurvived "vda::wndproc"
+# The start-up reminder on Windows 7: the prompt, the ticked box remembered on its close.
+ux='CUXHandler<class CVdAgentMain>::'
+expect_sequence StartupPromptRemembersDontAskAgain \
+  'Notifications accepted, launching startup UI sequences$' "${ux}RunUserWizardIfNeeded\$" \
+  "${ux}NotifyEnrollmentRecommended\$" 'CAskUserToRegisterAtStartDlg::DoModal$' \
+  'CAskUserToRegisterAtStartDlg::OnCloseCmd$' 'Setting ShowAdminWizard[.][.][.]$'
+# The additional-credentials balloon, clicked: its action asks for the console.
+expect_sequence BalloonClickManagesCredentials \
+  "${ux}NotifyAdditionalCredentialsAvailable\$" 'CTrayIconBalloons::OnBalloonUserClick$' \
+  '\[launch\]\(NotifyAdditionalCredentialsAvailable\)\{\}$' 'LAUNCHAPPID::LaunchApp$'
+expect_none BalloonClickManagesCredentials "CAskUserToRegisterAtStartDlg::DoModal"
+# Windows 10: a toast rather than the prompt, clicked in the toast library.
+expect_sequence ToastClickRunsTheWizard \
+  "${ux}NotifyEnrollmentRecommended\$" 'Toast sent$' 'toastResult = 0$' \
+  '\[launch\]\(NotifyEnrollmentRecommended\)\{\}$' 'LAUNCHAPPID::LaunchApp$'
+expect_none ToastClickRunsTheWizard "CAskUserToRegisterAtStartDlg::DoModal"
+expect_none ForgedToastMessagesAreSurvived "vda::wndproc"
 exit $fail
