@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,26 @@
 #include "support/trace/trace.h"
 
 namespace {
+
+// Items the toast library holds, until its completion hands them back. A process that ends
+// with toasts on show still reaches them from here; a completion with a context that is not
+// (or no longer) listed is refused rather than deleting what is not ours.
+std::mutex& OutstandingLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<const CToastItem*>& Outstanding() {
+  static auto* items = new std::set<const CToastItem*>();
+  return *items;
+}
+void Hold(const CToastItem* item) {
+  std::lock_guard lk(OutstandingLock());
+  Outstanding().insert(item);
+}
+bool Release(const CToastItem* item) {
+  std::lock_guard lk(OutstandingLock());
+  return Outstanding().erase(item) != 0;
+}
 
 // An automation string of the process, freed through the same ICom whatever happens.
 class CBstr {
@@ -115,13 +137,17 @@ HRESULT CToastItem::Display(std::unique_ptr<CToastItem> item, const CToastEnviro
   CBstr bstrMessage(env.com, message ? message : L"");
 
   CToastItem* context = item.get();
+  Hold(context);  // before the call: the completion may come before it returns
   const HRESULT hr = env.library->Guard([&]() -> HRESULT {
     auto show = env.library->Resolve<PFN_WinRT_DisplayToast>(kWinRTDisplayToastExport, 0);
     return show(id, shownTitle, bstrMessage.get(), nullptr, button ? button->get() : nullptr,
                 bstrId.get(), flags, bstrParam.get(), &CToastItem::ToastCallback, context);
   });
   // From here on `context` may be gone already: the library owns it once it said yes.
-  if (SUCCEEDED(hr)) item.release();
+  if (SUCCEEDED(hr))
+    item.release();
+  else
+    Release(context);
   return ts.Result("WinRT_DisplayToast", hr);
 }
 
@@ -141,9 +167,10 @@ UINT CToastItem::CodeForResult(INT32 toastResult) {
 HRESULT WINAPI CToastItem::ToastCallback(void* context, INT32 toastResult) {
   VDTraceNS::CScope ts("CToastItem::ToastCallback");
   ts.Msg("toastResult = %d", static_cast<int>(toastResult));
+  if (!context || !Release(static_cast<CToastItem*>(context)))
+    return ts.Result("No toast item", E_INVALIDARG);
   // Deleted whatever the callback does: the library calls exactly once.
   std::unique_ptr<CToastItem> item(static_cast<CToastItem*>(context));
-  if (!item) return ts.Result("No toast item", E_INVALIDARG);
   HRESULT hr = E_INVALIDARG;
   try {
     if (item->m_callback) {

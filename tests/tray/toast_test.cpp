@@ -261,3 +261,16 @@ TEST_F(ToastTest, TheTraysPosterStopsWithTheWindow) {
 
 }  // namespace
 }  // namespace traytest
+
+namespace {
+
+// A completion whose context the library never got from us (or got back already) is refused
+// without touching it: deleting it would free what is not ours.
+TEST(ToastCompletionTest, AContextThatIsNotAPendingToastIsRefused) {
+  int notAnItem = 7;
+  EXPECT_EQ(CToastItem::ToastCallback(&notAnItem, 0), E_INVALIDARG);
+  EXPECT_EQ(CToastItem::ToastCallback(nullptr, 0), E_INVALIDARG);
+  EXPECT_EQ(notAnItem, 7);
+}
+
+}  // namespace
