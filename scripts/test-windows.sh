@@ -31,14 +31,14 @@ cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake -DVD_NATIVE_VDTRACE="$vdtrace"
 cmake --build build/win64 -j2
 rc=0
-timeout -k 30 1500 ctest --test-dir build/win64 --output-on-failure --timeout 300 || rc=$?
+timeout -k 30 2100 ctest --test-dir build/win64 --output-on-failure --timeout 300 || rc=$?
 if [ $rc -ne 0 ]; then
   # What Wine itself said: prefix creation, Xvfb. Then stop this prefix's wineserver and
   # our Xvfb in case ctest was cut off before its clean-up case ran.
   for log in build/win64/wine/wineboot.log build/win64/wine/xvfb.log; do
     [ -f "$log" ] && { echo "---- $log (last 40 lines)"; tail -n 40 "$log"; }
   done
-  [ $rc -eq 124 ] && echo "== Wine tests timed out (ctest was stopped after 1500 s)"
+  [ $rc -eq 124 ] && echo "== Wine tests timed out (ctest was stopped after 2100 s)"
   VD_WINE_DIR="$PWD/build/win64/wine" tests/wine/wine-run.sh stop || true
   exit $rc
 fi
