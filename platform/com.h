@@ -113,6 +113,9 @@ class ICom {
   // REGDB_E_CLASSNOTREG when neither exists.
   virtual HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
                                    REFIID riid, LPVOID* ppv) = 0;
+
+  // ---- Task memory ----
+  virtual void CoTaskMemFree(LPVOID pv) = 0;
 };
 
 // Owns one reference to a COM object and releases it when it goes.

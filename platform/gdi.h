@@ -67,6 +67,11 @@ class IGdi {
   virtual HRESULT CloseThemeData(HTHEME hTheme) = 0;
   // pszSubIdList null: the window's theme reverts to its class's.
   virtual HRESULT SetWindowTheme(HWND hwnd, LPCWSTR pszSubAppName, LPCWSTR pszSubIdList) = 0;
+
+  // ---- Drawing ----
+  virtual int SetStretchBltMode(HDC hdc, int mode) = 0;
+  virtual BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc,
+                          int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop) = 0;
 };
 
 }  // namespace platform

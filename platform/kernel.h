@@ -147,6 +147,32 @@ class IKernel {
   virtual BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) = 0;
   virtual DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) = 0;
   virtual BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) = 0;
+
+  // ---- Mailslots ----
+  // A mailslot server handle (INVALID_HANDLE_VALUE on failure); lpName is
+  // "\\.\mailslot\<name>". Writers open it with CreateFileW and write one datagram per
+  // WriteFile. The handle reads with ReadFile, also overlapped (lpOverlapped an OVERLAPPED
+  // whose hEvent is signalled when the read completes; ERROR_IO_PENDING while it waits).
+  virtual HANDLE CreateMailslotW(LPCWSTR lpName, DWORD nMaxMessageSize, DWORD lReadTimeout,
+                                 LPSECURITY_ATTRIBUTES lpSecurityAttributes) = 0;
+  // lpNextSize MAILSLOT_NO_MESSAGE when none is queued; any out pointer may be null.
+  virtual BOOL GetMailslotInfo(HANDLE hMailslot, LPDWORD lpMaxMessageSize, LPDWORD lpNextSize,
+                               LPDWORD lpMessageCount, LPDWORD lpReadTimeout) = 0;
+  // Cancels this thread's pending reads on the handle (they end ERROR_OPERATION_ABORTED).
+  virtual BOOL CancelIo(HANDLE hFile) = 0;
+  virtual BOOL GetOverlappedResult(HANDLE hFile, OVERLAPPED* lpOverlapped,
+                                   LPDWORD lpNumberOfBytesTransferred, BOOL bWait) = 0;
+
+  // ---- Folders ----
+  // Removes an empty folder (ERROR_DIR_NOT_EMPTY otherwise).
+  virtual BOOL RemoveDirectoryW(LPCWSTR lpPathName) = 0;
+
+  // ---- Languages ----
+  // The user's preferred UI languages as a double-zero-terminated list of names
+  // (MUI_LANGUAGE_NAME), e.g. "de-DE\0en-US\0\0"; a null buffer asks for the size.
+  virtual BOOL GetUserPreferredUILanguages(DWORD dwFlags, PULONG pulNumLanguages,
+                                           PZZWSTR pwszLanguagesBuffer,
+                                           PULONG pcchLanguagesBuffer) = 0;
 };
 
 }  // namespace platform

@@ -50,6 +50,15 @@ class IShell {
                                     LPCWSTR pszExtra, LPWSTR pszOut, DWORD* pcchOut) = 0;
   // The application user model id under which the process's windows and toasts appear.
   virtual HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) = 0;
+
+  // ---- Known folders, paths, help ----
+  // *ppszPath is freed with ICom::CoTaskMemFree, also on failure (then null).
+  virtual HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken,
+                                       PWSTR* ppszPath) = 0;
+  // Removes "." and ".." parts; pszBuf holds MAX_PATH characters.
+  virtual BOOL PathCanonicalizeW(LPWSTR pszBuf, LPCWSTR pszPath) = 0;
+  // The system's HTML help viewer; null when it could not open the file.
+  virtual HWND HtmlHelpW(HWND hwndCaller, LPCWSTR pszFile, UINT uCommand, DWORD_PTR dwData) = 0;
 };
 
 }  // namespace platform

@@ -144,6 +144,30 @@ class IUi {
   // BST_CHECKED (1) or BST_UNCHECKED (0).
   virtual BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) = 0;
   virtual UINT IsDlgButtonChecked(HWND hDlg, int nIDButton) = 0;
+
+  // ---- Layered windows, position, capture ----
+  // Places and draws a WS_EX_LAYERED window from the 32-bit bitmap selected into hdcSrc;
+  // the desktop keeps the pixels it was given (per-pixel alpha with ULW_ALPHA).
+  virtual BOOL UpdateLayeredWindow(HWND hWnd, HDC hdcDst, POINT* pptDst, SIZE* psize, HDC hdcSrc,
+                                   POINT* pptSrc, COLORREF crKey, BLENDFUNCTION* pblend,
+                                   DWORD dwFlags) = 0;
+  virtual BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                            UINT uFlags) = 0;
+  virtual BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) = 0;
+  virtual BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint) = 0;
+  virtual BOOL IsWindowVisible(HWND hWnd) = 0;
+  // Mouse capture of this thread; another window taking it sends WM_CAPTURECHANGED.
+  virtual HWND SetCapture(HWND hWnd) = 0;
+  virtual BOOL ReleaseCapture() = 0;
+  virtual HWND GetCapture() = 0;
+  // The screen's DC for hWnd null.
+  virtual HDC GetDC(HWND hWnd) = 0;
+  virtual int ReleaseDC(HWND hWnd, HDC hDC) = 0;
+  // Calls a window procedure saved when subclassing (GWLP_WNDPROC).
+  virtual LRESULT CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
+                                  LPARAM lParam) = 0;
+  // Registers the common-control classes (tooltips, links) for this process.
+  virtual BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) = 0;
 };
 
 }  // namespace platform

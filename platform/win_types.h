@@ -865,4 +865,78 @@ enum QUERY_USER_NOTIFICATION_STATE {
   QUNS_APP = 7
 };
 
+
+// ---- Mailslots and overlapped reads -----------------------------------------------------------
+struct OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  union {
+    struct {
+      DWORD Offset;
+      DWORD OffsetHigh;
+    };
+    PVOID Pointer;
+  };
+  HANDLE hEvent;
+};
+using LPOVERLAPPED = OVERLAPPED*;
+#define MAILSLOT_WAIT_FOREVER (static_cast<DWORD>(-1))
+#define MAILSLOT_NO_MESSAGE (static_cast<DWORD>(-1))
+#ifndef ERROR_IO_PENDING
+#define ERROR_IO_PENDING 997L
+#endif
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_SEM_TIMEOUT 121L
+#define ERROR_DIR_NOT_EMPTY 145L
+
+
+// ---- Layered windows, window position, capture, tooltips ----------------------------------
+struct SIZE {
+  LONG cx;
+  LONG cy;
+};
+using LPRECT = RECT*;
+struct BLENDFUNCTION {
+  BYTE BlendOp;
+  BYTE BlendFlags;
+  BYTE SourceConstantAlpha;
+  BYTE AlphaFormat;
+};
+#define AC_SRC_OVER 0x00
+#define AC_SRC_ALPHA 0x01
+#define ULW_ALPHA 0x00000002u
+#define WS_EX_LAYERED 0x00080000u
+#define WS_EX_TOPMOST 0x00000008u
+#define HWND_TOPMOST (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)))
+#define HWND_NOTOPMOST (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-2)))
+#define SWP_NOSIZE 0x0001u
+#define SWP_NOMOVE 0x0002u
+#define SWP_NOZORDER 0x0004u
+#define SWP_NOACTIVATE 0x0010u
+#define SWP_SHOWWINDOW 0x0040u
+#define COLORONCOLOR 3
+#define SRCCOPY 0x00CC0020u
+#define WM_CAPTURECHANGED 0x0215u
+struct INITCOMMONCONTROLSEX {
+  DWORD dwSize;
+  DWORD dwICC;
+};
+#define ICC_WIN95_CLASSES 0x000000FFu
+#define ICC_BAR_CLASSES 0x00000004u
+#define ICC_LINK_CLASS 0x00008000u
+
+
+// ---- Known folders, shell links, help -------------------------------------------------------
+using PWSTR = wchar_t*;
+using PZZWSTR = wchar_t*;
+using PULONG = ULONG*;
+using KNOWNFOLDERID = GUID;
+using REFKNOWNFOLDERID = const KNOWNFOLDERID&;
+#define KF_FLAG_DEFAULT 0x00000000u
+#define MUI_LANGUAGE_NAME 0x8u
+#define HH_DISPLAY_TOPIC 0x0000u
+
+
 #endif  // _WIN32

@@ -35,6 +35,7 @@ class ProcessCom : public platform::ICom {
   // The calling thread's initialisation count in this process (0: not initialised).
   int InitCount() const;
 
+  void CoTaskMemFree(LPVOID pv) override;
  private:
   struct Apartment {
     bool singleThreaded;

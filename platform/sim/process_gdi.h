@@ -103,6 +103,9 @@ class ProcessGdi : public platform::IGdi {
     std::vector<bool> mask;
   };
 
+  int SetStretchBltMode(HDC hdc, int mode) override;
+  BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc,
+                  int ySrc, int wSrc, int hSrc, DWORD rop) override;
  private:
   struct Bitmap {
     Pixels pixels;

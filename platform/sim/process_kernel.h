@@ -133,6 +133,17 @@ class ProcessKernel : public platform::IKernel {
   // The process's environment variable, if set (names compare without regard to case).
   std::optional<std::wstring> Environment(const std::wstring& name) const;
 
+  HANDLE CreateMailslotW(LPCWSTR lpName, DWORD nMaxMessageSize, DWORD lReadTimeout,
+                         LPSECURITY_ATTRIBUTES lpSecurityAttributes) override;
+  BOOL GetMailslotInfo(HANDLE hMailslot, LPDWORD lpMaxMessageSize, LPDWORD lpNextSize,
+                       LPDWORD lpMessageCount, LPDWORD lpReadTimeout) override;
+  BOOL CancelIo(HANDLE hFile) override;
+  BOOL GetOverlappedResult(HANDLE hFile, OVERLAPPED* lpOverlapped,
+                           LPDWORD lpNumberOfBytesTransferred, BOOL bWait) override;
+  BOOL RemoveDirectoryW(LPCWSTR lpPathName) override;
+  BOOL GetUserPreferredUILanguages(DWORD dwFlags, PULONG pulNumLanguages,
+                                   PZZWSTR pwszLanguagesBuffer,
+                                   PULONG pcchLanguagesBuffer) override;
  private:
   template <typename T>
   T Fail(DWORD error, T result) {

@@ -86,6 +86,10 @@ class ProcessShell : public platform::IShell {
   // The last id SetCurrentProcessExplicitAppUserModelID accepted; empty before.
   std::wstring AppUserModelId() const;
 
+  HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken,
+                               PWSTR* ppszPath) override;
+  BOOL PathCanonicalizeW(LPWSTR pszBuf, LPCWSTR pszPath) override;
+  HWND HtmlHelpW(HWND hwndCaller, LPCWSTR pszFile, UINT uCommand, DWORD_PTR dwData) override;
  private:
   BOOL Execute(SHELLEXECUTEINFOW* info);
   std::wstring Expand(const std::wstring& s);

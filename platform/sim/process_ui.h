@@ -94,6 +94,22 @@ class ProcessUi : public platform::IUi {
   // The process's modal dialogs (sim::DialogManager): the dialog calls above forward there.
   DialogManager& Dialogs() { return *m_dialogs; }
 
+  BOOL UpdateLayeredWindow(HWND hWnd, HDC hdcDst, POINT* pptDst, SIZE* psize, HDC hdcSrc,
+                           POINT* pptSrc, COLORREF crKey, BLENDFUNCTION* pblend,
+                           DWORD dwFlags) override;
+  BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                    UINT uFlags) override;
+  BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) override;
+  BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint) override;
+  BOOL IsWindowVisible(HWND hWnd) override;
+  HWND SetCapture(HWND hWnd) override;
+  BOOL ReleaseCapture() override;
+  HWND GetCapture() override;
+  HDC GetDC(HWND hWnd) override;
+  int ReleaseDC(HWND hWnd, HDC hDC) override;
+  LRESULT CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
+                          LPARAM lParam) override;
+  BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) override;
  private:
   UiCaller Caller() const { return UiCaller{m_process.Pid(), m_process.SessionId()}; }
   // A popup menu stays up for `openMs` of virtual time: the caller's messages are served,

@@ -34,3 +34,9 @@ HRESULT CWin32Com::CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD 
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+void CWin32Com::CoTaskMemFree(LPVOID pv) { ::CoTaskMemFree(pv); }
+
+}  // namespace platform::win32

@@ -18,6 +18,7 @@ class CWin32Com final : public ICom {
   HRESULT CoRevokeClassObject(DWORD dwRegister) override;
   HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
                            LPVOID* ppv) override;
+  void CoTaskMemFree(LPVOID pv) override;
 };
 
 }  // namespace platform::win32

@@ -79,3 +79,14 @@ HRESULT CWin32Gdi::SetWindowTheme(HWND hwnd, LPCWSTR pszSubAppName, LPCWSTR pszS
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+int CWin32Gdi::SetStretchBltMode(HDC hdc, int mode) { return ::SetStretchBltMode(hdc, mode); }
+
+BOOL CWin32Gdi::StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc,
+                           int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop) {
+  return ::StretchBlt(hdcDest, xDest, yDest, wDest, hDest, hdcSrc, xSrc, ySrc, wSrc, hSrc, rop);
+}
+
+}  // namespace platform::win32

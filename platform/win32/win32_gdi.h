@@ -32,6 +32,9 @@ class CWin32Gdi final : public IGdi {
                         COLORREF* pColor) override;
   HRESULT CloseThemeData(HTHEME hTheme) override;
   HRESULT SetWindowTheme(HWND hwnd, LPCWSTR pszSubAppName, LPCWSTR pszSubIdList) override;
+  int SetStretchBltMode(HDC hdc, int mode) override;
+  BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc,
+                  int ySrc, int wSrc, int hSrc, DWORD rop) override;
 };
 
 }  // namespace platform::win32

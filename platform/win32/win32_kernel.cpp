@@ -285,3 +285,33 @@ BOOL CWin32Kernel::MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+HANDLE CWin32Kernel::CreateMailslotW(LPCWSTR lpName, DWORD nMaxMessageSize, DWORD lReadTimeout,
+                                     LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+  return ::CreateMailslotW(lpName, nMaxMessageSize, lReadTimeout, lpSecurityAttributes);
+}
+
+BOOL CWin32Kernel::GetMailslotInfo(HANDLE hMailslot, LPDWORD lpMaxMessageSize, LPDWORD lpNextSize,
+                                   LPDWORD lpMessageCount, LPDWORD lpReadTimeout) {
+  return ::GetMailslotInfo(hMailslot, lpMaxMessageSize, lpNextSize, lpMessageCount, lpReadTimeout);
+}
+
+BOOL CWin32Kernel::CancelIo(HANDLE hFile) { return ::CancelIo(hFile); }
+
+BOOL CWin32Kernel::GetOverlappedResult(HANDLE hFile, OVERLAPPED* lpOverlapped,
+                                       LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
+  return ::GetOverlappedResult(hFile, lpOverlapped, lpNumberOfBytesTransferred, bWait);
+}
+
+BOOL CWin32Kernel::RemoveDirectoryW(LPCWSTR lpPathName) { return ::RemoveDirectoryW(lpPathName); }
+
+BOOL CWin32Kernel::GetUserPreferredUILanguages(DWORD dwFlags, PULONG pulNumLanguages,
+                                               PZZWSTR pwszLanguagesBuffer,
+                                               PULONG pcchLanguagesBuffer) {
+  return ::GetUserPreferredUILanguages(dwFlags, pulNumLanguages, pwszLanguagesBuffer,
+                                       pcchLanguagesBuffer);
+}
+
+}  // namespace platform::win32

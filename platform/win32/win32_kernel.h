@@ -78,6 +78,17 @@ class CWin32Kernel final : public IKernel {
                    LPPROGRESS_ROUTINE lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
                    DWORD dwCopyFlags) override;
   BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) override;
+  HANDLE CreateMailslotW(LPCWSTR lpName, DWORD nMaxMessageSize, DWORD lReadTimeout,
+                         LPSECURITY_ATTRIBUTES lpSecurityAttributes) override;
+  BOOL GetMailslotInfo(HANDLE hMailslot, LPDWORD lpMaxMessageSize, LPDWORD lpNextSize,
+                       LPDWORD lpMessageCount, LPDWORD lpReadTimeout) override;
+  BOOL CancelIo(HANDLE hFile) override;
+  BOOL GetOverlappedResult(HANDLE hFile, OVERLAPPED* lpOverlapped,
+                           LPDWORD lpNumberOfBytesTransferred, BOOL bWait) override;
+  BOOL RemoveDirectoryW(LPCWSTR lpPathName) override;
+  BOOL GetUserPreferredUILanguages(DWORD dwFlags, PULONG pulNumLanguages,
+                                   PZZWSTR pwszLanguagesBuffer,
+                                   PULONG pcchLanguagesBuffer) override;
 };
 
 }  // namespace platform::win32

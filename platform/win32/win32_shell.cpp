@@ -45,3 +45,32 @@ HRESULT CWin32Shell::SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) {
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+HRESULT CWin32Shell::SHGetKnownFolderPath(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken,
+                                          PWSTR* ppszPath) {
+  return ::SHGetKnownFolderPath(rfid, dwFlags, hToken, ppszPath);
+}
+
+BOOL CWin32Shell::PathCanonicalizeW(LPWSTR pszBuf, LPCWSTR pszPath) {
+  return ::PathCanonicalizeW(pszBuf, pszPath);
+}
+
+// The viewer lives in hhctrl.ocx, which not every system has: loaded on first use, kept.
+HWND CWin32Shell::HtmlHelpW(HWND hwndCaller, LPCWSTR pszFile, UINT uCommand, DWORD_PTR dwData) {
+  using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+  static const HtmlHelpFn fn = [] {
+    HMODULE module = ::LoadLibraryW(L"hhctrl.ocx");
+    return module ? reinterpret_cast<HtmlHelpFn>(
+                        reinterpret_cast<void*>(::GetProcAddress(module, "HtmlHelpW")))
+                  : nullptr;
+  }();
+  if (!fn) {
+    ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return fn(hwndCaller, pszFile, uCommand, dwData);
+}
+
+}  // namespace platform::win32

@@ -16,6 +16,10 @@ class CWin32Shell final : public IShell {
   HRESULT AssocQueryStringW(ASSOCF flags, ASSOCSTR str, LPCWSTR pszAssoc, LPCWSTR pszExtra,
                             LPWSTR pszOut, DWORD* pcchOut) override;
   HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR AppID) override;
+  HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken,
+                               PWSTR* ppszPath) override;
+  BOOL PathCanonicalizeW(LPWSTR pszBuf, LPCWSTR pszPath) override;
+  HWND HtmlHelpW(HWND hwndCaller, LPCWSTR pszFile, UINT uCommand, DWORD_PTR dwData) override;
 };
 
 }  // namespace platform::win32

@@ -195,3 +195,36 @@ long CWin32Ui::BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, WP
 }
 
 }  // namespace platform::win32
+
+namespace platform::win32 {
+
+BOOL CWin32Ui::UpdateLayeredWindow(HWND hWnd, HDC hdcDst, POINT* pptDst, SIZE* psize, HDC hdcSrc,
+                                   POINT* pptSrc, COLORREF crKey, BLENDFUNCTION* pblend,
+                                   DWORD dwFlags) {
+  return ::UpdateLayeredWindow(hWnd, hdcDst, pptDst, psize, hdcSrc, pptSrc, crKey, pblend, dwFlags);
+}
+
+BOOL CWin32Ui::SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                            UINT uFlags) {
+  return ::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+}
+
+BOOL CWin32Ui::GetWindowRect(HWND hWnd, LPRECT lpRect) { return ::GetWindowRect(hWnd, lpRect); }
+BOOL CWin32Ui::ClientToScreen(HWND hWnd, LPPOINT lpPoint) { return ::ClientToScreen(hWnd, lpPoint); }
+BOOL CWin32Ui::IsWindowVisible(HWND hWnd) { return ::IsWindowVisible(hWnd); }
+HWND CWin32Ui::SetCapture(HWND hWnd) { return ::SetCapture(hWnd); }
+BOOL CWin32Ui::ReleaseCapture() { return ::ReleaseCapture(); }
+HWND CWin32Ui::GetCapture() { return ::GetCapture(); }
+HDC CWin32Ui::GetDC(HWND hWnd) { return ::GetDC(hWnd); }
+int CWin32Ui::ReleaseDC(HWND hWnd, HDC hDC) { return ::ReleaseDC(hWnd, hDC); }
+
+LRESULT CWin32Ui::CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
+                                  LPARAM lParam) {
+  return ::CallWindowProcW(lpPrevWndFunc, hWnd, Msg, wParam, lParam);
+}
+
+BOOL CWin32Ui::InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
+  return ::InitCommonControlsEx(picce);
+}
+
+}  // namespace platform::win32

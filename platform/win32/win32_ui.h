@@ -70,6 +70,22 @@ class CWin32Ui final : public IUi {
   BOOL SetDlgItemTextW(HWND hDlg, int nIDDlgItem, LPCWSTR lpString) override;
   BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) override;
   UINT IsDlgButtonChecked(HWND hDlg, int nIDButton) override;
+  BOOL UpdateLayeredWindow(HWND hWnd, HDC hdcDst, POINT* pptDst, SIZE* psize, HDC hdcSrc,
+                           POINT* pptSrc, COLORREF crKey, BLENDFUNCTION* pblend,
+                           DWORD dwFlags) override;
+  BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                    UINT uFlags) override;
+  BOOL GetWindowRect(HWND hWnd, LPRECT lpRect) override;
+  BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint) override;
+  BOOL IsWindowVisible(HWND hWnd) override;
+  HWND SetCapture(HWND hWnd) override;
+  BOOL ReleaseCapture() override;
+  HWND GetCapture() override;
+  HDC GetDC(HWND hWnd) override;
+  int ReleaseDC(HWND hWnd, HDC hDC) override;
+  LRESULT CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
+                          LPARAM lParam) override;
+  BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) override;
 };
 
 }  // namespace platform::win32

@@ -17,17 +17,9 @@
 namespace {
 
 // COM as the agent's process sees it, with the class-object table recorded and scripted.
-class RecordingCom : public platform::ICom {
+class RecordingCom : public vdtest::ForwardingCom {
  public:
-  explicit RecordingCom(platform::ICom& to) : inner(to) {}
-  HRESULT CoInitializeEx(LPVOID r, DWORD c) override { return inner.CoInitializeEx(r, c); }
-  void CoUninitialize() override { inner.CoUninitialize(); }
-  BSTR SysAllocString(const OLECHAR* s) override { return inner.SysAllocString(s); }
-  void SysFreeString(BSTR b) override { inner.SysFreeString(b); }
-  UINT SysStringLen(BSTR b) override { return inner.SysStringLen(b); }
-  HRESULT VarDateFromStr(LPCOLESTR s, LCID l, ULONG f, DATE* d) override {
-    return inner.VarDateFromStr(s, l, f, d);
-  }
+  using ForwardingCom::ForwardingCom;
   HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* unk, DWORD ctx, DWORD flags,
                                 LPDWORD cookie) override {
     if (FAILED(registerResult)) return registerResult;
@@ -42,16 +34,11 @@ class RecordingCom : public platform::ICom {
     classObject.reset();
     return S_OK;
   }
-  HRESULT CoCreateInstance(REFCLSID c, IUnknown* o, DWORD x, REFIID r, LPVOID* p) override {
-    return inner.CoCreateInstance(c, o, x, r, p);
-  }
-
   struct Registration {
     CLSID clsid;
     DWORD context;
     DWORD flags;
   };
-  platform::ICom& inner;
   HRESULT registerResult = S_OK;
   std::optional<Registration> registered;
   platform::ComPtr<IUnknown> classObject;

@@ -18,23 +18,9 @@
 
 namespace uxtest {
 
-class DateCom : public platform::ICom {
+class DateCom : public vdtest::ForwardingCom {
  public:
-  explicit DateCom(platform::ICom& to) : inner(to) {}
-
-  HRESULT CoInitializeEx(LPVOID a0, DWORD a1) override { return inner.CoInitializeEx(a0, a1); }
-  void CoUninitialize() override { inner.CoUninitialize(); }
-  BSTR SysAllocString(const OLECHAR* a0) override { return inner.SysAllocString(a0); }
-  void SysFreeString(BSTR a0) override { inner.SysFreeString(a0); }
-  UINT SysStringLen(BSTR a0) override { return inner.SysStringLen(a0); }
-  HRESULT CoRegisterClassObject(REFCLSID a0, IUnknown* a1, DWORD a2, DWORD a3,
-                                LPDWORD a4) override {
-    return inner.CoRegisterClassObject(a0, a1, a2, a3, a4);
-  }
-  HRESULT CoRevokeClassObject(DWORD a0) override { return inner.CoRevokeClassObject(a0); }
-  HRESULT CoCreateInstance(REFCLSID a0, IUnknown* a1, DWORD a2, REFIID a3, LPVOID* a4) override {
-    return inner.CoCreateInstance(a0, a1, a2, a3, a4);
-  }
+  using ForwardingCom::ForwardingCom;
 
   HRESULT VarDateFromStr(LPCOLESTR text, LCID lcid, ULONG flags, DATE* out) override {
     lastLcid = lcid;
@@ -55,9 +41,6 @@ class DateCom : public platform::ICom {
   LCID lastLcid = 0;
   ULONG lastFlags = 0;
   int calls = 0;
-
- private:
-  platform::ICom& inner;
 };
 
 // What the scripted SHQueryUserNotificationState answers (one test at a time).

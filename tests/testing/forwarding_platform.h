@@ -125,6 +125,21 @@ class ForwardingKernel : public platform::IKernel {
   }
   BOOL SetCurrentDirectoryW(LPCWSTR a0) override { return inner.SetCurrentDirectoryW(a0); }
 
+  HANDLE CreateMailslotW(LPCWSTR a0, DWORD a1, DWORD a2, LPSECURITY_ATTRIBUTES a3) override {
+    return inner.CreateMailslotW(a0, a1, a2, a3);
+  }
+  BOOL GetMailslotInfo(HANDLE a0, LPDWORD a1, LPDWORD a2, LPDWORD a3, LPDWORD a4) override {
+    return inner.GetMailslotInfo(a0, a1, a2, a3, a4);
+  }
+  BOOL CancelIo(HANDLE a0) override { return inner.CancelIo(a0); }
+  BOOL GetOverlappedResult(HANDLE a0, OVERLAPPED* a1, LPDWORD a2, BOOL a3) override {
+    return inner.GetOverlappedResult(a0, a1, a2, a3);
+  }
+  BOOL RemoveDirectoryW(LPCWSTR a0) override { return inner.RemoveDirectoryW(a0); }
+  BOOL GetUserPreferredUILanguages(DWORD a0, PULONG a1, PZZWSTR a2, PULONG a3) override {
+    return inner.GetUserPreferredUILanguages(a0, a1, a2, a3);
+  }
+
  protected:
   platform::IKernel& inner;
 };
@@ -241,6 +256,28 @@ class ForwardingUi : public platform::IUi {
   BOOL CheckDlgButton(HWND a0, int a1, UINT a2) override { return inner.CheckDlgButton(a0, a1, a2); }
   UINT IsDlgButtonChecked(HWND a0, int a1) override { return inner.IsDlgButtonChecked(a0, a1); }
 
+  BOOL UpdateLayeredWindow(HWND a0, HDC a1, POINT* a2, SIZE* a3, HDC a4, POINT* a5, COLORREF a6,
+                           BLENDFUNCTION* a7, DWORD a8) override {
+    return inner.UpdateLayeredWindow(a0, a1, a2, a3, a4, a5, a6, a7, a8);
+  }
+  BOOL SetWindowPos(HWND a0, HWND a1, int a2, int a3, int a4, int a5, UINT a6) override {
+    return inner.SetWindowPos(a0, a1, a2, a3, a4, a5, a6);
+  }
+  BOOL GetWindowRect(HWND a0, LPRECT a1) override { return inner.GetWindowRect(a0, a1); }
+  BOOL ClientToScreen(HWND a0, LPPOINT a1) override { return inner.ClientToScreen(a0, a1); }
+  BOOL IsWindowVisible(HWND a0) override { return inner.IsWindowVisible(a0); }
+  HWND SetCapture(HWND a0) override { return inner.SetCapture(a0); }
+  BOOL ReleaseCapture() override { return inner.ReleaseCapture(); }
+  HWND GetCapture() override { return inner.GetCapture(); }
+  HDC GetDC(HWND a0) override { return inner.GetDC(a0); }
+  int ReleaseDC(HWND a0, HDC a1) override { return inner.ReleaseDC(a0, a1); }
+  LRESULT CallWindowProcW(WNDPROC a0, HWND a1, UINT a2, WPARAM a3, LPARAM a4) override {
+    return inner.CallWindowProcW(a0, a1, a2, a3, a4);
+  }
+  BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* a0) override {
+    return inner.InitCommonControlsEx(a0);
+  }
+
  protected:
   platform::IUi& inner;
 };
@@ -269,6 +306,14 @@ class ForwardingShell : public platform::IShell {
   }
   HRESULT SetCurrentProcessExplicitAppUserModelID(PCWSTR a0) override {
     return inner.SetCurrentProcessExplicitAppUserModelID(a0);
+  }
+
+  HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID a0, DWORD a1, HANDLE a2, PWSTR* a3) override {
+    return inner.SHGetKnownFolderPath(a0, a1, a2, a3);
+  }
+  BOOL PathCanonicalizeW(LPWSTR a0, LPCWSTR a1) override { return inner.PathCanonicalizeW(a0, a1); }
+  HWND HtmlHelpW(HWND a0, LPCWSTR a1, UINT a2, DWORD_PTR a3) override {
+    return inner.HtmlHelpW(a0, a1, a2, a3);
   }
 
  protected:
@@ -300,6 +345,32 @@ class ForwardingSessions : public platform::ISessions {
 
  protected:
   platform::ISessions& inner;
+};
+
+class ForwardingCom : public platform::ICom {
+ public:
+  explicit ForwardingCom(platform::ICom& to) : inner(to) {}
+
+  HRESULT CoInitializeEx(LPVOID a0, DWORD a1) override { return inner.CoInitializeEx(a0, a1); }
+  void CoUninitialize() override { inner.CoUninitialize(); }
+  BSTR SysAllocString(const OLECHAR* a0) override { return inner.SysAllocString(a0); }
+  void SysFreeString(BSTR a0) override { inner.SysFreeString(a0); }
+  UINT SysStringLen(BSTR a0) override { return inner.SysStringLen(a0); }
+  HRESULT VarDateFromStr(LPCOLESTR a0, LCID a1, ULONG a2, DATE* a3) override {
+    return inner.VarDateFromStr(a0, a1, a2, a3);
+  }
+  HRESULT CoRegisterClassObject(REFCLSID a0, IUnknown* a1, DWORD a2, DWORD a3,
+                                LPDWORD a4) override {
+    return inner.CoRegisterClassObject(a0, a1, a2, a3, a4);
+  }
+  HRESULT CoRevokeClassObject(DWORD a0) override { return inner.CoRevokeClassObject(a0); }
+  HRESULT CoCreateInstance(REFCLSID a0, IUnknown* a1, DWORD a2, REFIID a3, LPVOID* a4) override {
+    return inner.CoCreateInstance(a0, a1, a2, a3, a4);
+  }
+  void CoTaskMemFree(LPVOID a0) override { inner.CoTaskMemFree(a0); }
+
+ protected:
+  platform::ICom& inner;
 };
 
 }  // namespace vdtest

@@ -328,6 +328,10 @@ class FakeGdi : public platform::IGdi {
   }
   HRESULT CloseThemeData(HTHEME t) override { return m_themes.erase(t) ? S_OK : E_INVALIDARG; }
   HRESULT SetWindowTheme(HWND, LPCWSTR, LPCWSTR) override { return S_OK; }
+  int SetStretchBltMode(HDC, int) override { return 0; }
+  BOOL StretchBlt(HDC, int, int, int, int, HDC, int, int, int, int, DWORD) override {
+    return FALSE;
+  }
 
  private:
   struct Bitmap {
