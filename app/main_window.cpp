@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 
+#include "app/agent_registration.h"
 #include "core/own_dir.h"
 #include "core/taskbar.h"
 #include "launch/launch_app.h"
@@ -124,6 +125,7 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
     SetMsgHandled(FALSE);
     // The mailslot inbox, the feedback window, the terminal-services client registration,
     // the tray plug-ins start here as they arrive.
+    RegisterTSClient(m_process.Platform());    // traced; the agent goes on whatever it answers
     m_passwordManager.InitUserTrainingTool();  // traced; a missing password manager is fine
   } catch (const CResultError& e) {
     hr = e.Result();
