@@ -110,7 +110,17 @@ HRESULT CRegistryScript::Unregister() {
   // Children first, so a parent that is not force-removed can see whether it is empty.
   for (auto it = m_keys.rbegin(); it != m_keys.rend(); ++it) {
     if (it->forceRemove) {
-      note(reg.RegDeleteTreeW(it->root, it->path.c_str()));
+      // Through a handle opened in the script's view: the tree call itself takes no view and
+      // would reach the other one in a 32-bit agent on 64-bit Windows.
+      platform::UniqueHKey tree(reg);
+      const LSTATUS s = reg.RegOpenKeyExW(it->root, it->path.c_str(), 0,
+                                          KEY_READ | KEY_WRITE | DELETE | m_view, tree.put());
+      if (s != ERROR_SUCCESS) {
+        note(s);
+        continue;
+      }
+      note(reg.RegDeleteTreeW(tree.get(), nullptr));
+      tree.reset();
       note(reg.RegDeleteKeyExW(it->root, it->path.c_str(), m_view, 0));
       continue;
     }

@@ -248,6 +248,8 @@ TEST_F(RegistrationTest, UnregisteringKeepsAnotherAgentsEntryAndSurvivesAMissing
               std::wstring(kSystemUserinit) + L",D:\\Other\\VdAgent.exe," + kAgentPath + L",");
   // No VeridanePath: the clean-up list cannot be written, the rest still goes.
   r.SetString(kActivatorKey, L"", L"stale");
+  // Force-removed means whole, in the 64-bit view this 32-bit agent wrote it to.
+  r.SetString(std::wstring(kActivatorKey) + L"\\Extra", L"", L"x");
   EXPECT_EQ(CVdAgentModule::UnregisterServer(*agent, false), S_OK);
   EXPECT_EQ(Userinit(), std::wstring(kSystemUserinit) + L",D:\\Other\\VdAgent.exe");
   EXPECT_TRUE(Traced("AddCleanupLine"));
