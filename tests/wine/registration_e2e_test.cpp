@@ -18,6 +18,9 @@ constexpr wchar_t kServerKey[] =
     L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}\\LocalServer32";
 constexpr wchar_t kEnvironment[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+constexpr wchar_t kCitrix[] = L"SYSTEM\\CurrentControlSet\\Control\\Citrix\\wfshell\\TWI";
+constexpr wchar_t kCplIcon[] =
+    L"SOFTWARE\\Classes\\CLSID\\{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}\\DefaultIcon";
 constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
 constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
 
@@ -73,9 +76,12 @@ class RegistrationE2E : public ::testing::Test {
     m_binDir = ReadString(kApplications, L"BinDir");
     WriteString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
     WriteString(kApplications, L"BinDir", OwnDir());
+    // A Citrix server's list, so its edit runs through the Win32 registry too.
+    WriteString(kCitrix, L"LogoffCheckSysModules", L"ctfmon.exe,");
   }
   void TearDown() override {
     if (m_userinit) WriteString(kWinlogon, L"Userinit", *m_userinit);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Citrix");
     if (m_binDir)
       WriteString(kApplications, L"BinDir", *m_binDir);
     else
@@ -92,6 +98,8 @@ TEST_F(RegistrationE2E, RegisterTwiceThenUnregister) {
   EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), registered);
   EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"), OwnDir());
   EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH"), OwnDir());
+  EXPECT_EQ(ReadString(kCitrix, L"LogoffCheckSysModules"), L"ctfmon.exe,VdAgent.exe,");
+  EXPECT_EQ(ReadString(kCplIcon, nullptr), agent + L",-108");
 
   ASSERT_EQ(RunAgent(L"/RegServer"), 0u);
   EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), registered) << "the agent is there once";
@@ -102,6 +110,7 @@ TEST_F(RegistrationE2E, RegisterTwiceThenUnregister) {
   EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), kSystemUserinit);
   EXPECT_FALSE(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"));
   EXPECT_FALSE(ReadString(kEnvironment, L"NXWDINSTALLPATH"));
+  EXPECT_EQ(ReadString(kCitrix, L"LogoffCheckSysModules"), L"ctfmon.exe");
 }
 
 // What the registration points the shell at must be in the executable: the icons, the
