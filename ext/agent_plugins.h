@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "ext/plugin_interfaces.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "support/tray_plugin_contract.h"
 
 // What the plug-ins reach of the window. Any thread; the window implements it.
 class IPluginWindow {

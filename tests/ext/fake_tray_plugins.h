@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ext/plugin_interfaces.h"
+#include "support/tray_plugin_contract.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 

@@ -1,4 +1,4 @@
-// The COM interfaces between the agent and the suite's tray plug-ins.
+// The COM contract between the agent and the suite's tray plug-ins.
 //
 // The agent offers two faces to every plug-in it loads:
 //   IVDNXTrayNotify   - show a notification from the tray icon;
