@@ -44,7 +44,8 @@ TrayPluginDesc Plugin(const json& j, const std::string& where) {
   if (!j.is_object()) Fail(where + " must be an object");
   for (auto it = j.begin(); it != j.end(); ++it) {
     static const char* known[] = {"clsid", "name",   "path",    "installed",      "roles",
-                                  "items", "count", "addResult", "execute", "subscribeResult"};
+                                  "items", "count", "addResult", "execute", "subscribeResult",
+                                  "blockCreationMs"};
     bool ok = false;
     for (const char* k : known) ok = ok || it.key() == k;
     if (!ok) Fail(where + ": unknown member " + it.key());
@@ -83,6 +84,12 @@ TrayPluginDesc Plugin(const json& j, const std::string& where) {
   if (j.contains("addResult")) d.addResult = Hresult(j["addResult"], where + ".addResult");
   if (j.contains("subscribeResult"))
     d.subscribeResult = Hresult(j["subscribeResult"], where + ".subscribeResult");
+  if (j.contains("blockCreationMs")) {
+    if (!j["blockCreationMs"].is_number_unsigned() ||
+        j["blockCreationMs"].get<unsigned long long>() > 24ULL * 60 * 60 * 1000)
+      Fail(where + ".blockCreationMs must be a whole number of ms up to a day");
+    d.blockCreationMs = j["blockCreationMs"].get<DWORD>();
+  }
   if (j.contains("execute")) {
     const std::string e = j["execute"].is_string() ? j["execute"].get<std::string>() : "";
     if (e == "record") d.execute = ExecuteAction::Record;

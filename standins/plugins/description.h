@@ -11,13 +11,14 @@
 //                      "installed": true,
 //                      "roles": ["menu", "hostAware", "subscriber"],
 //                      "items": ["Open vault"], "addResult": 0, "count": 1,
-//                      "execute": "notify", "subscribeResult": 0}]
+//                      "execute": "notify", "subscribeResult": 0, "blockCreationMs": 0}]
 //   }
 //
 // "roles" defaults to ["menu"]; "count" to the number of items; "execute" is "record" (the
 // command is only recorded), "notify" (a notification through the host it was given),
 // "console" (the console through the host, with the item text as command) or "throw".
-// "name" defaults to the CLSID text, "path" to "C:\Program Files\Veridane\<name>.dll".
+// "blockCreationMs" keeps the loading thread inside the object's creation that long (virtual
+// time), as a plug-in that hangs while it starts. "name" defaults to the CLSID text, "path" to "C:\Program Files\Veridane\<name>.dll".
 // Results take a number or a "0x" text.
 #pragma once
 
@@ -44,6 +45,7 @@ struct TrayPluginDesc {
   UINT count = 0;
   ExecuteAction execute = ExecuteAction::Record;
   HRESULT subscribeResult = S_OK;
+  DWORD blockCreationMs = 0;
 };
 
 struct TrayPluginsDescription {

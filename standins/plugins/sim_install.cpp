@@ -1,6 +1,7 @@
 // The one file that binds the tray plug-in stand-ins to the simulated machine.
 #include "standins/plugins/sim_install.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cwctype>
@@ -184,6 +185,12 @@ class StandInClassObject final : public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
+    if (m_desc.blockCreationMs) {
+      m_impl->Record(m_desc, L"creating");
+      // A platform wait: the machine sees the thread idle and lets time pass.
+      if (sim::Process* p = sim::CurrentProcess()) p->Kernel().Sleep(m_desc.blockCreationMs);
+      m_impl->Record(m_desc, L"created");
+    }
     auto* object = new StandInPlugin(m_impl, m_desc);
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
@@ -225,6 +232,12 @@ const TrayPluginsDescription& SimTrayPluginInstallation::Description() const {
 }
 
 int SimTrayPluginInstallation::LiveObjects() const { return m_impl->live.load(); }
+
+DWORD SimTrayPluginInstallation::LongestCreationBlockMs() const {
+  DWORD longest = 0;
+  for (const auto& p : m_impl->desc.plugins) longest = std::max(longest, p.blockCreationMs);
+  return longest;
+}
 
 std::unique_ptr<SimTrayPluginInstallation> InstallTrayPluginStandIns(sim::Machine& machine,
                                                                       TrayPluginsDescription desc) {

@@ -9,6 +9,7 @@
 //   "Vault notify 0x00000000"          the result of its notification through the host
 //   "Vault console 0x00000000"         the result of its console request
 //   "Vault subscribed", "Vault host"   it was handed the host
+//   "Vault creating", "Vault created"  a creation that blocks began and ended
 //
 //   sim::Machine machine;
 //   auto plugins = plugin_standin::InstallTrayPluginStandIns(machine, desc);
@@ -34,6 +35,8 @@ class SimTrayPluginInstallation {
   const TrayPluginsDescription& Description() const;
   // Plug-in objects alive now (created and not released yet).
   int LiveObjects() const;
+  // The longest creation block of the description (0: none blocks).
+  DWORD LongestCreationBlockMs() const;
 
   struct Impl;
 

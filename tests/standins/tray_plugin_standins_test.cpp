@@ -24,7 +24,8 @@ TEST(TrayPluginDescriptionTest, DefaultsAndRefusals) {
       R"({"trayPlugins": [{"clsid": "{1}", "items": ["a", "b"]},
                           {"clsid": "{2}", "name": "N", "roles": ["subscriber"], "count": 40000,
                            "addResult": "0x80004005", "execute": "console",
-                           "subscribeResult": -2147467259, "installed": false}]})");
+                           "subscribeResult": -2147467259, "installed": false,
+                           "blockCreationMs": 60000}]})");
   ASSERT_EQ(d.plugins.size(), 2u);
   EXPECT_TRUE(d.plugins[0].menu);
   EXPECT_FALSE(d.plugins[0].subscriber);
@@ -39,12 +40,15 @@ TEST(TrayPluginDescriptionTest, DefaultsAndRefusals) {
   EXPECT_EQ(d.plugins[1].subscribeResult, E_FAIL);
   EXPECT_EQ(d.plugins[1].execute, ExecuteAction::Console);
   EXPECT_FALSE(d.plugins[1].installed);
+  EXPECT_EQ(d.plugins[0].blockCreationMs, 0u);
+  EXPECT_EQ(d.plugins[1].blockCreationMs, 60000u);
 
   for (const char* bad : {R"({"trayPlugins": {}})", R"({"trayPlugins": [{"name": "x"}]})",
                           R"({"trayPlugins": [{"clsid": "{1}", "roles": ["boss"]}]})",
                           R"({"trayPlugins": [{"clsid": "{1}", "execute": "dance"}]})",
                           R"({"trayPlugins": [{"clsid": "{1}", "colour": 1}]})",
-                          R"({"trayPlugins": [{"clsid": "{1}", "count": -1}]})"})
+                          R"({"trayPlugins": [{"clsid": "{1}", "count": -1}]})",
+                          R"({"trayPlugins": [{"clsid": "{1}", "blockCreationMs": 1e12}]})"})
     EXPECT_THROW(TrayPluginsDescription::FromJson(bad), TrayPluginsDescriptionError) << bad;
 }
 

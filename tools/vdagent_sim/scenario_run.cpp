@@ -214,6 +214,12 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     VDTraceNS::Bind(nullptr);
   }
   windows.SetMachineIdleDriver(nullptr);
+  // A tray plug-in still hanging in its creation holds a thread of the agent's process, which
+  // ending the process would stop on Windows; here it finishes before the process goes.
+  if (const DWORD hang = trayPlugins->LongestCreationBlockMs()) {
+    machine.AdvanceBy(hang);
+    machine.RunUntilIdle();
+  }
 
   for (const auto& e : machine.GetDesktop().Events()) {
     result.desktop.push_back({e.timeMs, e.sessionId, WideToUtf8(e.kind), WideToUtf8(e.text)});
@@ -222,6 +228,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   ReadTraceFiles(machine, options, result);
   sender.reset();
   process.reset();
+  trayPlugins.reset();
   toasts.reset();
   suite.reset();
   cards.reset();
