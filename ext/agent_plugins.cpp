@@ -361,6 +361,7 @@ void CAgentPlugins::UnLoad() {
     platform::IUi& ui = m_plat.Ui();
     const DWORD start = kernel.GetTickCount();
     HANDLE h = m_thread.get();
+    bool pump = true;
     for (;;) {
       // Unsigned difference: right across the tick counter's wrap.
       const DWORD elapsed = kernel.GetTickCount() - start;
@@ -371,17 +372,27 @@ void CAgentPlugins::UnLoad() {
                static_cast<unsigned long>(kUnloadWaitMs));
         break;
       }
-      const DWORD r = ui.MsgWaitForMultipleObjects(1, &h, FALSE, kUnloadWaitMs - elapsed,
-                                                   QS_ALLINPUT);
+      const DWORD left = kUnloadWaitMs - elapsed;
+      const DWORD r = pump ? ui.MsgWaitForMultipleObjects(1, &h, FALSE, left, QS_ALLINPUT)
+                           : kernel.WaitForSingleObject(h, left);
       if (r == WAIT_OBJECT_0) break;
-      if (r == WAIT_OBJECT_0 + 1) {
+      if (r == WAIT_OBJECT_0 + 1 && pump) {
         MSG msg{};
-        for (int n = 0; n < kMaxPeekedMessages && ui.PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
-             ++n) {
+        int n = 0;
+        for (; n < kMaxPeekedMessages && ui.PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
           ts.Msg("Peeked message %d", static_cast<int>(msg.message));
+          if (msg.message == WM_QUIT) {
+            // The quit is the message loop's, not ours: put it back and stop pumping, or the
+            // loop would never end and the wait would wake at once for it again.
+            ui.PostQuitMessage(static_cast<int>(msg.wParam));
+            pump = false;
+            break;
+          }
           ui.TranslateMessage(&msg);
           ui.DispatchMessageW(&msg);
         }
+        // Input that no message removes would wake the wait at once again: stop pumping.
+        if (n == 0) pump = false;
         continue;
       }
       if (r != WAIT_TIMEOUT) {

@@ -393,6 +393,28 @@ TEST_F(AgentPluginsTest, UnloadGivesUpOnABlockedLoaderWhichThenTouchesNothing) {
   proc->Kernel().CloseHandle(gate);
 }
 
+TEST_F(AgentPluginsTest, UnloadLeavesTheMessageLoopsQuitInPlace) {
+  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  auto blocked = Menu(kA, 1);
+  blocked.createGate = gate;
+  fakes.Add(blocked);
+  plugins->Load();
+  while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
+
+  proc->Ui().PostQuitMessage(3);
+  const ULONGLONG before = machine.GetClock().NowMs();
+  plugins->UnLoad();
+  EXPECT_EQ(machine.GetClock().NowMs() - before, 2000u);
+  MSG msg{};
+  ASSERT_TRUE(proc->Ui().PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(msg.wParam, 3u);
+  proc->Kernel().SetEvent(gate);
+  machine.RunUntilIdle();
+  EXPECT_EQ(fakes.live.load(), 0);
+  proc->Kernel().CloseHandle(gate);
+}
+
 TEST_F(AgentPluginsTest, UnloadReleasesEveryPluginAndRefusesLaterCalls) {
   auto both = Menu(kA, 1);
   both.subscriber = true;
