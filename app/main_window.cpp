@@ -127,6 +127,7 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
     // the tray plug-ins start here as they arrive.
     RegisterTSClient(m_process.Platform());    // traced; the agent goes on whatever it answers
     m_passwordManager.InitUserTrainingTool();  // traced; a missing password manager is fine
+    m_plugins.Load();
   } catch (const CResultError& e) {
     hr = e.Result();
   } catch (...) {
@@ -172,6 +173,7 @@ void CVdAgentMain::Dispose() {
   }
   // A handle the password manager never received is still ours.
   if (m_quickActions) m_quickActions->Dispose();
+  m_plugins.UnLoad();
   ts.Msg("All done.");
 }
 
@@ -212,6 +214,7 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
   // The plug-in range only exists once the tray menu has been built.
   if (m_nFirstPluginCommand != 0 && id >= m_nFirstPluginCommand && id <= m_nLastPluginCommand) {
     VDTraceNS::CScope ts("CVdAgentMain::OnPluginCommand");
+    m_plugins.ExecTrayMenuItem(id);
     return 0;
   }
   SetMsgHandled(FALSE);
