@@ -50,9 +50,32 @@ bool ParseClsid(const std::wstring& text, CLSID& out) {
 
 // ---- CMenuPlugin ------------------------------------------------------------------------------
 
-void CMenuPlugin::AddSubmenuItems(HMENU menu, UINT& nextId) {
+void CMenuPlugin::AddSubmenuItems(platform::IUi& ui, HMENU menu, UINT& nextId) {
   VDTraceNS::CScope ts("CMenuPlugin::AddSubmenuItems");
   m_uFirstID = m_uLastID = kNoPluginId;
+  const int before = ui.GetMenuItemCount(menu);
+  // Runs on every way out: what the plug-in added beyond its granted ids (all of it when it got
+  // none) leaves the menu; separators stay, they run nothing.
+  struct Trim {
+    platform::IUi& ui;
+    HMENU menu;
+    int before;
+    const CMenuPlugin& self;
+    ~Trim() {
+      if (before < 0) return;
+      for (int pos = ui.GetMenuItemCount(menu) - 1; pos >= before; --pos) {
+        const UINT id = ui.GetMenuItemID(menu, pos);
+        if (id == 0) continue;
+        const bool granted = self.m_uFirstID != kNoPluginId && id >= self.m_uFirstID &&
+                             id <= self.m_uLastID;
+        if (!granted) {
+          VDTraceNS::CScope ts("CMenuPlugin::AddSubmenuItems");
+          ts.Msg("item %lu outside the plug-in's ids removed", static_cast<unsigned long>(id));
+          ui.DeleteMenu(menu, static_cast<UINT>(pos), MF_BYPOSITION);
+        }
+      }
+    }
+  } trim{ui, menu, before, *this};
   try {
     UINT count = 0;
     const HRESULT hr = m_plugin->AddMenuItems(menu, nextId, &count);
@@ -411,7 +434,7 @@ void CAgentPlugins::AddTrayMenuItems(HMENU menu, UINT& first, UINT& last) {
   last = first;
   // A copy of the list: the plug-ins are called without the plug-in lock, so a loader
   // publishing meanwhile never waits for a plug-in's menu code.
-  for (const auto& plugin : m_core->MenuPlugins()) plugin->AddSubmenuItems(menu, last);
+  for (const auto& plugin : m_core->MenuPlugins()) plugin->AddSubmenuItems(m_plat.Ui(), menu, last);
 }
 
 HRESULT CAgentPlugins::ExecTrayMenuItem(UINT id) {

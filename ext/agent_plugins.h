@@ -59,8 +59,10 @@ class CMenuPlugin {
   explicit CMenuPlugin(platform::ComPtr<IVDNXTrayMenuPlugin> plugin) : m_plugin(std::move(plugin)) {}
 
   // Lets the plug-in add its items from `nextId`; moves `nextId` past the ids it took. A
-  // failure, no item, or more ids than fit below kLastPluginCommandLimit give it none.
-  void AddSubmenuItems(HMENU menu, UINT& nextId);
+  // failure, no item, or more ids than fit below kLastPluginCommandLimit give it none. Items it
+  // put in the menu with ids outside what it was given are taken out again: picked, they would
+  // run a built-in command or another plug-in's.
+  void AddSubmenuItems(platform::IUi& ui, HMENU menu, UINT& nextId);
   // True when `id` is one of this plug-in's (then it was run, whatever execute did).
   bool ExecSubMenuItem(UINT id);
 

@@ -102,6 +102,10 @@ class IUi {
   virtual BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) = 0;
   virtual BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) = 0;
   virtual int GetMenuItemCount(HMENU hMenu) = 0;
+  // The command id at a position; (UINT)-1 for a submenu or a bad position or handle.
+  virtual UINT GetMenuItemID(HMENU hMenu, int nPos) = 0;
+  // MF_BYPOSITION or MF_BYCOMMAND, as uFlags says.
+  virtual BOOL DeleteMenu(HMENU hMenu, UINT uPosition, UINT uFlags) = 0;
   // Modal: shows the menu and returns when the user picked an item or dismissed it, the
   // caller's sent messages served meanwhile. Without TPM_RETURNCMD a pick posts WM_COMMAND
   // (the item's id) to hWnd and gives TRUE; a dismissal gives FALSE (last error 0).

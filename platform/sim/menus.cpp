@@ -68,6 +68,20 @@ bool MenuTable::SetDefault(HMENU h, UINT item, bool byPosition) {
   return true;
 }
 
+bool MenuTable::Delete(HMENU h, UINT item, bool byPosition) {
+  std::lock_guard lk(m_mu);
+  auto it = m_menus.find(h);
+  if (it == m_menus.end()) return false;
+  auto& items = it->second.items;
+  auto found = byPosition ? (item < items.size() ? items.begin() + item : items.end())
+                          : std::find_if(items.begin(), items.end(), [&](const MenuItem& i) {
+                              return !i.IsSeparator() && i.id == item;
+                            });
+  if (found == items.end()) return false;
+  items.erase(found);
+  return true;
+}
+
 std::optional<std::vector<MenuItem>> MenuTable::Items(HMENU h) const {
   std::lock_guard lk(m_mu);
   auto it = m_menus.find(h);

@@ -68,6 +68,8 @@ class MenuTable {
   bool Append(HMENU h, UINT flags, UINT_PTR id, const wchar_t* text);
   // fByPos: `item` is a position, else a command id; (UINT)-1 clears the default.
   bool SetDefault(HMENU h, UINT item, bool byPosition);
+  // One item, by position or by command id; false when there is no such item.
+  bool Delete(HMENU h, UINT item, bool byPosition);
   std::optional<std::vector<MenuItem>> Items(HMENU h) const;
   // Live menus of a process; of the whole machine when pid is 0.
   int LiveCount(DWORD pid = 0) const;

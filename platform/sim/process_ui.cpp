@@ -180,6 +180,28 @@ int ProcessUi::GetMenuItemCount(HMENU hMenu) {
   return static_cast<int>(items->size());
 }
 
+UINT ProcessUi::GetMenuItemID(HMENU hMenu, int nPos) {
+  auto items = m_process.GetMachine().GetDesktop().Menus().Items(hMenu);
+  if (!items) {
+    m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;
+    return static_cast<UINT>(-1);
+  }
+  if (nPos < 0 || static_cast<size_t>(nPos) >= items->size() || ((*items)[nPos].flags & MF_POPUP))
+    return static_cast<UINT>(-1);
+  return static_cast<UINT>((*items)[nPos].id);
+}
+
+BOOL ProcessUi::DeleteMenu(HMENU hMenu, UINT uPosition, UINT uFlags) {
+  auto& menus = m_process.GetMachine().GetDesktop().Menus();
+  if (!menus.Items(hMenu)) {
+    m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;
+    return FALSE;
+  }
+  if (menus.Delete(hMenu, uPosition, (uFlags & MF_BYPOSITION) != 0)) return TRUE;
+  m_process.GetMachine().LastError() = ERROR_MENU_ITEM_NOT_FOUND;
+  return FALSE;
+}
+
 BOOL ProcessUi::DestroyMenu(HMENU hMenu) {
   if (m_process.GetMachine().GetDesktop().Menus().Destroy(hMenu)) return TRUE;
   m_process.GetMachine().LastError() = ERROR_INVALID_MENU_HANDLE;

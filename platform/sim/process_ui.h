@@ -65,6 +65,8 @@ class ProcessUi : public platform::IUi {
   BOOL AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) override;
   BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) override;
   int GetMenuItemCount(HMENU hMenu) override;
+  UINT GetMenuItemID(HMENU hMenu, int nPos) override;
+  BOOL DeleteMenu(HMENU hMenu, UINT uPosition, UINT uFlags) override;
   BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
                       const RECT* prcRect) override;
   BOOL DestroyMenu(HMENU hMenu) override;

@@ -115,6 +115,10 @@ BOOL CWin32Ui::SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos) {
 }
 
 int CWin32Ui::GetMenuItemCount(HMENU hMenu) { return ::GetMenuItemCount(hMenu); }
+UINT CWin32Ui::GetMenuItemID(HMENU hMenu, int nPos) { return ::GetMenuItemID(hMenu, nPos); }
+BOOL CWin32Ui::DeleteMenu(HMENU hMenu, UINT uPosition, UINT uFlags) {
+  return ::DeleteMenu(hMenu, uPosition, uFlags);
+}
 
 BOOL CWin32Ui::TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
                               const RECT* prcRect) {

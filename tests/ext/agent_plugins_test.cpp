@@ -98,6 +98,9 @@ class AgentPluginsTest : public ::testing::Test {
     HMENU menu = proc->Ui().CreatePopupMenu();
     UINT first = kFirstPluginCommand, last = 0;
     plugins->AddTrayMenuItems(menu, first, last);
+    menuIds.clear();
+    for (int i = 0; i < proc->Ui().GetMenuItemCount(menu); ++i)
+      menuIds.push_back(proc->Ui().GetMenuItemID(menu, i));
     proc->Ui().DestroyMenu(menu);
     return {first, last};
   }
@@ -115,6 +118,7 @@ class AgentPluginsTest : public ::testing::Test {
   sim::Machine machine;
   std::unique_ptr<sim::Process> proc = machine.CreateProcess({});
   FakePlugins fakes{machine, *proc};
+  std::vector<UINT> menuIds;  // the last built menu's items
   std::shared_ptr<WindowLog> log = std::make_shared<WindowLog>();
   std::unique_ptr<FakeWindow> window = std::make_unique<FakeWindow>(log);
   std::unique_ptr<CAgentPlugins> plugins = std::make_unique<CAgentPlugins>(*proc, *window);
@@ -163,10 +167,22 @@ TEST_F(AgentPluginsTest, FailedEmptyOrOversizedAdditionsGetNoIds) {
                                                           {kNoPluginId, kNoPluginId},
                                                           {kNoPluginId, kNoPluginId},
                                                           {20000, 20001}}));
+  // What the refused ones put in the menu left it again.
+  EXPECT_EQ(menuIds, (std::vector<UINT>{20000, 20001}));
   plugins->ExecTrayMenuItem(20000);
   plugins->ExecTrayMenuItem(20001);
   plugins->ExecTrayMenuItem(kNoPluginId);  // the "no ids" mark is no id
   EXPECT_EQ(Executed(), (std::vector<std::wstring>{good.clsid + L"@20000", good.clsid + L"@20001"}));
+}
+
+TEST_F(AgentPluginsTest, ItemsOutsideThePluginsIdsLeaveTheMenu) {
+  auto stray = Menu(kA, 1);
+  stray.strayId = 0x8007;  // the lock command's id
+  fakes.Add(stray);
+  fakes.Add(Menu(kB, 1));
+  LoadAll();
+  EXPECT_EQ(BuildMenu(), (std::pair<UINT, UINT>{20000, 20002}));
+  EXPECT_EQ(menuIds, (std::vector<UINT>{20000, 20001}));
 }
 
 TEST(CMenuPluginTest, IdsStopAtTheLastPluginCommand) {
@@ -188,23 +204,26 @@ TEST(CMenuPluginTest, IdsStopAtTheLastPluginCommand) {
   platform::ComPtr<IVDNXTrayMenuPlugin> ptr;
   *ptr.put_void() = static_cast<IVDNXTrayMenuPlugin*>(&fake);  // the fake does not count
   CMenuPlugin menu(std::move(ptr));
+  sim::Machine machine;
+  auto proc = machine.CreateProcess({});
+  platform::IUi& ui = proc->Ui();
 
   UINT next = 0x7FFE;
   fake.count = 2;  // 0x7FFE, 0x7FFF: fits
-  menu.AddSubmenuItems(nullptr, next);
+  menu.AddSubmenuItems(ui, nullptr, next);
   EXPECT_EQ(menu.m_uFirstID, 0x7FFEu);
   EXPECT_EQ(menu.m_uLastID, 0x7FFFu);
   EXPECT_EQ(next, 0x8000u);
 
   next = 0x7FFE;
   fake.count = 3;  // would give 0x8000, the first built-in command
-  menu.AddSubmenuItems(nullptr, next);
+  menu.AddSubmenuItems(ui, nullptr, next);
   EXPECT_EQ(menu.m_uFirstID, kNoPluginId);
   EXPECT_EQ(next, 0x7FFEu);
 
   next = 20000;
   fake.count = 0xFFFFFFFF;  // would wrap around 32 bits
-  menu.AddSubmenuItems(nullptr, next);
+  menu.AddSubmenuItems(ui, nullptr, next);
   EXPECT_EQ(menu.m_uFirstID, kNoPluginId);
   EXPECT_EQ(next, 20000u);
   EXPECT_FALSE(menu.ExecSubMenuItem(20000));

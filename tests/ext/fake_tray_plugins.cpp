@@ -58,6 +58,7 @@ class FakePlugin final : public IVDNXTrayMenuPlugin,
     auto& ui = m_fakes.Process().Ui();
     for (UINT i = 0; i < m_spec.items && i < 8; ++i)
       ui.AppendMenuW(menu, MF_STRING, firstId + i, (m_spec.clsid + L" item").c_str());
+    if (m_spec.strayId) ui.AppendMenuW(menu, MF_STRING, m_spec.strayId, L"stray");
     *count = m_spec.items;
     return m_spec.addResult;
   }

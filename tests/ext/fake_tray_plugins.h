@@ -31,6 +31,7 @@ struct FakePluginSpec {
   HRESULT subscribeResult = S_OK;
   HRESULT createResult = S_OK;
   bool noFactory = false;         // the class object answers IUnknown only
+  UINT strayId = 0;               // non-zero: one more item with this id, outside the count
   HANDLE createGate = nullptr;    // creation waits for this event (a platform wait)
   // At set host: a notification through the host, its result recorded.
   bool notifyAtSetHost = false;

@@ -227,6 +227,8 @@ class ForwardingUi : public platform::IUi {
     return inner.SetMenuDefaultItem(a0, a1, a2);
   }
   int GetMenuItemCount(HMENU a0) override { return inner.GetMenuItemCount(a0); }
+  UINT GetMenuItemID(HMENU a0, int a1) override { return inner.GetMenuItemID(a0, a1); }
+  BOOL DeleteMenu(HMENU a0, UINT a1, UINT a2) override { return inner.DeleteMenu(a0, a1, a2); }
   BOOL TrackPopupMenu(HMENU a0, UINT a1, int a2, int a3, int a4, HWND a5,
                       const RECT* a6) override {
     return inner.TrackPopupMenu(a0, a1, a2, a3, a4, a5, a6);
