@@ -136,6 +136,10 @@ DWORD ProcessKernel::Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms) {
 
   // This thread drives the clock: one due item at a time, checking the object after each.
   Clock& clock = m_machine.GetClock();
+  // Threads woken at this instant finish their work first: a thread told to end ends now,
+  // not at the next due item.
+  clock.AdvanceTo(clock.NowMs());
+  if (obj && objects.TryAcquire(obj, tid)) return WAIT_OBJECT_0;
   const ULONGLONG deadline = clock.NowMs() + ms;
   for (;;) {
     const ULONGLONG now = clock.NowMs();
