@@ -88,7 +88,6 @@ struct Inbox::Reader {
 Inbox::Inbox(platform::IKernel& kernel, platform::IUi& ui, std::wstring name,
              LPSECURITY_ATTRIBUTES security)
     : Mailslot(kernel, std::move(name)),
-      m_ui(ui),
       m_shared(std::make_shared<Shared>(kernel, ui, m_hSlot)),
       m_hThread(kernel) {
   VDTraceNS::CScope ts("Mailslot::Inbox::Inbox");

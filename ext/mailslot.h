@@ -122,7 +122,6 @@ class Inbox : public Mailslot {
   // A datagram of `size` bytes read into the reader's buffer: decoded, filtered, delivered.
   static void Take(const VDTraceNS::CScope& ts, Shared& s, Reader& r, DWORD size);
 
-  platform::IUi& m_ui;
   std::shared_ptr<Shared> m_shared;
   platform::UniqueHandle m_hThread;
 };
