@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/sim/machine.h"
@@ -265,9 +266,47 @@ struct DisturbedKernel : vdtest::ForwardingKernel {
     }
     return ok;
   }
+  BOOL ReadFile(HANDLE a0, LPVOID a1, DWORD a2, LPDWORD a3, void* a4) override {
+    ++reads;
+    return ForwardingKernel::ReadFile(a0, a1, a2, a3, a4);
+  }
   std::atomic<int> failInfo{0};
+  std::atomic<int> reads{0};
   std::function<void()> afterEmptyQuery;
 };
+
+// Notes the thread that waits, so the test can post it a thread message.
+struct WaiterUi : vdtest::ForwardingUi {
+  WaiterUi(platform::IUi& ui, platform::IKernel& k) : ForwardingUi(ui), kernel(k) {}
+  DWORD MsgWaitForMultipleObjects(DWORD a0, const HANDLE* a1, BOOL a2, DWORD a3,
+                                  DWORD a4) override {
+    waiter = kernel.GetCurrentThreadId();
+    ++waits;
+    return ForwardingUi::MsgWaitForMultipleObjects(a0, a1, a2, a3, a4);
+  }
+  platform::IKernel& kernel;
+  std::atomic<DWORD> waiter{0};
+  std::atomic<int> waits{0};
+};
+
+TEST_F(MailslotInboxTest, ThreadMessageWhileAReadIsPendingStartsNoSecondRead) {
+  DisturbedKernel k(m_agent->Kernel());
+  WaiterUi ui(m_agent->Ui(), m_agent->Kernel());
+  Mailslot::Inbox inbox(k, ui, Name(), nullptr);
+  inbox.Notify(&m_listener);
+  m_machine.RunUntilIdle();
+  ASSERT_NE(ui.waiter.load(), 0u);
+  ASSERT_EQ(k.reads, 1) << "one zero-length read pending";
+  const int before = ui.waits;
+  ASSERT_TRUE(m_agent->Ui().PostThreadMessageW(ui.waiter, WM_USER, 0, 0));
+  // A thread message wakes the reader without the pool seeing it busy: wait for it to be
+  // back in its wait.
+  while (ui.waits == before) std::this_thread::yield();
+  EXPECT_EQ(k.reads, 1) << "the pending read is still the one";
+  Send(MakeDatagram(1, 2));
+  m_machine.RunUntilIdle();
+  EXPECT_EQ(m_listener.Codes(), std::vector<DWORD>{2});
+}
 
 TEST_F(MailslotInboxTest, DatagramArrivingBetweenSizeQueryAndReadIsReadNext) {
   DisturbedKernel k(m_agent->Kernel());
