@@ -290,6 +290,8 @@ void CVdAgentMain::OnInboundMessage(DWORD code, const BYTE*, DWORD) {
   ts.Msg("Bluetooth proximity message = 0x%02X", static_cast<unsigned>(code));
   if (code == 2) {
     ts.Msg("Lock workstation...");
-    Ui().LockWorkStation();
+    if (!Ui().LockWorkStation())
+      ts.Result("LockWorkStation",
+                HRESULT_FROM_WIN32(m_process.Platform().Kernel().GetLastError()));
   }
 }
