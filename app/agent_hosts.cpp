@@ -10,6 +10,7 @@
 #include "launch/commands.h"
 #include "launch/launch_app.h"
 #include "policy/startup_checks.h"
+#include "policy/ux_environment.h"
 #include "support/branding_strings.h"
 
 namespace {
@@ -275,4 +276,15 @@ HINSTANCE CAgentHosts::ResourceModule() {
         plat.Modules().LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   }
   return m_promptResources.get();
+}
+
+// ---- Tray plug-ins ----
+
+bool CAgentHosts::Notify(const std::wstring& title, const std::wstring& message,
+                         IUnknown* callback, DWORD flags, UINT timeoutMs, UINT id) {
+  return m_w.TrayService().Notify(title, message, callback, flags, timeoutMs, id);
+}
+
+QUERY_USER_NOTIFICATION_STATE CAgentHosts::CheckQuietTime() {
+  return ux_env::CheckQuietTime(m_w.Process().Platform());
 }

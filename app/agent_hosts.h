@@ -12,6 +12,7 @@
 #include "actions/action_host.h"
 #include "auth/card_host.h"
 #include "auth/fingerprint_host.h"
+#include "ext/agent_plugins.h"
 #include "ext/kws_host.h"
 #include "platform/handles.h"
 #include "policy/policy_logic.h"
@@ -26,7 +27,8 @@ class CAgentHosts final : public IActionHost,
                           public IKwsHost,
                           public IUserSessionHost,
                           public IPolicyHost,
-                          public IUXHost {
+                          public IUXHost,
+                          public IPluginWindow {
  public:
   explicit CAgentHosts(CVdAgentMain& window);
   CAgentHosts(const CAgentHosts&) = delete;
@@ -113,6 +115,11 @@ class CAgentHosts final : public IActionHost,
   bool UserHasEnoughCredentials() override;
   ULONGLONG GetSuggestedCredentials() override;
   HINSTANCE ResourceModule() override;
+
+  // ---- Tray plug-ins (LaunchApp and FocusTaskbar above serve them too) ----
+  bool Notify(const std::wstring& title, const std::wstring& message, IUnknown* callback,
+              DWORD flags, UINT timeoutMs, UINT id) override;
+  QUERY_USER_NOTIFICATION_STATE CheckQuietTime() override;
 
  private:
   CVdAgentMain& m_w;

@@ -28,8 +28,22 @@ class CVdAgentModule {
   void Term();
   bool IsRegistered() const { return m_cookie != 0; }
 
+  // The registration run's tasks. Low profile: the COM registration and the logon entry
+  // only. Registering again gives the same machine state.
   static HRESULT RegisterServer(core::CAgentProcess& process, bool lowProfile);
+  // Undoes RegisterServer; the Control Panel item's keys are left to the uninstaller's
+  // clean-up list.
   static HRESULT UnregisterServer(core::CAgentProcess& process, bool lowProfile);
+
+  static constexpr const wchar_t* kInstallPathVariable = L"NXWDINSTALLPATH";
+  static constexpr const wchar_t* kInstallPathX86Variable = L"NXWDINSTALLPATH_X86";
+  // Publishes the suite's binaries folder (HKLM "SOFTWARE\Veridane\Applications" "BinDir")
+  // and the agent's folder as machine environment variables.
+  static HRESULT InstallEnvironment(core::CAgentProcess& process, const std::wstring& modulePath);
+  static void UninstallEnvironment(core::CAgentProcess& process);
+  // The Start menu shortcut is not made by this build: S_FALSE, nothing written.
+  static HRESULT InstallShortcut(core::CAgentProcess& process);
+  static HRESULT UninstallShortcut(core::CAgentProcess& process);
 
  private:
   core::CAgentProcess& m_process;

@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 
+#include "app/agent_registration.h"
 #include "core/own_dir.h"
 #include "core/taskbar.h"
 #include "launch/launch_app.h"
@@ -132,9 +133,10 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
     if (wParam && lParam < 0) throw CResultError(static_cast<HRESULT>(lParam));
     SetMsgHandled(FALSE);
     if (m_inbox) m_inbox->Notify(this);
-    // The feedback window, the terminal-services client registration, the tray plug-ins
-    // start here as they arrive.
+    // The feedback window starts here as it arrives.
+    RegisterTSClient(m_process.Platform());    // traced; the agent goes on whatever it answers
     m_passwordManager.InitUserTrainingTool();  // traced; a missing password manager is fine
+    m_plugins.Load();
   } catch (const CResultError& e) {
     hr = e.Result();
   } catch (...) {
@@ -181,6 +183,7 @@ void CVdAgentMain::Dispose() {
   if (m_inbox) m_inbox->Notify(nullptr);
   // A handle the password manager never received is still ours.
   if (m_quickActions) m_quickActions->Dispose();
+  m_plugins.UnLoad();
   ts.Msg("All done.");
 }
 
@@ -221,6 +224,7 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
   // The plug-in range only exists once the tray menu has been built.
   if (m_nFirstPluginCommand != 0 && id >= m_nFirstPluginCommand && id <= m_nLastPluginCommand) {
     VDTraceNS::CScope ts("CVdAgentMain::OnPluginCommand");
+    m_plugins.ExecTrayMenuItem(id);
     return 0;
   }
   SetMsgHandled(FALSE);

@@ -107,6 +107,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   IUXHost& UXHost() { return m_hosts; }
   CCardActions& CardActions() { return *m_cardActions; }
   CPasswordManager& PasswordManager() { return m_passwordManager; }
+  CAgentPlugins& Plugins() { return m_plugins; }
 
   // First and last command identifiers of the plug-in menu items (0 until the tray menu is
   // built).
@@ -157,7 +158,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   std::optional<std::wstring> m_helpId;
   std::unique_ptr<CQuickActions> m_quickActions;
   std::unique_ptr<CCardActions> m_cardActions;
-  CAgentPlugins m_plugins;
+  CAgentPlugins m_plugins{m_process.Platform(), m_hosts};
   // The branding texts, loaded at the first one asked for.
   std::optional<support::CBrandingStrings> m_strings;
   // The session's mailslot, there from construction so senders may write before ready;

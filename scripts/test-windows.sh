@@ -24,7 +24,7 @@ echo "== Windows build (i686): built, not run"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake
 cmake --build build/win32 -j2 --target VdAgent VdAgentRes VDFPApi VDHostStandIn VDSCApi \
-  VDCardStandIn VDEvtLog conformance_win32_tests
+  VDCardStandIn VDEvtLog VDTSClnt conformance_win32_tests
 
 echo "== Windows build (x86_64) and its tests under Wine"
 cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -3,6 +3,20 @@
 
 #define IDI_VDAGENT 101
 
+// VdAgent.exe's own resources the registration points the shell at: the Start menu
+// shortcut's icon (index -3), the Control Panel item's icon, name and tip, its task's name
+// and keywords, and its tasks file in three editions' variants (mobile enrollment, any
+// other, the OEM edition).
+#define IDI_SHORTCUT 3
+#define IDI_CONTROL_PANEL 108
+#define IDS_CPL_NAME 103
+#define IDS_CPL_INFOTIP 910
+#define IDS_CPL_TASK_NAME 911
+#define IDS_CPL_TASK_KEYWORDS 912
+#define IDX_CPL_TASKS_MOBILE 902
+#define IDX_CPL_TASKS 903
+#define IDX_CPL_TASKS_OEM 904
+
 // Texts of the resource module VdAgentRes.dll (agent_strings.h holds their wording).
 // The balloon shown when a fingerprint reader is connected and the user could enroll.
 #define IDS_READER_CONNECTED_TEXT 122

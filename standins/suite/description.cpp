@@ -109,6 +109,14 @@ SuiteDescription SuiteDescription::FromJson(const std::string& text) {
     }
     if (j.contains("sounds")) d.sounds = Bool(j["sounds"], "sounds");
     if (j.contains("fastConnect")) d.fastConnect = Bool(j["fastConnect"], "fastConnect");
+    if (j.contains("tsClient")) {
+      const auto& t = j["tsClient"];
+      if (!t.is_object()) Fail("tsClient must be an object");
+      if (t.contains("installed"))
+        d.tsClient.installed = Bool(t["installed"], "tsClient.installed");
+      if (t.contains("registerResult"))
+        d.tsClient.registerResult = Hresult(t["registerResult"], "registerResult");
+    }
   } catch (const json::exception& e) {
     Fail(std::string("bad description: ") + e.what());
   }

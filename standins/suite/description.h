@@ -11,7 +11,8 @@
 //     "passwordManager": {"installed": true, "dashboardOpenMs": 0,
 //                         "showResult": 0, "trainingResult": 0},
 //     "sounds": true,
-//     "fastConnect": true
+//     "fastConnect": true,
+//     "tsClient": {"installed": true, "registerResult": 0}
 //   }
 //
 // A command not listed answers S_OK with result 0 and posts nothing. "hr" takes either
@@ -55,11 +56,19 @@ struct PasswordManagerDesc {
   HRESULT trainingResult = S_OK;  // what InitUserTrainingTool answers
 };
 
+// The terminal-services client component "VDTSClnt.dll": DllRegisterServer answers
+// `registerResult`.
+struct TsClientDesc {
+  bool installed = true;
+  HRESULT registerResult = S_OK;
+};
+
 struct SuiteDescription {
   FillInDesc fillIn;
   PasswordManagerDesc passwordManager;
   bool sounds = true;       // VDNXUtils.dll
   bool fastConnect = true;  // VDFstCon.dll and VDRunDll.exe in the binaries folder
+  TsClientDesc tsClient;
 
   // Throws SuiteDescriptionError on malformed input; "{}" is the default.
   static SuiteDescription FromJson(const std::string& json);

@@ -1,6 +1,7 @@
 // The one file that binds the suite's stand-ins to the simulated machine.
 #include "standins/suite/sim_install.h"
 
+#include <atomic>
 #include <cwchar>
 #include <map>
 #include <mutex>
@@ -105,7 +106,8 @@ struct SimSuiteInstallation::Impl {
 
   sim::Machine& machine;
   SuiteDescription desc;
-  std::wstring soundPath, fillInPath, pmPath, binDir;
+  std::wstring soundPath, fillInPath, pmPath, binDir, tsClientPath;
+  std::atomic<int> tsRegistrations{0};
   std::vector<std::wstring> modules, files, keys, values;  // values: "key\nname"
   std::unique_ptr<CPasswordManagerServer> passwordManager;
   mutable std::mutex mu;
@@ -178,6 +180,23 @@ HRESULT STDAPICALLTYPE SuiteStandin_PmDllGetClassObject(REFCLSID rclsid, REFIID 
   return impl->passwordManager->GetClassObject(rclsid, riid, ppv);
 }
 
+extern "C" HRESULT WINAPI SuiteStandin_TsDllRegisterServer() {
+  try {
+    sim::Process* p = nullptr;
+    auto impl = Current(&p);
+    if (!impl) return E_UNEXPECTED;
+    ++impl->tsRegistrations;
+    const HRESULT hr = impl->desc.tsClient.registerResult;
+    wchar_t text[48];
+    std::swprintf(text, sizeof(text) / sizeof(text[0]), L"DllRegisterServer 0x%08X",
+                  static_cast<unsigned>(hr));
+    impl->machine.GetDesktop().Record(p->SessionId(), kTsClientKind, text);
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 // rundll32-style entry of the fast-connect component; VDRunDll.exe is what calls it.
 extern "C" void WINAPI SuiteStandin_VDFCRun(HWND, HINSTANCE, LPSTR, int) {}
 
@@ -231,6 +250,8 @@ const std::wstring& SimSuiteInstallation::SoundLibraryPath() const { return m_im
 const std::wstring& SimSuiteInstallation::FillInPath() const { return m_impl->fillInPath; }
 const std::wstring& SimSuiteInstallation::PasswordManagerPath() const { return m_impl->pmPath; }
 const std::wstring& SimSuiteInstallation::BinDir() const { return m_impl->binDir; }
+const std::wstring& SimSuiteInstallation::TsClientPath() const { return m_impl->tsClientPath; }
+int SimSuiteInstallation::TsClientRegistrations() const { return m_impl->tsRegistrations; }
 
 std::shared_ptr<CFillInComponent> SimSuiteInstallation::FillIn(DWORD processId) const {
   std::lock_guard lk(m_impl->mu);
@@ -270,6 +291,7 @@ std::unique_ptr<SimSuiteInstallation> InstallSuiteStandIns(sim::Machine& machine
   impl->fillInPath = suite + L"\\PasswordManager\\VDKwsPlugin.dll";
   impl->pmPath = suite + L"\\PasswordManager\\VDPwdMgr.dll";
   impl->binDir = suite + L"\\Bin";
+  impl->tsClientPath = L"C:\\Windows\\system32\\VDTSClnt.dll";
   const SuiteDescription& d = impl->desc;
   auto& reg = machine.Registry();
   auto& files = machine.Files();
@@ -322,6 +344,11 @@ std::unique_ptr<SimSuiteInstallation> InstallSuiteStandIns(sim::Machine& machine
       reg.SetString(key, L"BinDir", impl->binDir);
       impl->values.push_back(key + L"\nBinDir");
     }
+  }
+  if (d.tsClient.installed) {
+    machine.Modules().Install(impl->tsClientPath,
+                              {{"DllRegisterServer", Proc(&SuiteStandin_TsDllRegisterServer)}});
+    impl->modules.push_back(impl->tsClientPath);
   }
   {
     std::lock_guard lk(g_mu);

@@ -8,7 +8,10 @@
 //   - the password-manager object, registered under HKCR\CLSID\{FA676DEB-...}\InprocServer32:
 //     calls show as kind "password-manager" ("mini dashboard trained 1", "training tool");
 //   - fast connect: "VDFstCon.dll" and "VDRunDll.exe" on the disk in the folder named by
-//     HKLM SOFTWARE\Veridane\Applications "BinDir".
+//     HKLM SOFTWARE\Veridane\Applications "BinDir";
+//   - the terminal-services client "VDTSClnt.dll" in the system directory (found by name
+//     wherever the agent runs from): DllRegisterServer is counted, shows as kind "ts-client"
+//     ("DllRegisterServer 0x00000000") and answers the described result.
 //
 // Registry values are written in both views on 64-bit Windows, so the 32-bit and the 64-bit
 // agent find them.
@@ -35,6 +38,7 @@ namespace suite_standin {
 inline constexpr wchar_t kSoundKind[] = L"sound";
 inline constexpr wchar_t kFillInKind[] = L"fill-in";
 inline constexpr wchar_t kPasswordManagerKind[] = L"password-manager";
+inline constexpr wchar_t kTsClientKind[] = L"ts-client";
 
 class SimSuiteInstallation {
  public:
@@ -48,6 +52,9 @@ class SimSuiteInstallation {
   const std::wstring& FillInPath() const;
   const std::wstring& PasswordManagerPath() const;
   const std::wstring& BinDir() const;  // no trailing backslash
+  const std::wstring& TsClientPath() const;
+  // How often any process called the terminal-services client's DllRegisterServer.
+  int TsClientRegistrations() const;
 
   // The fill-in component of a process, null when that process never called it.
   std::shared_ptr<CFillInComponent> FillIn(DWORD processId) const;

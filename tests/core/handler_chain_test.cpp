@@ -205,7 +205,7 @@ TEST_F(AgentWindowTest, BuiltInCommandsComeBeforeThePluginRangeAndOthersAreNotCo
   EXPECT_EQ(Send(WM_COMMAND, core::ID_LOCK_WORKSTATION), 1);
   EXPECT_EQ(Entered(), (Names{"CVdAgentMain::OnLockWorkstation"}));
   Send(WM_COMMAND, 20003);
-  EXPECT_EQ(Entered(), (Names{"CVdAgentMain::OnPluginCommand"}));
+  EXPECT_EQ(Entered(), (Names{"CVdAgentMain::OnPluginCommand", "CAgentPlugins::ExecTrayMenuItem"}));
   Send(WM_COMMAND, 20006);
   EXPECT_TRUE(Entered().empty());
 }

@@ -79,6 +79,28 @@ TEST_F(SuiteTest, UninstallingRemovesWhatTheInstallerWrote) {
   InstallSuite();  // and a second installation is then allowed
 }
 
+// ---- Terminal-services client ------------------------------------------------------------
+
+TEST_F(SuiteTest, TheTerminalServicesClientCountsItsRegistrationsAndAnswersAsDescribed) {
+  InstallSuite(R"({"tsClient": {"registerResult": "0x80070005"}})");
+  // By name, as the agent loads it.
+  HMODULE lib = Load(L"VDTSClnt.dll");
+  ASSERT_NE(lib, nullptr);
+  auto reg = Export<HRESULT(WINAPI*)()>(Agent(), lib, "DllRegisterServer");
+  ASSERT_NE(reg, nullptr);
+  EXPECT_EQ(reg(), E_ACCESSDENIED);
+  EXPECT_EQ(reg(), E_ACCESSDENIED);
+  EXPECT_EQ(m_suite->TsClientRegistrations(), 2);
+  EXPECT_EQ(Desktop(suite_standin::kTsClientKind),
+            (std::vector<std::wstring>{L"DllRegisterServer 0x80070005",
+                                       L"DllRegisterServer 0x80070005"}));
+  Agent().Modules().FreeLibrary(lib);
+  m_suite.reset();
+  EXPECT_EQ(Load(L"VDTSClnt.dll"), nullptr) << "gone with the installation";
+  InstallSuite(R"({"tsClient": {"installed": false}})");
+  EXPECT_EQ(Load(L"VDTSClnt.dll"), nullptr);
+}
+
 // ---- Fast connect -------------------------------------------------------------------------
 
 TEST_F(SuiteTest, FastConnectFilesAreInTheBinariesFolderOfBothViews) {
@@ -372,7 +394,8 @@ TEST(SuiteDescriptionTest, ReadsEveryMemberAndRefusesWhatItCannotUse) {
         R"({"fillIn": {"commands": {"1": {"replyAfterMs": 5}}}})",
         R"({"fillIn": {"commands": {"1": {"hr": 4294967296}}}})",
         R"({"fillIn": {"commands": {"1": {"hr": "80004005"}}}})",
-        R"({"passwordManager": {"dashboardOpenMs": -1}})", R"({"sounds": tru})"}) {
+        R"({"passwordManager": {"dashboardOpenMs": -1}})", R"({"sounds": tru})",
+        R"({"tsClient": []})", R"({"tsClient": {"registerResult": "x"}})"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(SuiteDescription::FromJson(bad), suite_standin::SuiteDescriptionError);
   }

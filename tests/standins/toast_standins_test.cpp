@@ -342,7 +342,10 @@ TEST_F(ToastStandinTest, ActionCenterActivationCallsTheRegisteredActivatorWithTh
   }
 
   Probe first, second;
+  // Each toast ends on a pool thread and enters the action center as it ends: let the first
+  // end before the second is shown, so their order there is known.
   ASSERT_EQ(Show(*m_agent, &first, L"T1", L"M1", nullptr, L"EnrollCredentials"), S_OK);
+  m_machine.RunUntilIdle();
   ASSERT_EQ(Show(*m_agent, &second, L"T2", L"M2", nullptr, nullptr), S_OK);
   m_machine.RunUntilIdle();
   ASSERT_EQ(m_toasts->ActionCenter(1).size(), 2u);

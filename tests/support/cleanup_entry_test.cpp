@@ -33,11 +33,12 @@ TEST_F(UnregisterTest, UnregisteringAppendsTheSettingsToTheCleanupList) {
   EXPECT_EQ(Run(L"/UnRegServer"), 0);
   const auto list = machine.Files().ReadFile(folder + L"\\Cleanup.txt");
   ASSERT_TRUE(list);
-  // The mark, then 36 lines, each ending in CR LF (UTF-16LE).
+  // The mark, then the Control Panel item's two keys and the 36 settings lines, each ending
+  // in CR LF (UTF-16LE).
   std::size_t lines = 0;
   for (std::size_t i = 2; i + 3 < list->size(); i += 2)
     lines += list->compare(i, 4, std::string("\r\0\n\0", 4)) == 0;
-  EXPECT_EQ(lines, 36u);
+  EXPECT_EQ(lines, 38u);
   EXPECT_TRUE(sink.Contains('U', "RegServer/UnRegServer done."));
 }
 

@@ -1083,4 +1083,34 @@ TEST_F(AgentSuiteE2E, ForgedToastMessagesAreSurvived) {
   EXPECT_EQ(agent.WaitExit(), 0u);
 }
 
+// Each start registers the terminal-services client found beside the agent and goes on
+// whatever it answers; without the component the agent still becomes ready.
+TEST_F(AgentSuiteE2E, EachStartRegistersTheTerminalServicesClient) {
+  const std::wstring log = OwnDir() + L"VDTSClnt.log";
+  const std::wstring dll = OwnDir() + L"VDTSClnt.dll";
+  const std::wstring away = OwnDir() + L"VDTSClnt.dll.away";
+  ::DeleteFileW(log.c_str());
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  auto startAndClose = [this]() {
+    ::DeleteFileW((OwnDir() + L"VDPwdMgr.log").c_str());
+    Program agent(Agent());
+    ASSERT_TRUE(agent.started);
+    HWND window = StartReadyAgent(agent);
+    ASSERT_NE(window, nullptr);
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(agent.WaitExit(), 0u);
+  };
+  // Agents inherit this process's environment: the stand-in's answer.
+  ::SetEnvironmentVariableW(L"VDTSCLNT_RESULT", L"80004005");
+  startAndClose();
+  startAndClose();
+  ::SetEnvironmentVariableW(L"VDTSCLNT_RESULT", nullptr);
+  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"DllRegisterServer 0x80004005",
+                                                      "DllRegisterServer 0x80004005"}));
+  ASSERT_TRUE(::MoveFileExW(dll.c_str(), away.c_str(), MOVEFILE_REPLACE_EXISTING));
+  startAndClose();
+  ASSERT_TRUE(::MoveFileExW(away.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadLines(log).size(), 2u);
+}
+
 }  // namespace

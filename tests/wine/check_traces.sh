@@ -148,4 +148,8 @@ expect_sequence ToastClickRunsTheWizard \
   '\[launch\]\(NotifyEnrollmentRecommended\)\{\}$' 'LAUNCHAPPID::LaunchApp$'
 expect_none ToastClickRunsTheWizard "CAskUserToRegisterAtStartDlg::DoModal"
 expect_none ForgedToastMessagesAreSurvived "vda::wndproc"
+# The terminal-services client: its failing answer traced twice, then its absence.
+expect_sequence EachStartRegistersTheTerminalServicesClient \
+  'DllRegisterServer result = 0x80004005$' 'DllRegisterServer result = 0x80004005$' \
+  'module not found$'
 exit $fail

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "standins/plugins/description.h"
 #include "standins/suite/description.h"
 #include "standins/toast/description.h"
 #include "standins/vdfpapi/description.h"
@@ -248,7 +249,10 @@ Scenario ParseScenario(const std::string& text) {
     try {
       vdfp_standin::VdfpDescription::FromJson(*sc.machineJson);
       vdsc_standin::CardsDescription::FromJson(*sc.machineJson);
+      plugin_standin::TrayPluginsDescription::FromJson(*sc.machineJson);
     } catch (const vdfp_standin::DescriptionError& e) {
+      Fail("machine", e.what());
+    } catch (const plugin_standin::TrayPluginsDescriptionError& e) {
       Fail("machine", e.what());
     }
   }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
@@ -415,6 +417,33 @@ void PmReply(ScenarioContext& ctx, const json& e) {
   if (ctx.suite.PostReply(kind, value) == 0) Refuse("no fill-in component is running");
 }
 
+// A tray plug-in's menu item, picked by its text from the next menu shown; no such item
+// dismisses that menu. Menus after it get the answer given before.
+void Plugin(ScenarioContext& ctx, const json& e) {
+  auto& desktop = ctx.machine.GetDesktop();
+  HWND agent = ctx.agentWindow();
+  if (!agent) Refuse("the agent has no window");
+  const auto icons = desktop.Tray(ctx.session).Icons();
+  const sim::TrayIconInfo* icon = nullptr;
+  for (const auto& i : icons)
+    if (i.hwnd == agent) {
+      icon = &i;
+      break;
+    }
+  if (!icon) Refuse("the agent has no icon in the notification area");
+  auto before = desktop.GetMenuUser();
+  auto used = std::make_shared<bool>(false);
+  desktop.SetMenuUser([text = WideField(e, "item"), before, used](const sim::ShownMenu& menu) {
+    if (std::exchange(*used, true))
+      return before ? before(menu) : sim::MenuChoice{std::nullopt, 0};
+    for (const auto& item : menu.items)
+      if (item.Pickable() && item.text == text) return sim::MenuChoice{item.id, 0};
+    return sim::MenuChoice{std::nullopt, 0};
+  });
+  if (!desktop.Tray(ctx.session).RightClick(agent, icon->id))
+    Refuse("the user could not right-click (no desktop shown)");
+}
+
 // The user at the agent's tray icon: the icon of the agent's window with uID `id`, or its
 // first icon. A menu answer stands for every menu shown from then on.
 void Tray(ScenarioContext& ctx, const json& e) {
@@ -669,7 +698,11 @@ std::vector<KindRow> MakeKinds() {
         {"payload", F::Value},
         {"raw", F::String}},
        MailslotDatagram},
-      {"plugin", "a tray plug-in's menu command is picked", {}, {}},
+      {"plugin",
+       "the user opens the agent's tray menu (a right click on its first icon) and picks the "
+       "tray plug-in item whose text is \"item\"; later menus are answered as before",
+       {{"item", F::String, true}},
+       Plugin},
       {"avatar", "the feedback window is dragged or changes its look", {}, {}},
   };
 }

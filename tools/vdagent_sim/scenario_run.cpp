@@ -15,6 +15,7 @@
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
 #include "standins/agent_res/sim_install.h"
+#include "standins/plugins/sim_install.h"
 #include "standins/suite/sim_install.h"
 #include "standins/toast/sim_install.h"
 #include "standins/vdfpapi/sim_install.h"
@@ -140,6 +141,11 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
       machine, scenario.suiteJson
                    ? toast_standin::ToastStandInsDescription::FromJson(*scenario.suiteJson)
                    : toast_standin::ToastStandInsDescription{});
+  // The tray plug-ins registered on the machine.
+  auto trayPlugins = plugin_standin::InstallTrayPluginStandIns(
+      machine, scenario.machineJson
+                   ? plugin_standin::TrayPluginsDescription::FromJson(*scenario.machineJson)
+                   : plugin_standin::TrayPluginsDescription{});
   // The agent's resource module with its texts and icons, beside the agent's executable.
   const std::wstring agentExe = sim::ProcessOptions{}.exePath;
   agent_res_sim::InstallAgentResources(
@@ -208,6 +214,12 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     VDTraceNS::Bind(nullptr);
   }
   windows.SetMachineIdleDriver(nullptr);
+  // A tray plug-in still hanging in its creation holds a thread of the agent's process, which
+  // ending the process would stop on Windows; here it finishes before the process goes.
+  if (const DWORD hang = trayPlugins->LongestCreationBlockMs()) {
+    machine.AdvanceBy(hang);
+    machine.RunUntilIdle();
+  }
 
   for (const auto& e : machine.GetDesktop().Events()) {
     result.desktop.push_back({e.timeMs, e.sessionId, WideToUtf8(e.kind), WideToUtf8(e.text)});
@@ -216,6 +228,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   ReadTraceFiles(machine, options, result);
   sender.reset();
   process.reset();
+  trayPlugins.reset();
   toasts.reset();
   suite.reset();
   cards.reset();

@@ -1,0 +1,201 @@
+#include "tests/ext/fake_tray_plugins.h"
+
+#include <atomic>
+#include <cwctype>
+#include <stdexcept>
+
+#include "ext/agent_plugins.h"
+#include "platform/sim/module_table.h"
+#include "support/guid_string.h"
+
+namespace plugin_test {
+
+namespace {
+
+FakePlugins* g_fakes = nullptr;
+
+std::wstring Upper(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towupper(c));
+  return s;
+}
+
+class FakePlugin final : public IVDNXTrayMenuPlugin,
+                         public IVDNXHostAwarePlugin,
+                         public IVDNXTraySubscriber {
+ public:
+  FakePlugin(FakePlugins& fakes, const FakePluginSpec& spec) : m_fakes(fakes), m_spec(spec) {
+    ++m_fakes.live;
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid == IID_IUnknown) {
+      *ppv = static_cast<IVDNXTrayMenuPlugin*>(this);
+    } else if (riid == IID_IVDNXTrayMenuPlugin && m_spec.menu) {
+      *ppv = static_cast<IVDNXTrayMenuPlugin*>(this);
+    } else if (riid == IID_IVDNXHostAwarePlugin && m_spec.hostAware) {
+      *ppv = static_cast<IVDNXHostAwarePlugin*>(this);
+    } else if (riid == IID_IVDNXTraySubscriber && m_spec.subscriber) {
+      *ppv = static_cast<IVDNXTraySubscriber*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --m_refs;
+    if (left == 0) {
+      m_fakes.Record({m_spec.clsid, "released", 0, S_OK, m_fakes.DllLoaded(m_spec.path)});
+      --m_fakes.live;
+      delete this;
+    }
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE AddMenuItems(HMENU menu, UINT firstId, UINT* count) override {
+    m_fakes.Record({m_spec.clsid, "add", firstId});
+    if (m_spec.addThrows) throw std::runtime_error("add items blew up");
+    auto& ui = m_fakes.Process().Ui();
+    for (UINT i = 0; i < m_spec.items && i < 8; ++i)
+      ui.AppendMenuW(menu, MF_STRING, firstId + i, (m_spec.clsid + L" item").c_str());
+    *count = m_spec.items;
+    return m_spec.addResult;
+  }
+  HRESULT STDMETHODCALLTYPE ExecuteMenuItem(UINT id) override {
+    m_fakes.Record({m_spec.clsid, "execute", id});
+    if (m_spec.executeThrows) throw std::runtime_error("execute blew up");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetHost(IVDNXTrayNotify* host) override {
+    m_fakes.Record({m_spec.clsid, "sethost"});
+    if (m_spec.notifyAtSetHost) {
+      const HRESULT hr = host->ShowNotification(L"From", m_spec.clsid.c_str(), 0, 7, nullptr);
+      m_fakes.Record({m_spec.clsid, "notify", 0, hr});
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Subscribe(IVDNXTrayNotify*) override {
+    m_fakes.Record({m_spec.clsid, "subscribe", 0, m_spec.subscribeResult});
+    return m_spec.subscribeResult;
+  }
+
+ private:
+  ~FakePlugin() = default;
+  FakePlugins& m_fakes;
+  FakePluginSpec m_spec;
+  std::atomic<ULONG> m_refs{1};
+};
+
+class FakeClassObject final : public IClassFactory {
+ public:
+  FakeClassObject(FakePlugins& fakes, const FakePluginSpec& spec) : m_fakes(fakes), m_spec(spec) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || (riid == IID_IClassFactory && !m_spec.noFactory)) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --m_refs;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    m_fakes.Record({m_spec.clsid, "create"});
+    if (m_spec.createGate) m_fakes.Process().Kernel().WaitForSingleObject(m_spec.createGate, INFINITE);
+    if (FAILED(m_spec.createResult)) return m_spec.createResult;
+    auto* plugin = new FakePlugin(m_fakes, m_spec);
+    const HRESULT hr = plugin->QueryInterface(riid, ppv);
+    plugin->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  ~FakeClassObject() = default;
+  FakePlugins& m_fakes;
+  FakePluginSpec m_spec;
+  std::atomic<ULONG> m_refs{1};
+};
+
+HRESULT STDAPICALLTYPE FakeDllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
+  *ppv = nullptr;
+  const FakePluginSpec* spec = g_fakes ? g_fakes->Find(clsid) : nullptr;
+  if (!spec) return CLASS_E_CLASSNOTAVAILABLE;
+  auto* object = new FakeClassObject(*g_fakes, *spec);
+  const HRESULT hr = object->QueryInterface(riid, ppv);
+  object->Release();
+  return hr;
+}
+
+}  // namespace
+
+FakePlugins::FakePlugins(sim::Machine& machine, sim::Process& process)
+    : m_machine(machine), m_process(process) {
+  g_fakes = this;
+}
+
+FakePlugins::~FakePlugins() { g_fakes = nullptr; }
+
+void FakePlugins::Add(const FakePluginSpec& spec, bool install) {
+  {
+    std::lock_guard lk(m_mu);
+    m_specs[Upper(spec.clsid)] = spec;
+  }
+  if (install)
+    m_machine.Modules().Install(
+        spec.path, {{"DllGetClassObject", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeDllGetClassObject))}});
+  Register(spec.clsid, REG_SZ, spec.path);
+}
+
+void FakePlugins::Register(const std::wstring& subkey, DWORD type, const std::wstring& value) {
+  platform::IRegistry& reg = m_process.Registry();
+  HKEY key = nullptr;
+  const std::wstring path = std::wstring(kTrayPluginsKey) + L"\\" + subkey;
+  if (reg.RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot create the registration");
+  if (type == REG_DWORD) {
+    const DWORD v = 1;
+    reg.RegSetValueExW(key, L"", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+  } else {
+    reg.RegSetValueExW(key, L"", 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+  reg.RegCloseKey(key);
+}
+
+const FakePluginSpec* FakePlugins::Find(const GUID& clsid) {
+  std::lock_guard lk(m_mu);
+  auto it = m_specs.find(support::GuidToString(clsid));
+  return it == m_specs.end() ? nullptr : &it->second;
+}
+
+void FakePlugins::Record(PluginEvent e) {
+  std::lock_guard lk(m_mu);
+  m_events.push_back(std::move(e));
+}
+
+std::vector<PluginEvent> FakePlugins::Events() {
+  std::lock_guard lk(m_mu);
+  return m_events;
+}
+
+std::vector<PluginEvent> FakePlugins::EventsOf(const std::string& what) {
+  std::vector<PluginEvent> out;
+  for (auto& e : Events())
+    if (e.what == what) out.push_back(e);
+  return out;
+}
+
+bool FakePlugins::DllLoaded(const std::wstring& path) {
+  return m_process.Modules().GetModuleHandleW(path.c_str()) != nullptr;
+}
+
+}  // namespace plugin_test
