@@ -21,6 +21,15 @@ CVdAgentMain::CVdAgentMain(core::CAgentProcess& process)
   Ui().ChangeWindowMessageFilter(process.Messages().vdnxBroadcast, MSGFLT_ADD);
   m_quickActions = std::make_unique<CQuickActions>(process, m_hosts);
   m_cardActions = std::make_unique<CCardActions>(process, m_hosts, *m_quickActions);
+  platform::IPlatform& plat = process.Platform();
+  try {
+    SECURITY_ATTRIBUTES defaultSecurity{};
+    m_inbox = std::make_unique<Mailslot::Inbox>(
+        plat.Kernel(), plat.Ui(), Mailslot::GetBthMailslotName(plat.Kernel(), plat.Sessions()),
+        &defaultSecurity);
+  } catch (const CResultError&) {
+    // Traced where it failed; the agent works on without proximity messages.
+  }
 }
 
 CVdAgentMain::~CVdAgentMain() {
@@ -123,8 +132,8 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
   try {
     if (wParam && lParam < 0) throw CResultError(static_cast<HRESULT>(lParam));
     SetMsgHandled(FALSE);
-    // The mailslot inbox, the feedback window, the terminal-services client registration,
-    // the tray plug-ins start here as they arrive.
+    if (m_inbox) m_inbox->Notify(this);
+    // The feedback window starts here as it arrives.
     RegisterTSClient(m_process.Platform());    // traced; the agent goes on whatever it answers
     m_passwordManager.InitUserTrainingTool();  // traced; a missing password manager is fine
     m_plugins.Load();
@@ -171,6 +180,7 @@ void CVdAgentMain::Dispose() {
     m_process.Platform().Sessions().WTSUnRegisterSessionNotification(m_hWnd);
     m_sessionNotificationRegistered = false;
   }
+  if (m_inbox) m_inbox->Notify(nullptr);
   // A handle the password manager never received is still ours.
   if (m_quickActions) m_quickActions->Dispose();
   m_plugins.UnLoad();
@@ -278,11 +288,14 @@ void CVdAgentMain::OnVDKioskUserIdentified(LPARAM lParam) {
   KioskLogic().OnVDKioskUserIdentified(lParam);
 }
 
-void CVdAgentMain::OnInboundMessage(BYTE code) {
+void CVdAgentMain::OnInboundMessage(DWORD code, const BYTE*, DWORD) {
   VDTraceNS::CScope ts("CVdAgentMain::OnInboundMessage");
+  // All 32 bits are compared: 0x102 is not 2.
   ts.Msg("Bluetooth proximity message = 0x%02X", static_cast<unsigned>(code));
   if (code == 2) {
     ts.Msg("Lock workstation...");
-    Ui().LockWorkStation();
+    if (!Ui().LockWorkStation())
+      ts.Result("LockWorkStation",
+                HRESULT_FROM_WIN32(m_process.Platform().Kernel().GetLastError()));
   }
 }

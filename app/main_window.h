@@ -27,6 +27,7 @@
 #include "ext/agent_plugins.h"
 #include "ext/kws_handler.h"
 #include "ext/kws_host.h"
+#include "ext/mailslot.h"
 #include "ext/password_manager.h"
 #include "kiosk/kiosk_handler.h"
 #include "kiosk/kiosk_session.h"
@@ -49,7 +50,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
                      public CUserSessionHandler<CVdAgentMain>,
                      public CKioskHandler<CVdAgentMain>,
                      public CUXHandler<CVdAgentMain>,
-                     public CPostTaskHandler<CVdAgentMain> {
+                     public CPostTaskHandler<CVdAgentMain>,
+                     public Mailslot::Inbox::Events {
  public:
   explicit CVdAgentMain(core::CAgentProcess& process);
   ~CVdAgentMain() override;
@@ -137,7 +139,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   // From the plug-in framework's broadcast: a kiosk user was identified.
   void OnVDKioskUserIdentified(LPARAM lParam);
   // From the mailslot inbox, on the inbox's own thread: only logs and may lock.
-  void OnInboundMessage(BYTE code);
+  void OnInboundMessage(DWORD code, const BYTE* payload, DWORD size) override;
+  void OnInboxStopped() override {}
 
  private:
   void WaitForTaskbar();
@@ -158,4 +161,7 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   CAgentPlugins m_plugins{m_process.Platform(), m_hosts};
   // The branding texts, loaded at the first one asked for.
   std::optional<support::CBrandingStrings> m_strings;
+  // The session's mailslot, there from construction so senders may write before ready;
+  // receiving from OnReady to Dispose. Null when the session could not be found.
+  std::unique_ptr<Mailslot::Inbox> m_inbox;
 };

@@ -33,7 +33,8 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug 
   -DVD_FUZZ=ON -DVD_BENCH=OFF
 cmake --build build/fuzz -j"$jobs" --target trace_reader_fuzzer trace_seed_gen der_codec_fuzzer \
   hotkey_parse_fuzzer kiosk_user_record_fuzzer scenario_parse_fuzzer card_event_fuzzer \
-  policy_user_info_fuzzer token_report_fuzzer launcher_table_fuzzer launcher_element_fuzzer
+  policy_user_info_fuzzer token_report_fuzzer launcher_table_fuzzer launcher_element_fuzzer \
+  mailslot_datagram_fuzzer
 ctest --test-dir build/fuzz --output-on-failure -L fuzz
 
 echo "== Windows stage"

@@ -24,7 +24,16 @@ class ObjectManager::SyncObject : public KernelObject {
 
 namespace {
 bool IsSync(const std::shared_ptr<KernelObject>& o) {
-  return o && o->GetKind() != KernelObject::Kind::kFile;
+  if (!o) return false;
+  switch (o->GetKind()) {
+    case KernelObject::Kind::kMutex:
+    case KernelObject::Kind::kEvent:
+    case KernelObject::Kind::kProcess:
+    case KernelObject::Kind::kThread:
+      return true;
+    default:
+      return false;
+  }
 }
 }  // namespace
 
@@ -419,6 +428,46 @@ std::optional<std::wstring> ObjectManager::ThreadDescription(DWORD tid) const {
   auto it = m_threadDescriptions.find(tid);
   if (it == m_threadDescriptions.end()) return std::nullopt;
   return it->second;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+void ObjectManager::GiveBack(const std::shared_ptr<KernelObject>& obj, DWORD tid) {
+  if (!IsSync(obj)) return;
+  {
+    std::lock_guard lk(m_mu);
+    auto& o = static_cast<SyncObject&>(*obj);
+    if (o.GetKind() == KernelObject::Kind::kEvent && !o.manualReset) {
+      o.signalled = true;
+    } else if (o.GetKind() == KernelObject::Kind::kMutex && o.owner == tid && o.recursion > 0) {
+      if (--o.recursion == 0) o.owner = 0;
+    } else {
+      return;  // manual-reset events, ended programs and threads were not consumed
+    }
+    SatisfyWaitersLocked(o);
+  }
+  WakeAll();
+}
+
+// ---------------------------------------------------------------------------------------
+// Mailslot names
+
+bool ObjectManager::AddMailslotName(const std::wstring& name,
+                                    const std::shared_ptr<KernelObject>& slot) {
+  const std::wstring key = text::Upper(name);
+  std::lock_guard lk(m_mu);
+  auto& entry = m_mailslots[key];
+  if (entry.lock()) return false;
+  entry = slot;
+  return true;
+}
+
+std::shared_ptr<KernelObject> ObjectManager::FindMailslot(const std::wstring& name) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_mailslots.find(text::Upper(name));
+  return it == m_mailslots.end() ? nullptr : it->second.lock();
 }
 
 }  // namespace sim

@@ -41,7 +41,8 @@ class KernelObject {
  public:
   // kProcess and kThread: a started program and its first thread, signalled for good when
   // the program ends.
-  enum class Kind { kMutex, kEvent, kFile, kProcess, kThread };
+  // kMailslot: a mailslot's server end; kMailslotClient: a writer's handle to it.
+  enum class Kind { kMutex, kEvent, kFile, kProcess, kThread, kMailslot, kMailslotClient };
   explicit KernelObject(Kind k) : m_kind(k) {}
   virtual ~KernelObject() = default;
   KernelObject(const KernelObject&) = delete;
@@ -101,6 +102,9 @@ class ObjectManager {
   DWORD ReleaseMutex(const std::shared_ptr<KernelObject>& obj, DWORD tid);
   // Takes the object for `tid` when it is signalled (consuming an auto-reset event).
   bool TryAcquire(const std::shared_ptr<KernelObject>& obj, DWORD tid);
+  // Undoes a take that a wait on several objects made but does not report (only one object
+  // is taken by a wait for any): an auto-reset event is signalled again, a mutex released.
+  void GiveBack(const std::shared_ptr<KernelObject>& obj, DWORD tid);
   bool IsSignalled(const std::shared_ptr<KernelObject>& obj) const;
   // Whether a name exists in session `sessionId`'s view ("Global\..." or local).
   bool NameExists(DWORD sessionId, const std::wstring& name) const;
@@ -122,6 +126,11 @@ class ObjectManager {
   // Threads and pool waits queued on the object behind `h` (for tests that must know a
   // thread has reached its wait).
   size_t WaiterCount(DWORD pid, HANDLE h) const;
+
+  // ---- Mailslot names (machine-wide, compared without regard to case) ----
+  // False when a live mailslot already has the name.
+  bool AddMailslotName(const std::wstring& name, const std::shared_ptr<KernelObject>& slot);
+  std::shared_ptr<KernelObject> FindMailslot(const std::wstring& name) const;
 
   // ---- Thread descriptions (SetThreadDescription) ----
   void SetThreadDescription(DWORD tid, std::wstring description);
@@ -154,6 +163,7 @@ class ObjectManager {
   std::map<HANDLE, HandleEntry> m_handles;
   std::map<std::wstring, std::weak_ptr<KernelObject>> m_names;
   std::map<DWORD, std::wstring> m_threadDescriptions;
+  std::map<std::wstring, std::weak_ptr<KernelObject>> m_mailslots;  // upper-cased names
 };
 
 }  // namespace sim

@@ -18,6 +18,9 @@
 
 namespace sim {
 
+// The mailslot name of a "\\.\mailslot\<name>" path (process_mailslot.cpp).
+std::optional<std::wstring> MailslotName(LPCWSTR path);
+
 namespace {
 
 // Copies `s` with its terminator when it fits in `size` characters.
@@ -133,6 +136,10 @@ DWORD ProcessKernel::Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms) {
 
   // This thread drives the clock: one due item at a time, checking the object after each.
   Clock& clock = m_machine.GetClock();
+  // Threads woken at this instant finish their work first: a thread told to end ends now,
+  // not at the next due item.
+  clock.AdvanceTo(clock.NowMs());
+  if (obj && objects.TryAcquire(obj, tid)) return WAIT_OBJECT_0;
   const ULONGLONG deadline = clock.NowMs() + ms;
   for (;;) {
     const ULONGLONG now = clock.NowMs();
@@ -473,6 +480,7 @@ std::optional<std::wstring> ProcessKernel::Full(LPCWSTR path) {
 HANDLE ProcessKernel::CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD,
                                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
                                   HANDLE) {
+  if (auto slot = MailslotName(lpFileName)) return OpenMailslot(*slot);
   // Share modes are not enforced (see FileSystem).
   auto full = Full(lpFileName);
   if (!full) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
@@ -490,6 +498,9 @@ HANDLE ProcessKernel::CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWO
 
 BOOL ProcessKernel::ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                              LPDWORD lpNumberOfBytesRead, void* lpOverlapped) {
+  if (auto slot = Object(hFile); slot && slot->GetKind() == KernelObject::Kind::kMailslot)
+    return ReadMailslot(slot, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead,
+                        static_cast<OVERLAPPED*>(lpOverlapped));
   // Files are synchronous here; overlapped reads are not offered.
   if (lpOverlapped || !lpNumberOfBytesRead) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   *lpNumberOfBytesRead = 0;
@@ -503,6 +514,9 @@ BOOL ProcessKernel::ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytes
 
 BOOL ProcessKernel::WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                               LPDWORD lpNumberOfBytesWritten, void* lpOverlapped) {
+  if (auto client = Object(hFile);
+      client && client->GetKind() == KernelObject::Kind::kMailslotClient && !lpOverlapped)
+    return WriteMailslot(client, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
   if (lpOverlapped || !lpNumberOfBytesWritten) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   *lpNumberOfBytesWritten = 0;
   auto obj = Object(hFile);

@@ -151,6 +151,12 @@ class ProcessKernel : public platform::IKernel {
     return result;
   }
   std::shared_ptr<KernelObject> Object(HANDLE h);
+  // Mailslot halves of the file calls (process_mailslot.cpp).
+  BOOL ReadMailslot(const std::shared_ptr<KernelObject>& slot, LPVOID buffer, DWORD size,
+                    LPDWORD read, OVERLAPPED* overlapped);
+  BOOL WriteMailslot(const std::shared_ptr<KernelObject>& client, LPCVOID buffer, DWORD size,
+                     LPDWORD written);
+  HANDLE OpenMailslot(const std::wstring& name);
   bool ReadCompletion(HANDLE completionEvent, ThreadPool::Completion* mode,
                       std::shared_ptr<KernelObject>* event);
   // Resolves a path against the current folder; nothing for paths not on a drive.

@@ -105,19 +105,22 @@ LRESULT ProcessUi::SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARA
 
 DWORD ProcessUi::MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
                                            DWORD dwMilliseconds, DWORD dwWakeMask) {
-  if (nCount > 1 || (nCount == 1 && !pHandles) || fWaitAll) {
+  // Windows takes at most MAXIMUM_WAIT_OBJECTS - 1 handles here (one slot is the queue's).
+  constexpr DWORD kMaxHandles = 63;
+  if (nCount > kMaxHandles || (nCount > 0 && !pHandles) || fWaitAll) {
     m_process.GetMachine().LastError() = ERROR_INVALID_PARAMETER;
     return WAIT_FAILED;
   }
-  std::shared_ptr<KernelObject> object;
-  if (nCount == 1) {
-    object = m_process.GetMachine().Objects().Lookup(m_process.Pid(), pHandles[0]);
+  std::vector<std::shared_ptr<KernelObject>> objects;
+  for (DWORD i = 0; i < nCount; ++i) {
+    auto object = m_process.GetMachine().Objects().Lookup(m_process.Pid(), pHandles[i]);
     if (!object) {
       m_process.GetMachine().LastError() = ERROR_INVALID_HANDLE;
       return WAIT_FAILED;
     }
+    objects.push_back(std::move(object));
   }
-  return m_wm.MsgWait(std::move(object), dwMilliseconds, dwWakeMask);
+  return m_wm.MsgWait(objects, dwMilliseconds, dwWakeMask);
 }
 
 BOOL ProcessUi::GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {

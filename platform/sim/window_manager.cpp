@@ -1060,12 +1060,13 @@ bool WindowManager::HasInputLocked(const ThreadQueue& q, DWORD wakeMask) const {
   return false;
 }
 
-DWORD WindowManager::MsgWait(std::shared_ptr<KernelObject> object, DWORD timeoutMs,
-                             DWORD wakeMask) {
-  ObjectManager& objects = m_machine.Objects();
+DWORD WindowManager::MsgWait(const std::vector<std::shared_ptr<KernelObject>>& objects,
+                             DWORD timeoutMs, DWORD wakeMask) {
+  ObjectManager& objects_ = m_machine.Objects();
   ThreadPool& pool = m_machine.Pool();
   const DWORD tid = Tid();
-  const DWORD inputReady = object ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
+  const auto count = static_cast<DWORD>(objects.size());
+  const DWORD inputReady = WAIT_OBJECT_0 + count;
   std::shared_ptr<ThreadQueue> q;
   {
     std::lock_guard lk(m_mu);
@@ -1075,8 +1076,14 @@ DWORD WindowManager::MsgWait(std::shared_ptr<KernelObject> object, DWORD timeout
     std::lock_guard lk(m_mu);
     return HasInputLocked(*q, wakeMask);
   };
+  // The lowest object that can be taken now, taken.
+  auto takeFirst = [&]() -> std::optional<DWORD> {
+    for (DWORD i = 0; i < count; ++i)
+      if (objects_.TryAcquire(objects[i], tid)) return WAIT_OBJECT_0 + i;
+    return std::nullopt;
+  };
   // Never under our lock: the object manager calls back into it (below).
-  if (object && objects.TryAcquire(object, tid)) return WAIT_OBJECT_0;
+  if (auto taken = takeFirst()) return *taken;
   if (inputWaits()) return inputReady;
   if (timeoutMs == 0) return WAIT_TIMEOUT;
 
@@ -1089,32 +1096,39 @@ DWORD WindowManager::MsgWait(std::shared_ptr<KernelObject> object, DWORD timeout
       if (now >= deadline) return WAIT_TIMEOUT;
       const auto next = clock.NextDue();
       clock.AdvanceTo(next && *next < deadline ? std::max(*next, now) : deadline);
-      if (object && objects.TryAcquire(object, tid)) return WAIT_OBJECT_0;
+      if (auto taken = takeFirst()) return *taken;
       if (inputWaits()) return inputReady;
     }
   }
 
-  // Block until the object (or the time-out, on whoever moves the clock) ends the armed
-  // wait, or the queue changes. Like a kernel wait, the thread counts as idle meanwhile
-  // and busy again from the moment the object wakes it.
+  // Block until one of the armed waits ends (an object is taken, or the time-out passes on
+  // whoever moves the clock), or the queue changes. One wait per object, never timing out,
+  // and last a plain sleep that carries the time-out. Like a kernel wait, the thread counts
+  // as idle meanwhile and busy again from the moment something wakes it.
   const auto self = std::this_thread::get_id();
-  auto blocked = std::make_shared<bool>(false);  // under the object manager's lock
-  auto ended = std::make_shared<bool>(false);    // under ours
+  // Under the object manager's lock: whether we stopped counting as busy, and how many
+  // waits have ended (a wait that ends before the last is armed means: do not block).
+  auto blocked = std::make_shared<bool>(false);
+  auto endedCount = std::make_shared<int>(0);
+  auto ended = std::make_shared<bool>(false);  // under ours
   std::weak_ptr<ThreadQueue> weakQueue = q;
-  auto w = objects.ArmWait(
-      object, tid, timeoutMs,
-      [this, &pool, self, blocked, ended, weakQueue](bool) {
-        if (*blocked) pool.MarkWoken(self);
-        // The object manager's lock is held here, so ours is taken after it, and the
-        // object manager is never called with ours held.
-        std::lock_guard lk(m_mu);
-        *ended = true;
-        if (auto queue = weakQueue.lock()) queue->Changed();
-      },
-      [&pool, blocked] {
-        *blocked = true;
-        pool.MarkBlocking();
-      });
+  auto onDone = [this, &pool, self, blocked, endedCount, ended, weakQueue](bool) {
+    ++*endedCount;
+    if (*blocked) pool.MarkWoken(self);
+    // The object manager's lock is held here, so ours is taken after it, and the
+    // object manager is never called with ours held.
+    std::lock_guard lk(m_mu);
+    *ended = true;
+    if (auto queue = weakQueue.lock()) queue->Changed();
+  };
+  std::vector<ObjectManager::WaitPtr> waits;
+  waits.reserve(count);
+  for (const auto& object : objects) waits.push_back(objects_.ArmWait(object, tid, INFINITE, onDone));
+  auto timer = objects_.ArmWait(nullptr, tid, timeoutMs, onDone, [&pool, blocked, endedCount] {
+    if (*endedCount) return;
+    *blocked = true;
+    pool.MarkBlocking();
+  });
   bool input = false;
   {
     Lock lk(m_mu);
@@ -1122,12 +1136,23 @@ DWORD WindowManager::MsgWait(std::shared_ptr<KernelObject> object, DWORD timeout
     q->cv.wait(lk, [&] { return *ended || (input = HasInputLocked(*q, wakeMask)); });
     --q->waiting;
   }
-  // Input won unless the wait ended meanwhile: then the object (or the time-out) answers.
-  if (input && objects.CancelWait(w)) {
-    if (*blocked) pool.MarkWoken(self);
-    return inputReady;
+  // Whatever has not ended is withdrawn; of the objects taken meanwhile the lowest is
+  // reported and the others given back, so a wait for any consumes one object at most.
+  objects_.CancelWait(timer);
+  std::optional<DWORD> result;
+  for (DWORD i = 0; i < count; ++i) {
+    if (objects_.CancelWait(waits[i]) || waits[i]->timedOut) continue;
+    if (!result) {
+      result = WAIT_OBJECT_0 + i;
+    } else {
+      objects_.GiveBack(objects[i], tid);
+    }
   }
-  return w->timedOut ? WAIT_TIMEOUT : WAIT_OBJECT_0;
+  // Read after every wait is withdrawn: no callback can change it any more.
+  if (*blocked) pool.MarkWoken(self);
+  if (result) return *result;
+  if (input || !timer->timedOut) return inputReady;
+  return WAIT_TIMEOUT;
 }
 
 BOOL WindowManager::PeekMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max,

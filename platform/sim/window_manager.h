@@ -127,9 +127,11 @@ class WindowManager {
   LRESULT SendMessageTimeoutW(const UiCaller& c, HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT flags,
                               UINT timeoutMs, PDWORD_PTR result);
   BOOL GetMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max);
-  // MsgWaitForMultipleObjects on one object (null: none). WAIT_OBJECT_0 when the object
-  // was taken, WAIT_OBJECT_0 + 1 (+ 0 without an object) when input of the mask waits.
-  DWORD MsgWait(std::shared_ptr<KernelObject> object, DWORD timeoutMs, DWORD wakeMask);
+  // MsgWaitForMultipleObjects for any one of `objects` (none: input only). WAIT_OBJECT_0 + i
+  // when object i was taken (the lowest of those ready; only that one is taken),
+  // WAIT_OBJECT_0 + objects.size() when input of the mask waits.
+  DWORD MsgWait(const std::vector<std::shared_ptr<KernelObject>>& objects, DWORD timeoutMs,
+                DWORD wakeMask);
   BOOL PeekMessageW(const UiCaller& c, LPMSG msg, HWND h, UINT min, UINT max, UINT remove);
   LRESULT DispatchMessageW(const MSG* msg);
   void PostQuitMessage(int exitCode);

@@ -72,3 +72,34 @@ TEST(MainWindowCreationTest, WaitingForALateShellItAnswersSentMessagesWithoutIts
 }
 
 }  // namespace
+
+namespace {
+
+// The window's mailslot listener: code 2 locks, every other code only traces; all 32 bits
+// of the code count. The window's inbox exists from construction, so the mailslot is there.
+TEST(MainWindowInboundTest, CodeTwoLocksAndOtherCodesOnlyTrace) {
+  VDTraceNS::CRecordingSink sink;
+  sim::Machine machine;
+  const DWORD session = machine.Sessions().CreateSession({.userName = L"bob"});
+  auto agentProc = machine.CreateProcess({.sessionId = session});
+  sim::CurrentProcessScope scope(agentProc.get());
+  core::CAgentProcess agent(*agentProc, nullptr);
+  CExceptionSafeWindow<CVdAgentMain> window(agent);
+  const std::wstring path = L"\\\\.\\mailslot\\{2FFE588A-4B8E-4F7F-A927-4162BD973FF2}:" +
+                            std::to_wstring(session);
+  platform::IKernel& k = agentProc->Kernel();
+  HANDLE writer =
+      k.CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "the inbox's mailslot exists with the window";
+  k.CloseHandle(writer);
+
+  window.OnInboundMessage(0x102, nullptr, 0);
+  EXPECT_EQ(machine.GetDesktop().Session(session).lockRequests, 0);
+  EXPECT_TRUE(sink.Contains('U', "Bluetooth proximity message = 0x102"));
+  const BYTE payload[2] = {1, 2};
+  window.OnInboundMessage(2, payload, 2);
+  EXPECT_EQ(machine.GetDesktop().Session(session).lockRequests, 1);
+  EXPECT_TRUE(sink.Contains('U', "Lock workstation..."));
+}
+
+}  // namespace

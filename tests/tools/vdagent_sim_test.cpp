@@ -143,6 +143,14 @@ TEST_F(VdAgentSimProgramTest, EveryFailureIsAMessageAndAnExitCode) {
        "events[0]: needs exactly one of \"at\" and \"after\""},
       {"--scenario " + Write("s5.json", "{\"events\": [{\"at\": 1, \"kind\": \"avatar\"}]}"),
        "'avatar' is reserved"},
+      {"--scenario " + Write("s9.json",
+                             "{\"events\": [{\"at\": 1, \"kind\": \"mailslot\", "
+                             "\"id\": 1, \"raw\": \"0102\"}]}"),
+       "events[0]: expected \"raw\", or \"id\" and \"code\""},
+      {"--scenario " + Write("s10.json",
+                             "{\"events\": [{\"at\": 1, \"kind\": \"mailslot\", "
+                             "\"id\": 1, \"code\": 2, \"payload\": [1, 256]}]}"),
+       "events[0].payload: expected hex digits or a list of bytes"},
       {"--scenario " + Write("s8.json",
                              "{\"events\": [{\"at\": 1, \"kind\": \"card\", "
                              "\"action\": \"insert\"}]}"),

@@ -221,6 +221,39 @@ TEST_F(AgentE2E, ReadyAfterLateHost) {
   EXPECT_EQ(first.WaitExit(), 0u);
 }
 
+// Datagrams written before the agent is ready wait in its session's mailslot; once ready the
+// inbox delivers them in order with the repeat dropped: two proximity messages and one lock
+// (which Wine refuses, traced). Under Wine the zero-length read then fails and the inbox
+// retries; closing the window still stops it at once.
+TEST_F(AgentE2E, MailslotDatagramsBeforeReady) {
+  Program first(Agent());
+  HWND window = WaitForWindow(first);
+  ASSERT_NE(window, nullptr);
+  DWORD session = 0;
+  ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session));
+  const std::wstring path =
+      L"\\\\.\\mailslot\\{2FFE588A-4B8E-4F7F-A927-4162BD973FF2}:" + std::to_wstring(session);
+  HANDLE slot = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(slot, INVALID_HANDLE_VALUE);
+  const DWORD datagrams[][2] = {{7, 2}, {7, 2}, {8, 5}};
+  for (const auto& d : datagrams) {
+    BYTE bytes[8];
+    for (int i = 0; i < 4; ++i) {
+      bytes[i] = static_cast<BYTE>(d[0] >> (8 * i));
+      bytes[4 + i] = static_cast<BYTE>(d[1] >> (8 * i));
+    }
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(slot, bytes, sizeof bytes, &written, nullptr));
+  }
+  ::CloseHandle(slot);
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\" -delay 1000");
+  ::Sleep(3000);  // ready comes, then the inbox reads what waits
+  EXPECT_TRUE(first.Running());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(first.WaitExit(), 0u);
+}
+
 // No VDFPApi.dll at all: the guarded load fails, every mixin sees the failed ready and the
 // agent ends by itself with 0.
 TEST_F(AgentE2E, MissingLibraryEndsAgent) {

@@ -69,6 +69,13 @@ continued=' N [0-9][0-9]-[0-9][0-9]-[0-9][0-9][0-9][0-9]$'
 expect_sequence LaterProcessesContinueTheRunningAgentsTrace \
   ' OK to run$' "$continued" ' CLI::Handle$' "$continued" \
   ' This is second instance, aborting[.]$' ' CVdAgentModule::Term$'
+# Datagrams 7/2, 7/2, 8/5 written before ready: the repeat dropped, one lock (refused by
+# Wine with 120), the failing zero-length read retried, the reader stopped at the close.
+expect_sequence MailslotDatagramsBeforeReady \
+  'CVdAgentMain::OnReady$' 'Bluetooth proximity message = 0x02$' 'Lock workstation[.][.][.]$' \
+  '-2147024776 LockWorkStation$' 'IDs: 7, 7$' 'Bluetooth proximity message = 0x05$' \
+  'Bad error 0x6D$' 'Retry in 1000 ms$' 'Loop finished$' 'All done[.]$'
+expect_none MailslotDatagramsBeforeReady "Cannot stop thread."
 expect MissingLibraryEndsAgent "Cannot load VDFPApi.dll"
 expect_order MissingLibraryEndsAgent "${ready_chain[@]}"
 # ERROR_INVALID_DATA from the library that refused its machine description, whether the host

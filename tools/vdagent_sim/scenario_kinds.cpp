@@ -237,6 +237,43 @@ void Policy(ScenarioContext& ctx, const json& e) {
                                     static_cast<DWORD>(ctx.machine.GetClock().NowMs()));
 }
 
+// The datagram's bytes: "raw" as given, else id, code and payload.
+std::vector<BYTE> MailslotBytes(const json& e) {
+  if (e.contains("raw")) return HexBytes(e["raw"].get<std::string>());
+  std::vector<BYTE> out;
+  for (const char* field : {"id", "code"}) {
+    const auto v = static_cast<DWORD>(IntegerField(e, field, 0));
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(v >> (8 * i)));
+  }
+  if (e.contains("payload")) {
+    const json& p = e["payload"];
+    if (p.is_string()) {
+      const auto bytes = HexBytes(p.get<std::string>());
+      out.insert(out.end(), bytes.begin(), bytes.end());
+    } else {
+      for (const auto& b : p) out.push_back(static_cast<BYTE>(b.get<int>()));
+    }
+  }
+  return out;
+}
+
+// Another program of the session writes one datagram to the agent's mailslot.
+void MailslotDatagram(ScenarioContext& ctx, const json& e) {
+  const std::vector<BYTE> bytes = MailslotBytes(e);
+  const std::wstring path = L"\\\\.\\mailslot\\{2FFE588A-4B8E-4F7F-A927-4162BD973FF2}:" +
+                            std::to_wstring(ctx.session);
+  sim::CurrentProcessScope scope(&ctx.sender);
+  platform::IKernel& k = ctx.sender.Kernel();
+  HANDLE h = k.CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) Refuse("the agent has no mailslot");
+  DWORD written = 0;
+  const BOOL ok =
+      k.WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  k.CloseHandle(h);
+  if (!ok) Refuse("the mailslot refused the datagram");
+}
+
 // A token type is enrolled for a user or taken away at the host; queries still waiting are
 // answered with the new state when their reply is due.
 void Enrollment(ScenarioContext& ctx, const json& e) {
@@ -652,7 +689,15 @@ std::vector<KindRow> MakeKinds() {
        {{"state", F::Integer, true, {}, 1, 7},
         {"failHr", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL}},
        NotificationState},
-      {"mailslot", "a datagram arrives on the session's mailslot", {}, {}},
+      {"mailslot",
+       "a datagram arrives on the session's mailslot: \"id\" and \"code\" (32-bit, "
+       "little-endian) then \"payload\" (hex digits or a list of bytes), or \"raw\" hex "
+       "digits sent as they are (malformed datagrams)",
+       {{"id", F::Integer, false, {}, 0, 0xFFFFFFFFLL},
+        {"code", F::Integer, false, {}, 0, 0xFFFFFFFFLL},
+        {"payload", F::Value},
+        {"raw", F::String}},
+       MailslotDatagram},
       {"plugin",
        "the user opens the agent's tray menu (a right click on its first icon) and picks the "
        "tray plug-in item whose text is \"item\"; later menus are answered as before",
@@ -761,6 +806,33 @@ void CheckEventFields(const KindRow& row, const json& event, const std::string& 
       throw ScenarioError(where + (event.contains("reply") ? ".value" : ".reply") + ": missing");
     if (event.contains("closeDashboard") && !event["closeDashboard"].get<bool>())
       throw ScenarioError(where + ".closeDashboard: only true closes the dashboard");
+  }
+  if (std::string(row.name) == "mailslot") {
+    if (event.contains("raw") == (event.contains("id") || event.contains("code")))
+      throw ScenarioError(where + ": expected \"raw\", or \"id\" and \"code\"");
+    if (event.contains("raw") && event.contains("payload"))
+      throw ScenarioError(where + ".payload: not with \"raw\"");
+    if (!event.contains("raw") && !(event.contains("id") && event.contains("code")))
+      throw ScenarioError(where + (event.contains("id") ? ".code" : ".id") + ": missing");
+    auto hex = [&](const json& v, const std::string& at) {
+      const std::string t = v.get<std::string>();
+      if (t.size() % 2 || !std::all_of(t.begin(), t.end(), [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c));
+          }))
+        throw ScenarioError(at + ": expected an even number of hex digits");
+    };
+    if (event.contains("raw")) hex(event["raw"], where + ".raw");
+    if (event.contains("payload")) {
+      const json& p = event["payload"];
+      if (p.is_string()) {
+        hex(p, where + ".payload");
+      } else if (!p.is_array() || !std::all_of(p.begin(), p.end(), [](const json& b) {
+                   return b.is_number_integer() && b.get<long long>() >= 0 &&
+                          b.get<long long>() <= 255;
+                 })) {
+        throw ScenarioError(where + ".payload: expected hex digits or a list of bytes");
+      }
+    }
   }
   if (std::string(row.name) == "message") {
     const json& m = event["message"];
