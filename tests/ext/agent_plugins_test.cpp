@@ -19,7 +19,7 @@
 namespace {
 
 using plugin_test::FakePlugins;
-using plugin_test::FakePluginSpec;
+using plugin_test::FakePluginDesc;
 using plugin_test::PluginEvent;
 
 constexpr wchar_t kA[] = L"{11111111-0000-0000-0000-000000000001}";
@@ -70,8 +70,8 @@ class FakeWindow : public IPluginWindow {
   bool m_gone = false;
 };
 
-FakePluginSpec Menu(const wchar_t* clsid, UINT items) {
-  FakePluginSpec s;
+FakePluginDesc Menu(const wchar_t* clsid, UINT items) {
+  FakePluginDesc s;
   s.clsid = clsid;
   s.path = DllOf(clsid);
   s.menu = true;
@@ -274,17 +274,17 @@ TEST_F(AgentPluginsTest, BadRegistrationsAreSkippedAndTheOthersLoad) {
 }
 
 TEST_F(AgentPluginsTest, PluginsOfNoKeptRoleAreReleasedBeforeTheirDllIsFreed) {
-  FakePluginSpec aware;
+  FakePluginDesc aware;
   aware.clsid = kA;
   aware.path = DllOf(kA);
   aware.hostAware = true;
-  FakePluginSpec refusing = aware;
+  FakePluginDesc refusing = aware;
   refusing.clsid = kB;
   refusing.path = DllOf(kB);
   refusing.hostAware = false;
   refusing.subscriber = true;
   refusing.subscribeResult = E_FAIL;
-  FakePluginSpec subscriber = refusing;
+  FakePluginDesc subscriber = refusing;
   subscriber.clsid = kC;
   subscriber.path = DllOf(kC);
   subscriber.subscribeResult = S_OK;

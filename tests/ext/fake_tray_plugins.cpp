@@ -23,18 +23,18 @@ class FakePlugin final : public IVDNXTrayMenuPlugin,
                          public IVDNXHostAwarePlugin,
                          public IVDNXTraySubscriber {
  public:
-  FakePlugin(FakePlugins& fakes, const FakePluginSpec& spec) : m_fakes(fakes), m_spec(spec) {
+  FakePlugin(FakePlugins& fakes, const FakePluginDesc& desc) : m_fakes(fakes), m_desc(desc) {
     ++m_fakes.live;
   }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
     if (riid == IID_IUnknown) {
       *ppv = static_cast<IVDNXTrayMenuPlugin*>(this);
-    } else if (riid == IID_IVDNXTrayMenuPlugin && m_spec.menu) {
+    } else if (riid == IID_IVDNXTrayMenuPlugin && m_desc.menu) {
       *ppv = static_cast<IVDNXTrayMenuPlugin*>(this);
-    } else if (riid == IID_IVDNXHostAwarePlugin && m_spec.hostAware) {
+    } else if (riid == IID_IVDNXHostAwarePlugin && m_desc.hostAware) {
       *ppv = static_cast<IVDNXHostAwarePlugin*>(this);
-    } else if (riid == IID_IVDNXTraySubscriber && m_spec.subscriber) {
+    } else if (riid == IID_IVDNXTraySubscriber && m_desc.subscriber) {
       *ppv = static_cast<IVDNXTraySubscriber*>(this);
     } else {
       return E_NOINTERFACE;
@@ -46,53 +46,53 @@ class FakePlugin final : public IVDNXTrayMenuPlugin,
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --m_refs;
     if (left == 0) {
-      m_fakes.Record({m_spec.clsid, "released", 0, S_OK, m_fakes.DllLoaded(m_spec.path)});
+      m_fakes.Record({m_desc.clsid, "released", 0, S_OK, m_fakes.DllLoaded(m_desc.path)});
       --m_fakes.live;
       delete this;
     }
     return left;
   }
   HRESULT STDMETHODCALLTYPE AddMenuItems(HMENU menu, UINT firstId, UINT* count) override {
-    m_fakes.Record({m_spec.clsid, "add", firstId});
-    if (m_spec.addThrows) throw std::runtime_error("add items blew up");
+    m_fakes.Record({m_desc.clsid, "add", firstId});
+    if (m_desc.addThrows) throw std::runtime_error("add items blew up");
     auto& ui = m_fakes.Process().Ui();
-    for (UINT i = 0; i < m_spec.items && i < 8; ++i)
-      ui.AppendMenuW(menu, MF_STRING, firstId + i, (m_spec.clsid + L" item").c_str());
-    if (m_spec.strayId) ui.AppendMenuW(menu, MF_STRING, m_spec.strayId, L"stray");
-    *count = m_spec.items;
-    return m_spec.addResult;
+    for (UINT i = 0; i < m_desc.items && i < 8; ++i)
+      ui.AppendMenuW(menu, MF_STRING, firstId + i, (m_desc.clsid + L" item").c_str());
+    if (m_desc.strayId) ui.AppendMenuW(menu, MF_STRING, m_desc.strayId, L"stray");
+    *count = m_desc.items;
+    return m_desc.addResult;
   }
   HRESULT STDMETHODCALLTYPE ExecuteMenuItem(UINT id) override {
-    m_fakes.Record({m_spec.clsid, "execute", id});
-    if (m_spec.executeThrows) throw std::runtime_error("execute blew up");
+    m_fakes.Record({m_desc.clsid, "execute", id});
+    if (m_desc.executeThrows) throw std::runtime_error("execute blew up");
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetHost(IVDNXTrayNotify* host) override {
-    m_fakes.Record({m_spec.clsid, "sethost"});
-    if (m_spec.notifyAtSetHost) {
-      const HRESULT hr = host->ShowNotification(L"From", m_spec.clsid.c_str(), 0, 7, nullptr);
-      m_fakes.Record({m_spec.clsid, "notify", 0, hr});
+    m_fakes.Record({m_desc.clsid, "sethost"});
+    if (m_desc.notifyAtSetHost) {
+      const HRESULT hr = host->ShowNotification(L"From", m_desc.clsid.c_str(), 0, 7, nullptr);
+      m_fakes.Record({m_desc.clsid, "notify", 0, hr});
     }
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Subscribe(IVDNXTrayNotify*) override {
-    m_fakes.Record({m_spec.clsid, "subscribe", 0, m_spec.subscribeResult});
-    return m_spec.subscribeResult;
+    m_fakes.Record({m_desc.clsid, "subscribe", 0, m_desc.subscribeResult});
+    return m_desc.subscribeResult;
   }
 
  private:
   ~FakePlugin() = default;
   FakePlugins& m_fakes;
-  FakePluginSpec m_spec;
+  FakePluginDesc m_desc;
   std::atomic<ULONG> m_refs{1};
 };
 
 class FakeClassObject final : public IClassFactory {
  public:
-  FakeClassObject(FakePlugins& fakes, const FakePluginSpec& spec) : m_fakes(fakes), m_spec(spec) {}
+  FakeClassObject(FakePlugins& fakes, const FakePluginDesc& desc) : m_fakes(fakes), m_desc(desc) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     *ppv = nullptr;
-    if (riid == IID_IUnknown || (riid == IID_IClassFactory && !m_spec.noFactory)) {
+    if (riid == IID_IUnknown || (riid == IID_IClassFactory && !m_desc.noFactory)) {
       *ppv = static_cast<IClassFactory*>(this);
       AddRef();
       return S_OK;
@@ -108,10 +108,10 @@ class FakeClassObject final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    m_fakes.Record({m_spec.clsid, "create"});
-    if (m_spec.createGate) m_fakes.Process().Kernel().WaitForSingleObject(m_spec.createGate, INFINITE);
-    if (FAILED(m_spec.createResult)) return m_spec.createResult;
-    auto* plugin = new FakePlugin(m_fakes, m_spec);
+    m_fakes.Record({m_desc.clsid, "create"});
+    if (m_desc.createGate) m_fakes.Process().Kernel().WaitForSingleObject(m_desc.createGate, INFINITE);
+    if (FAILED(m_desc.createResult)) return m_desc.createResult;
+    auto* plugin = new FakePlugin(m_fakes, m_desc);
     const HRESULT hr = plugin->QueryInterface(riid, ppv);
     plugin->Release();
     return hr;
@@ -121,15 +121,15 @@ class FakeClassObject final : public IClassFactory {
  private:
   ~FakeClassObject() = default;
   FakePlugins& m_fakes;
-  FakePluginSpec m_spec;
+  FakePluginDesc m_desc;
   std::atomic<ULONG> m_refs{1};
 };
 
 HRESULT STDAPICALLTYPE FakeDllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   *ppv = nullptr;
-  const FakePluginSpec* spec = g_fakes ? g_fakes->Find(clsid) : nullptr;
-  if (!spec) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* object = new FakeClassObject(*g_fakes, *spec);
+  const FakePluginDesc* desc = g_fakes ? g_fakes->Find(clsid) : nullptr;
+  if (!desc) return CLASS_E_CLASSNOTAVAILABLE;
+  auto* object = new FakeClassObject(*g_fakes, *desc);
   const HRESULT hr = object->QueryInterface(riid, ppv);
   object->Release();
   return hr;
@@ -144,15 +144,15 @@ FakePlugins::FakePlugins(sim::Machine& machine, sim::Process& process)
 
 FakePlugins::~FakePlugins() { g_fakes = nullptr; }
 
-void FakePlugins::Add(const FakePluginSpec& spec, bool install) {
+void FakePlugins::Add(const FakePluginDesc& desc, bool install) {
   {
     std::lock_guard lk(m_mu);
-    m_specs[Upper(spec.clsid)] = spec;
+    m_descs[Upper(desc.clsid)] = desc;
   }
   if (install)
     m_machine.Modules().Install(
-        spec.path, {{"DllGetClassObject", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeDllGetClassObject))}});
-  Register(spec.clsid, REG_SZ, spec.path);
+        desc.path, {{"DllGetClassObject", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeDllGetClassObject))}});
+  Register(desc.clsid, REG_SZ, desc.path);
 }
 
 void FakePlugins::Register(const std::wstring& subkey, DWORD type, const std::wstring& value) {
@@ -172,10 +172,10 @@ void FakePlugins::Register(const std::wstring& subkey, DWORD type, const std::ws
   reg.RegCloseKey(key);
 }
 
-const FakePluginSpec* FakePlugins::Find(const GUID& clsid) {
+const FakePluginDesc* FakePlugins::Find(const GUID& clsid) {
   std::lock_guard lk(m_mu);
-  auto it = m_specs.find(support::GuidToString(clsid));
-  return it == m_specs.end() ? nullptr : &it->second;
+  auto it = m_descs.find(support::GuidToString(clsid));
+  return it == m_descs.end() ? nullptr : &it->second;
 }
 
 void FakePlugins::Record(PluginEvent e) {

@@ -1,5 +1,5 @@
 // Tray plug-ins for the host's tests: in-process servers "installed" on the simulated
-// machine, each described by a FakePluginSpec (roles, items, results, a creation that waits
+// machine, each described by a FakePluginDesc (roles, items, results, a creation that waits
 // for an event), all served by one DllGetClassObject that looks the CLSID up. Every call the
 // host makes on them is recorded, as is whether a plug-in's DLL was still loaded when the
 // plug-in object went.
@@ -18,7 +18,7 @@
 
 namespace plugin_test {
 
-struct FakePluginSpec {
+struct FakePluginDesc {
   std::wstring clsid;  // "{...}"; the registration's subkey name
   std::wstring path;   // the DLL
   bool menu = false;
@@ -52,7 +52,7 @@ class FakePlugins {
   ~FakePlugins();
 
   // Installs the DLL (unless `install` is false), writes the registration.
-  void Add(const FakePluginSpec& spec, bool install = true);
+  void Add(const FakePluginDesc& desc, bool install = true);
   // A registration of any value type, for the odd ones.
   void Register(const std::wstring& subkey, DWORD type, const std::wstring& value);
 
@@ -61,7 +61,7 @@ class FakePlugins {
   void Record(PluginEvent e);
   bool DllLoaded(const std::wstring& path);
 
-  const FakePluginSpec* Find(const GUID& clsid);
+  const FakePluginDesc* Find(const GUID& clsid);
   sim::Process& Process() { return m_process; }
   std::atomic<int> live{0};
 
@@ -69,7 +69,7 @@ class FakePlugins {
   sim::Machine& m_machine;
   sim::Process& m_process;
   std::mutex m_mu;
-  std::map<std::wstring, FakePluginSpec> m_specs;  // by upper-case CLSID text
+  std::map<std::wstring, FakePluginDesc> m_descs;  // by upper-case CLSID text
   std::vector<PluginEvent> m_events;
 };
 
