@@ -43,6 +43,7 @@ inline constexpr wchar_t kScreenSaver[] = L"screensaver";     // started, stoppe
 inline constexpr wchar_t kBroadcast[] = L"broadcast";         // BroadcastSystemMessageW
 inline constexpr wchar_t kPrompt[] = L"prompt";               // a dialog shown: caption, text
 inline constexpr wchar_t kPromptAnswer[] = L"prompt-answer";  // the user's button and boxes
+inline constexpr wchar_t kShortcut[] = L"shortcut";  // a shell link saved: path and properties
 }  // namespace desktop_kind
 
 struct DesktopEvent {

@@ -144,7 +144,7 @@ HRESULT ProcessCom::CreateSystemObject(REFCLSID rclsid, IUnknown* pUnkOuter, REF
                                        LPVOID* ppv) {
   if (!(rclsid == platform::kClsidShellLink)) return REGDB_E_CLASSNOTREG;
   if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-  return CreateShellLink(m_process.GetMachine().Files(), riid, ppv);
+  return CreateShellLink(m_process.GetMachine(), m_process.SessionId(), riid, ppv);
 }
 
 }  // namespace sim

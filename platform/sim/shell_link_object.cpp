@@ -7,7 +7,9 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
+#include "platform/sim/machine.h"
 #include "platform/sim/sim_text.h"
 
 namespace sim {
@@ -79,7 +81,10 @@ class ShellLink final : public IShellLinkW,
                         public IShellLinkDataList,
                         public IPropertyStore {
  public:
-  explicit ShellLink(FileSystem& files) : m_files(files) { ++g_liveLinks; }
+  ShellLink(Machine& machine, DWORD sessionId)
+      : m_machine(machine), m_files(machine.Files()), m_sessionId(sessionId) {
+    ++g_liveLinks;
+  }
   ShellLink(const ShellLink&) = delete;
   ShellLink& operator=(const ShellLink&) = delete;
 
@@ -201,12 +206,13 @@ class ShellLink final : public IShellLinkW,
     if (m_files.Attributes(*full, &attributes) == ERROR_SUCCESS &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY))
       return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-    std::string text;
+    ShellLinkRecord link;
     {
       std::lock_guard<std::mutex> lock(m_mu);
-      text = FormatShellLink(m_link);
+      link = m_link;
     }
-    m_files.WriteFile(*full, text);
+    m_files.WriteFile(*full, FormatShellLink(link));
+    m_machine.GetDesktop().Record(m_sessionId, desktop_kind::kShortcut, Describe(*full, link));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
@@ -281,7 +287,17 @@ class ShellLink final : public IShellLinkW,
     return S_OK;
   }
 
+  static std::wstring Describe(const std::wstring& path, const ShellLinkRecord& link) {
+    std::wstring text = path + L": \"" + link.target + L"\" " + link.arguments + L", icon " +
+                        link.iconPath + L"," + std::to_wstring(link.iconIndex);
+    if (!link.appUserModelId.empty()) text += L", AppUserModelID " + link.appUserModelId;
+    if (link.toastActivatorClsid) text += L", activator " + GuidText(*link.toastActivatorClsid);
+    return text;
+  }
+
+  Machine& m_machine;
   FileSystem& m_files;
+  const DWORD m_sessionId;
   std::atomic<ULONG> m_refs{1};
   std::mutex m_mu;
   ShellLinkRecord m_link;     // what Save writes
@@ -345,10 +361,10 @@ std::optional<ShellLinkRecord> ReadShellLink(const FileSystem& files, const std:
   return ParseShellLink(*text);
 }
 
-HRESULT CreateShellLink(FileSystem& files, REFIID riid, void** ppv) {
+HRESULT CreateShellLink(Machine& machine, DWORD sessionId, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  auto* link = new ShellLink(files);
+  auto* link = new ShellLink(machine, sessionId);
   const HRESULT hr = link->QueryInterface(riid, ppv);
   link->Release();
   return hr;

@@ -18,6 +18,7 @@
 namespace sim {
 
 class FileSystem;
+class Machine;
 
 struct ShellLinkRecord {
   std::wstring target;
@@ -38,8 +39,9 @@ std::optional<ShellLinkRecord> ParseShellLink(const std::string& text);
 std::optional<ShellLinkRecord> ReadShellLink(const FileSystem& files, const std::wstring& path);
 
 // A new link object with one reference, answering IUnknown, IShellLinkW, IPersist,
-// IPersistFile, IShellLinkDataList and IPropertyStore.
-HRESULT CreateShellLink(FileSystem& files, REFIID riid, void** ppv);
+// IPersistFile, IShellLinkDataList and IPropertyStore. Each save is also a "shortcut" event
+// on the desktop of `sessionId` (path, target, arguments, icon, AppUserModelID, activator).
+HRESULT CreateShellLink(Machine& machine, DWORD sessionId, REFIID riid, void** ppv);
 
 // Link objects alive machine-wide (a leaked reference shows here).
 long LiveShellLinks();

@@ -7,6 +7,7 @@
 
 #include "platform/handles.h"
 #include "platform/shell_link.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -183,6 +184,14 @@ TEST_F(SimShellLinkTest, ALinkSavesWhatWasSetAndCommitted) {
   EXPECT_EQ(saved->appUserModelId, L"Veridane.Test");
   ASSERT_TRUE(saved->toastActivatorClsid);
   EXPECT_TRUE(*saved->toastActivatorClsid == activator);
+  // The user sees each save, with what the link now holds.
+  std::vector<std::wstring> shown;
+  for (const auto& e : m.GetDesktop().Events())
+    if (e.kind == sim::desktop_kind::kShortcut && e.sessionId == 1) shown.push_back(e.text);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1], folder + L"\\A.lnk: \"C:\\App\\App.exe\" /OpenConsole, icon "
+                      L"C:\\App\\App.exe,-3, AppUserModelID Veridane.Test, activator "
+                      L"{A24611C3-A363-4950-B931-720A1618D98A}");
 
   // Another object reads the file back whole.
   platform::ComPtr<IPersistFile> again;
