@@ -170,6 +170,8 @@ TEST_F(EntryTest, UnregisteringIsCarriedOutBeforeTheInstanceCheckAndRegistersNot
   const std::wstring folder = L"C:\\Program Files\\Veridane";
   machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane", L"VeridanePath", folder);
   std::filesystem::create_directories(machine.Files().HostPath(folder));
+  // The agent's texts name its Start menu link, which the run looks for.
+  suite_test::InstallAgentResources(machine, L"C:\\Program Files\\Veridane\\Agent\\");
   // The uninstaller runs while the session's agent still runs.
   auto running = machine.CreateProcess({});
   HANDLE m = running->Kernel().CreateMutexW(nullptr, FALSE, core::kAgentInstanceMutex);
