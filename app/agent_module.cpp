@@ -252,6 +252,12 @@ HRESULT CVdAgentModule::InstallShortcut(core::CAgentProcess& process) {
   platform::ComPtr<IShellLinkDataList> data;
   hr = link->QueryInterface(platform::kIidShellLinkDataList, data.put_void());
   if (SUCCEEDED(hr)) hr = data->RemoveDataBlock(EXP_SZ_ICON_SIG);
+  if (hr == E_NOTIMPL) {
+    // A shell that cannot remove blocks (Wine): an expandable copy of the icon, if any, stays,
+    // and the link still starts the agent, so the installation goes on.
+    ts.Result("Removing EXP_SZ_ICON_SIG, not supported", hr);
+    hr = S_OK;
+  }
   if (FAILED(hr)) return ts.Result("Removing EXP_SZ_ICON_SIG", hr);
   DWORD flags = 0;
   hr = data->GetFlags(&flags);

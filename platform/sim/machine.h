@@ -58,6 +58,9 @@ struct MachineDescription {
   std::filesystem::path diskRoot;
   // Visual style, colours and taskbar placement at boot (see appearance.h).
   Appearance appearance{};
+  // False: the shell's link objects answer E_NOTIMPL to RemoveDataBlock, as Wine's
+  // do (AddDataBlock is never offered).
+  bool linkDataBlocks = true;
 };
 
 struct ProcessOptions {

@@ -228,6 +228,7 @@ class ShellLink final : public IShellLinkW,
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE RemoveDataBlock(DWORD dwSig) override {
+    if (!m_machine.Description().linkDataBlocks) return E_NOTIMPL;
     std::lock_guard<std::mutex> lock(m_mu);
     if (dwSig == EXP_SZ_ICON_SIG) m_link.hasExpandableIconBlock = false;
     return S_OK;

@@ -28,7 +28,7 @@ constexpr wchar_t kBrandDll[] = L"C:\\Program Files\\Veridane\\Brand.dll";
 
 class ShortcutTest : public ::testing::Test {
  protected:
-  ShortcutTest() {
+  explicit ShortcutTest(sim::MachineDescription desc = {}) : machine(std::move(desc)) {
     agent_res_sim::InstallAgentResources(machine,
                                          L"C:\\Program Files\\Veridane\\Agent\\VdAgentRes.dll");
     proc = machine.CreateProcess({.exePath = kAgentPath, .elevatedAdmin = true});
@@ -89,6 +89,26 @@ TEST_F(ShortcutTest, InstallWritesTheLinkTheToastsAreRecognisedBy) {
              e.text.find(L"/OpenConsole, icon ") != std::wstring::npos &&
              e.text.find(L"AppUserModelID Veridane.Dashboard") != std::wstring::npos;
   EXPECT_EQ(shown, 1);
+}
+
+// A shell whose links cannot remove data blocks, as Wine's: the link is made all the same.
+class ShortcutWithoutDataBlocksTest : public ShortcutTest {
+ protected:
+  ShortcutWithoutDataBlocksTest() : ShortcutTest(Description()) {}
+  static sim::MachineDescription Description() {
+    sim::MachineDescription d;
+    d.linkDataBlocks = false;
+    return d;
+  }
+};
+
+TEST_F(ShortcutWithoutDataBlocksTest, InstallGoesOnAndSavesTheLink) {
+  ASSERT_EQ(CVdAgentModule::InstallShortcut(*agent), S_OK);
+  EXPECT_TRUE(Traced("Removing EXP_SZ_ICON_SIG, not supported"));
+  auto link = sim::ReadShellLink(machine.Files(), Link(L"Veridane Classic"));
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->appUserModelId, kAgentAppUserModelId);
+  EXPECT_EQ(sim::LiveShellLinks(), 0);
 }
 
 TEST_F(ShortcutTest, InstallingAgainReplacesTheLinkAndUninstallTakesTheEmptyFolder) {
