@@ -137,10 +137,11 @@ TEST_F(MailslotInboxTest, NameIsPerSessionAndTraced) {
             L"{2FFE588A-4B8E-4F7F-A927-4162BD973FF2}:2");
 
   // Each session's agent gets only its own datagrams.
+  // The listener outlives its inbox: a stopping reader still tells it so.
+  RecordingListener second;
   Mailslot::Inbox one(m_agent->Kernel(), m_agent->Ui(), Name(), nullptr);
   Mailslot::Inbox two(other->Kernel(), other->Ui(),
                       Mailslot::GetBthMailslotName(other->Kernel(), other->Sessions()), nullptr);
-  RecordingListener second;
   one.Notify(&m_listener);
   two.Notify(&second);
   Send(MakeDatagram(1, 2));
