@@ -63,7 +63,8 @@
   X(IDS_MENU_HELP, L"&Help")                                                                 \
   X(IDS_MENU_ABOUT, L"&About Veridane Classic")                                              \
   X(IDS_ABOUT_CAPTION, L"About <<%PN%>>")                                                    \
-  X(IDS_ABOUT_LEGAL, L"Copyright (C) Veridane. All rights reserved.")
+  X(IDS_ABOUT_LEGAL, L"Copyright (C) Veridane. All rights reserved.")                       \
+  X(IDS_ABOUT_URL, L"https://www.veridane.example/")
 
 #ifndef RC_INVOKED
 #include <utility>

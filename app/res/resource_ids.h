@@ -40,8 +40,7 @@
 #define IDS_PRODUCT_NAME 1100
 #define IDS_AGENT_CAPTION 1101
 #define IDS_PRODUCT_SHORT_NAME 1103
-#define IDS_ABOUT_CAPTION 1104
-#define IDS_ABOUT_LEGAL 1105
+#include "launch/about_resources.h"  // the About box's template and texts
 
 // Tray icons of the resource module (scripts/make-icons.py draws them): the two resting
 // icons, without and with a fingerprint reader, and the frames of a flash.
