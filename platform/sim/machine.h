@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sim/appearance.h"
 #include "platform/sim/clock.h"
@@ -61,6 +62,8 @@ struct MachineDescription {
   // False: the shell's link objects answer E_NOTIMPL to RemoveDataBlock, as Wine's
   // do (AddDataBlock is never offered).
   bool linkDataBlocks = true;
+  // The user's preferred UI languages, first preferred first ("de-DE"); empty: "en-US".
+  std::vector<std::wstring> uiLanguages{};
 };
 
 struct ProcessOptions {
