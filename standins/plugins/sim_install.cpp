@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/sim/desktop.h"
 #include "platform/sim/module_table.h"
@@ -19,6 +20,10 @@
 namespace plugin_standin {
 
 struct SimTrayPluginInstallation::Impl {
+  // A constructor, not an aggregate: clang 14 has no parenthesised aggregate initialisation
+  // for make_shared.
+  Impl(sim::Machine& m, TrayPluginsDescription d) : machine(m), desc(std::move(d)) {}
+
   sim::Machine& machine;
   TrayPluginsDescription desc;
   std::atomic<int> live{0};
