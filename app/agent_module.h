@@ -1,6 +1,5 @@
 // The agent's module: its start (the toast activator's class object, the application user
-// model id) and its registration tasks, whose bodies arrive with the installation work;
-// until then each of those reports success without doing anything beyond tracing.
+// model id) and its registration tasks (COM and logon entries, environment, Start menu link).
 //
 //   CVdAgentModule module(process, [&](const std::wstring& c) { return CLI::Handle(process, c); });
 //   if (SUCCEEDED(module.Init())) { RunMainLoop(process); module.Term(); }
@@ -41,8 +40,14 @@ class CVdAgentModule {
   // and the agent's folder as machine environment variables.
   static HRESULT InstallEnvironment(core::CAgentProcess& process, const std::wstring& modulePath);
   static void UninstallEnvironment(core::CAgentProcess& process);
-  // The Start menu shortcut is not made by this build: S_FALSE, nothing written.
+  // The all-users Start menu link "Programs\Veridane\<product>.lnk", canonical; empty when
+  // the Start menu folder is unknown or the path would be too long.
+  static std::wstring GetShortcutPath(core::CAgentProcess& process);
+  // Writes the link anew (an existing one is removed first): the agent with "/OpenConsole",
+  // its icon, and the toasts' AppUserModelID and activator class. Each failing step is
+  // traced with its name and ends the install.
   static HRESULT InstallShortcut(core::CAgentProcess& process);
+  // Removes the link and its folder when nothing else is left in it; a missing link is success.
   static HRESULT UninstallShortcut(core::CAgentProcess& process);
 
  private:

@@ -184,6 +184,7 @@ void CVdAgentMain::Dispose() {
   // A handle the password manager never received is still ours.
   if (m_quickActions) m_quickActions->Dispose();
   m_plugins.UnLoad();
+  m_help.reset();
   ts.Msg("All done.");
 }
 
@@ -231,31 +232,7 @@ LRESULT CVdAgentMain::OnCommand(UINT, WPARAM wParam, LPARAM) {
   return 0;
 }
 
-namespace {
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", braces optional, hexadecimal digits of any case.
-bool IsGuidText(std::wstring s) {
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? s[i] != L'-' : !std::iswxdigit(s[i])) return false;
-  }
-  return true;
-}
-}  // namespace
-
-void CVdAgentMain::OnHelp() {
-  VDTraceNS::CScope ts("CVdAgentMain::OnHelp");
-  if (!m_helpId) {
-    auto& reg = m_process.Platform().Registry();
-    m_helpId = support::ReadString(reg, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\Help",
-                                   L"UserDashboardHelpID", KEY_WOW64_32KEY, MAX_PATH)
-                   .value_or(L"");
-  }
-  // This build has no HTML help viewer to create, whatever the identifier.
-  if (!IsGuidText(*m_helpId)) ts.Msg("Help ID is not a GUID: %ls", m_helpId->c_str());
-  ts.Msg("Failed to create HtmlHelp.");
-}
+void CVdAgentMain::OnHelp() { launch::ShowHelp(m_process, m_help); }
 
 void CVdAgentMain::OnHotKey() {
   if (m_quickActions) m_quickActions->OnHotKey();

@@ -30,6 +30,7 @@
 #include "ext/mailslot.h"
 #include "ext/password_manager.h"
 #include "kiosk/kiosk_handler.h"
+#include "launch/help_viewer.h"
 #include "kiosk/kiosk_session.h"
 #include "policy/policy_handler.h"
 #include "policy/user_session.h"
@@ -154,8 +155,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   bool m_sessionNotificationRegistered = false;
   // Inside WM_CREATE, until the taskbar exists.
   bool m_bWaitingForTaskbar = false;
-  // "UserDashboardHelpID", read at the first help request.
-  std::optional<std::wstring> m_helpId;
+  // The help viewer, made at the first help request.
+  std::unique_ptr<launch::CHelpViewer> m_help;
   std::unique_ptr<CQuickActions> m_quickActions;
   std::unique_ptr<CCardActions> m_cardActions;
   CAgentPlugins m_plugins{m_process.Platform(), m_hosts};

@@ -1,7 +1,11 @@
 #include "launch/commands.h"
 
+#include "core/own_dir.h"
 #include "core/taskbar.h"
+#include "launch/about_box.h"
 #include "launch/launch_app.h"
+#include "platform/handles.h"
+#include "support/branding_strings.h"
 #include "support/result_error.h"
 #include "support/trace/trace.h"
 #include "support/vdfp/vdfp_api.h"
@@ -57,18 +61,27 @@ HRESULT ShowAbout(core::CAgentProcess& process) {
   ui.RegisterClassExW(&wc);
   HWND owner = ui.CreateWindowExW(0, L"VDInvisibleParent", L"", WS_POPUP | WS_DISABLED, 0, 0, 1, 1,
                                   nullptr, nullptr, process.Instance(), nullptr);
-  // The About box: the product and the agent's own file version. Its fuller contents (legal
-  // texts, hyperlink, glass frame) come from the branding module.
-  wchar_t exe[MAX_PATH] = {};
-  auto& k = process.Platform().Kernel();
-  const DWORD n = k.GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  WORD v[4] = {};
-  std::wstring text = L"Veridane Agent";
-  if (n > 0 && n < MAX_PATH && k.GetFileVersion(exe, v)) {
-    text += L"\nVersion " + std::to_wstring(v[0]) + L"." + std::to_wstring(v[1]) + L"." +
-            std::to_wstring(v[2]) + L"." + std::to_wstring(v[3]);
+  // The About box: branded texts, the agent's own file version, its template from the
+  // agent's resource module beside the executable.
+  auto& plat = process.Platform();
+  wchar_t exe[MAX_PATH + 1] = {};
+  const DWORD n = plat.Kernel().GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::wstring exePath = n > 0 && n < MAX_PATH ? std::wstring(exe, n) : L"";
+  const std::wstring folder = core::ModuleFolder(exePath);
+  {
+    support::CBrandingStrings strings(plat, folder);
+    launch::CAboutBox box(plat, launch::LoadAboutTexts(plat, strings, exePath));
+    std::wstring resPath = folder;
+    if (!resPath.empty() && resPath.back() != L'\\') resPath += L'\\';
+    resPath += support::kAgentResourceModule;
+    platform::UniqueModule resources(plat.Modules());
+    *resources.put() =
+        plat.Modules().LoadLibraryExW(resPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (resources)
+      box.DoModal(resources.get(), owner);
+    else
+      ts.Msg("Cannot load %ls", resPath.c_str());
   }
-  ui.MessageBoxW(owner, text.c_str(), L"About Veridane Agent", MB_OK | MB_ICONINFORMATION);
   if (owner) ui.DestroyWindow(owner);
   ui.UnregisterClassW(L"VDInvisibleParent", process.Instance());
   process.AuthLibrary().VDFPTerm();

@@ -23,6 +23,10 @@
 #ifndef E_ILLEGAL_METHOD_CALL
 #define E_ILLEGAL_METHOD_CALL (static_cast<HRESULT>(0x8000000EL))
 #endif
+// <htmlhelp.h>'s command for showing a topic; the function is reached through IShell.
+#ifndef HH_DISPLAY_TOPIC
+#define HH_DISPLAY_TOPIC 0x0000u
+#endif
 #else
 
 #include <cstddef>
@@ -927,6 +931,31 @@ struct INITCOMMONCONTROLSEX {
 #define ICC_WIN95_CLASSES 0x000000FFu
 #define ICC_BAR_CLASSES 0x00000004u
 #define ICC_LINK_CLASS 0x00008000u
+// A common control's notification (WM_NOTIFY); a link control's click carries an NMLINK.
+#define WM_NOTIFY 0x004Eu
+struct NMHDR {
+  HWND hwndFrom;
+  UINT_PTR idFrom;
+  UINT code;
+};
+using LPNMHDR = NMHDR*;
+#define NM_CLICK (0u - 2u)
+#define NM_RETURN (0u - 4u)
+#define MAX_LINKID_TEXT 48
+#define L_MAX_URL_LENGTH (2048 + 32 + 4)
+struct LITEM {
+  UINT mask;
+  int iLink;
+  UINT state;
+  UINT stateMask;
+  WCHAR szID[MAX_LINKID_TEXT];
+  WCHAR szUrl[L_MAX_URL_LENGTH];
+};
+struct NMLINK {
+  NMHDR hdr;
+  LITEM item;
+};
+using PNMLINK = NMLINK*;
 
 
 // ---- Known folders, shell links, help -------------------------------------------------------
@@ -936,6 +965,9 @@ using PULONG = ULONG*;
 using KNOWNFOLDERID = GUID;
 using REFKNOWNFOLDERID = const KNOWNFOLDERID&;
 #define KF_FLAG_DEFAULT 0x00000000u
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define KF_FLAG_DONT_VERIFY 0x00004000u
+#define KF_FLAG_CREATE 0x00008000u
 #define MUI_LANGUAGE_NAME 0x8u
 #define HH_DISPLAY_TOPIC 0x0000u
 

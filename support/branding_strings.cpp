@@ -47,9 +47,58 @@ CBrandingStrings::CBrandingStrings(platform::IPlatform& plat, std::wstring agent
       m_branding(plat.Modules()),
       m_agent(plat.Modules()) {}
 
+std::wstring ExpandPlaceholders(std::wstring_view text, std::wstring_view productName,
+                                std::wstring_view shortName) {
+  const std::wstring_view pn = kProductNamePlaceholder;
+  const std::wstring_view ma = kShortNamePlaceholder;
+  std::wstring out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const std::wstring_view rest = text.substr(i);
+    if (rest.substr(0, pn.size()) == pn) {
+      out += productName;
+      i += pn.size();
+    } else if (rest.substr(0, ma.size()) == ma) {
+      out += shortName;
+      i += ma.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
 std::wstring CBrandingStrings::String(UINT id) {
-  VDTraceNS::CScope ts("CBrandingStrings::String");
   std::lock_guard lk(m_mu);
+  std::wstring text = RawString(id);
+  // Only a text that names the product costs the names' look-up.
+  if (text.find(L"<<%") == std::wstring::npos) return text;
+  return ExpandPlaceholders(text, ProductNameLocked(), ShortNameLocked());
+}
+
+std::wstring CBrandingStrings::ProductName() {
+  std::lock_guard lk(m_mu);
+  return ProductNameLocked();
+}
+
+std::wstring CBrandingStrings::ShortName() {
+  std::lock_guard lk(m_mu);
+  return ShortNameLocked();
+}
+
+std::wstring CBrandingStrings::ProductNameLocked() {
+  std::wstring name = RawString(kProductNameString);
+  return name.empty() ? kFallbackProductName : name;
+}
+
+std::wstring CBrandingStrings::ShortNameLocked() {
+  std::wstring name = RawString(kShortNameString);
+  return name.empty() ? ProductNameLocked() : name;
+}
+
+std::wstring CBrandingStrings::RawString(UINT id) {
+  VDTraceNS::CScope ts("CBrandingStrings::String");
   if (!m_branding.tried) {
     const std::wstring path = BrandingModulePath(m_plat.Registry());
     if (path.empty()) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "agent_strings.h"
+#include "launch/about_resources.h"
 #include "policy/prompt_resources.h"
 
 #define VD_TEXT_DONT_ASK_AGAIN L"Do not ask me again"
@@ -29,6 +30,16 @@
   C(DEFPUSHBUTTON, accept, IDOK, 149, 69, 50, 14)                             \
   C(PUSHBUTTON, decline, IDCANCEL, 203, 69, 50, 14)
 
+// The About box, in dialog units of a 240 x 100 template: product, version and legal texts
+// and the link, all set as it opens; one button.
+#define VD_ABOUT_CONTROLS(C)                       \
+  C(LTEXT, L"", IDC_ABOUT_PRODUCT, 7, 7, 226, 10)  \
+  C(LTEXT, L"", IDC_ABOUT_VERSION, 7, 19, 226, 10) \
+  C(LTEXT, L"", IDC_ABOUT_LEGAL, 7, 31, 226, 28)   \
+  C(SYSLINK, L"", IDC_ABOUT_LINK, 7, 61, 226, 10)  \
+  C(DEFPUSHBUTTON, L"OK", IDOK, 183, 79, 50, 14)
+#define VD_TEXT_ABOUT_CAPTION L"About"
+
 #ifndef RC_INVOKED
 #include <array>
 
@@ -37,11 +48,12 @@
 namespace app_res {
 
 // How a control of the resource script behaves: a static text, a check box, a button.
-enum class PromptControlKind { Text, CheckBox, Button };
+enum class PromptControlKind { Text, CheckBox, Button, Link };
 inline constexpr PromptControlKind kControlLTEXT = PromptControlKind::Text;
 inline constexpr PromptControlKind kControlAUTOCHECKBOX = PromptControlKind::CheckBox;
 inline constexpr PromptControlKind kControlDEFPUSHBUTTON = PromptControlKind::Button;
 inline constexpr PromptControlKind kControlPUSHBUTTON = PromptControlKind::Button;
+inline constexpr PromptControlKind kControlSYSLINK = PromptControlKind::Link;
 
 struct PromptControl {
   int id;
@@ -66,6 +78,10 @@ inline constexpr AgentDialog kAgentDialogs[] = {VD_AGENT_DIALOGS(VD_AGENT_DIALOG
   PromptControl{id, kControl##kind, text},
 inline std::array<PromptControl, 4> PromptControls(const AgentDialog& d) {
   return {VD_PROMPT_CONTROLS(VD_PROMPT_CONTROL_ENTRY, d.message, d.accept, d.decline)};
+}
+
+inline std::array<PromptControl, 5> AboutControls() {
+  return {VD_ABOUT_CONTROLS(VD_PROMPT_CONTROL_ENTRY)};
 }
 #undef VD_PROMPT_CONTROL_ENTRY
 

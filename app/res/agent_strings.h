@@ -29,11 +29,18 @@
     L"with a touch of your finger.")                                                         \
   /* Also the title of the reader-connected balloon: short enough for one (63). */           \
   X(IDS_FP_ENROLLMENT_RECOMMENDED, L"Enroll your fingerprints to sign in with a touch")      \
+  X(IDS_FEEDBACK_FAILED, L"Signing in with your fingerprint did not succeed. Try again.")    \
+  X(IDS_FEEDBACK_NOT_READ, L"The reader could not read your fingerprint. Touch it again.")   \
+  X(IDS_FEEDBACK_NOT_RECOGNIZED,                                                             \
+    L"Your fingerprint was not recognized. Try again, or use another finger.")              \
+  X(IDS_FEEDBACK_UNAVAILABLE,                                                                \
+    L"Your fingerprint cannot be checked now. Sign in another way.")                         \
   X(IDS_NO_DRIVERS_TITLE, L"Fingerprint reader not working")                                 \
   X(IDS_NO_DRIVERS_TEXT,                                                                     \
     L"The driver of the fingerprint reader is missing or not working. An administrator "     \
     L"should install the reader's driver.")                                                  \
   X(IDS_PRODUCT_NAME, L"Veridane Classic")                                                   \
+  X(IDS_PRODUCT_SHORT_NAME, L"Classic")                                                      \
   X(IDS_AGENT_CAPTION, L"Veridane Classic Agent")                                            \
   /* The tray's tooltip and the title of every reminder. */                                  \
   X(IDS_NOTIFY_TITLE, L"Veridane Classic")                                                   \
@@ -55,8 +62,9 @@
   X(IDS_MENU_OPEN_CONSOLE, L"&Open Veridane Classic Console")                                \
   X(IDS_MENU_HELP, L"&Help")                                                                 \
   X(IDS_MENU_ABOUT, L"&About Veridane Classic")                                              \
-  X(IDS_ABOUT_CAPTION, L"About Veridane Classic")                                            \
-  X(IDS_ABOUT_LEGAL, L"Copyright (C) Veridane. All rights reserved.")
+  X(IDS_ABOUT_CAPTION, L"About <<%PN%>>")                                                    \
+  X(IDS_ABOUT_LEGAL, L"Copyright (C) Veridane. All rights reserved.")                       \
+  X(IDS_ABOUT_URL, L"https://www.veridane.example/")
 
 #ifndef RC_INVOKED
 #include <utility>

@@ -24,6 +24,11 @@
 // The balloon shown to an administrator when the reader's driver is missing.
 #define IDS_NO_DRIVERS_TITLE 605
 #define IDS_NO_DRIVERS_TEXT 607
+// The feedback window's balloon after a failed recognition, by the failure's result code.
+#define IDS_FEEDBACK_FAILED 114
+#define IDS_FEEDBACK_NOT_READ 115
+#define IDS_FEEDBACK_NOT_RECOGNIZED 116
+#define IDS_FEEDBACK_UNAVAILABLE 117
 // The tray icon's tooltip, also the title of notifications that bring none (the
 // reminders' title).
 #define IDS_TRAY_TOOLTIP 131
@@ -31,10 +36,11 @@
 #define IDS_MENU_OPEN_CONSOLE 193
 #define IDS_MENU_HELP 535
 #define IDS_MENU_ABOUT 536
+// The product's name and short name: what "<<%PN%>>" and "<<%MA%>>" in a text stand for.
 #define IDS_PRODUCT_NAME 1100
 #define IDS_AGENT_CAPTION 1101
-#define IDS_ABOUT_CAPTION 1104
-#define IDS_ABOUT_LEGAL 1105
+#define IDS_PRODUCT_SHORT_NAME 1103
+#include "launch/about_resources.h"  // the About box's template and texts
 
 // Tray icons of the resource module (scripts/make-icons.py draws them): the two resting
 // icons, without and with a fingerprint reader, and the frames of a flash.

@@ -43,6 +43,8 @@ inline constexpr wchar_t kScreenSaver[] = L"screensaver";     // started, stoppe
 inline constexpr wchar_t kBroadcast[] = L"broadcast";         // BroadcastSystemMessageW
 inline constexpr wchar_t kPrompt[] = L"prompt";               // a dialog shown: caption, text
 inline constexpr wchar_t kPromptAnswer[] = L"prompt-answer";  // the user's button and boxes
+inline constexpr wchar_t kShortcut[] = L"shortcut";  // a shell link saved: path and properties
+inline constexpr wchar_t kHelp[] = L"help";                   // HtmlHelpW: the file shown
 }  // namespace desktop_kind
 
 struct DesktopEvent {
@@ -57,10 +59,12 @@ struct DesktopEvent {
 // What the user does at a dialog box (DialogBoxParamW): looks at it for `openMs` of virtual
 // time (the program's messages and timers run meanwhile), sets the check boxes named in
 // `checks` (control id -> checked) and clicks `button` (a control id; 0 clicks nothing).
+// `link`, when not 0, is a link control the user clicks first (before the boxes).
 struct PromptAnswer {
   int button = IDCANCEL;
   std::map<int, bool> checks;
   ULONGLONG openMs = 0;
+  int link = 0;
 };
 
 struct SessionDesktop {

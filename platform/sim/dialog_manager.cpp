@@ -41,7 +41,7 @@ bool DialogManager::RegisterClasses() {
     if (m_classes) return true;
   }
   platform::IUi& ui = m_process.Ui();
-  for (const wchar_t* name : {kDialogClass, kStaticClass, kButtonClass}) {
+  for (const wchar_t* name : {kDialogClass, kStaticClass, kButtonClass, kLinkClass}) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = name == kDialogClass ? &SimDialogWndProc : &SimControlWndProc;
@@ -121,9 +121,12 @@ INT_PTR DialogManager::DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateNa
   HWND first = nullptr;
   for (const auto& c : tpl->controls) {
     const bool isText = c.kind == DialogControl::Kind::Text;
-    HWND h = ui.CreateWindowExW(
-        0, isText ? kStaticClass : kButtonClass, c.text.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-        dlg, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), hInstance, nullptr);
+    const wchar_t* controlClass = isText                                ? kStaticClass
+                                  : c.kind == DialogControl::Kind::Link ? kLinkClass
+                                                                        : kButtonClass;
+    HWND h =
+        ui.CreateWindowExW(0, controlClass, c.text.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, dlg,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), hInstance, nullptr);
     if (!h) continue;
     if (!first && !isText) first = h;
     auto control = std::make_shared<Control>();
@@ -161,6 +164,12 @@ INT_PTR DialogManager::DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateNa
       const Pumped looked = Serve(dlg, answer.openMs);
       if (looked == Pumped::Quit) quit = true;
       if (looked != Pumped::Idle) break;
+      if (answer.link != 0) {
+        desktop.Record(session, desktop_kind::kPromptAnswer,
+                       L"link " + std::to_wstring(answer.link));
+        ClickLink(dlg, answer.link);
+        if (Ended(dlg)) break;
+      }
       // The user ticks or clears the boxes, then clicks the button.
       for (const auto& [id, on] : answer.checks) {
         auto box = ItemOf(dlg, id);
@@ -236,10 +245,35 @@ std::wstring DialogManager::Describe(HWND hDlg) const {
   if (d == m_dialogs.end()) return out;
   for (const auto& [id, h] : d->second->items) {
     auto c = m_controls.find(h);
-    if (c != m_controls.end() && c->second->kind == DialogControl::Kind::Text)
+    if (c != m_controls.end() && (c->second->kind == DialogControl::Kind::Text ||
+                                  c->second->kind == DialogControl::Kind::Link))
       out += L" " + c->second->text;
   }
   return out;
+}
+
+void DialogManager::ClickLink(HWND dlg, int id) {
+  auto link = ItemOf(dlg, id);
+  if (!link || link->kind != DialogControl::Kind::Link) return;
+  std::wstring text;
+  {
+    std::lock_guard lk(m_mu);
+    text = link->text;
+  }
+  NMLINK nm{};
+  nm.hdr.hwndFrom = link->hwnd;
+  nm.hdr.idFrom = static_cast<UINT_PTR>(id);
+  nm.hdr.code = NM_CLICK;
+  // The first link's href="..." is its URL, as the control parses its markup.
+  const std::wstring href = L"href=\"";
+  if (const size_t at = text.find(href); at != std::wstring::npos) {
+    const size_t from = at + href.size();
+    const size_t to = text.find(L'"', from);
+    const std::wstring url = text.substr(from, to == std::wstring::npos ? 0 : to - from);
+    url.copy(nm.item.szUrl, std::min<size_t>(url.size(), L_MAX_URL_LENGTH - 1));
+  }
+  m_process.Ui().SendMessageW(dlg, WM_NOTIFY, static_cast<WPARAM>(id),
+                              reinterpret_cast<LPARAM>(&nm));
 }
 
 std::wstring DialogManager::DescribeAnswer(HWND hDlg, int button) const {

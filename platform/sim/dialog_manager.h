@@ -16,6 +16,10 @@
 // procedure has not ended after an answer is answered again; one still up after
 // kMaxAnswers answers would never close on Windows either: it is destroyed and gives -1.
 //
+// A link control the answer names is clicked before the boxes: the dialog gets WM_NOTIFY with
+// an NMLINK (NM_CLICK, the first link, its href as the URL; desktop kind "prompt-answer"
+// "link <id>").
+//
 // Check boxes keep their state per control (BM_GETCHECK, BM_SETCHECK); texts answer
 // WM_SETTEXT and WM_GETTEXT. Nested dialogs work as on Windows: a procedure may show another
 // dialog, whose loop then serves the outer one's messages too.
@@ -40,6 +44,7 @@ class DialogManager {
   static constexpr const wchar_t* kDialogClass = L"#32770";
   static constexpr const wchar_t* kStaticClass = L"Static";
   static constexpr const wchar_t* kButtonClass = L"Button";
+  static constexpr const wchar_t* kLinkClass = L"SysLink";
 
   explicit DialogManager(Process& p);
   DialogManager(const DialogManager&) = delete;
@@ -87,6 +92,7 @@ class DialogManager {
   Pumped Serve(HWND hDlg, ULONGLONG ms);
   // What the dialog shows: its caption, then its static texts.
   std::wstring Describe(HWND hDlg) const;
+  void ClickLink(HWND dlg, int id);
   std::wstring DescribeAnswer(HWND hDlg, int button) const;
 
   Process& m_process;

@@ -139,6 +139,7 @@ FileSystem::FileSystem(Machine& m) : m_machine(m), m_root(m.Description().diskRo
   std::vector<std::wstring> folders = {
       L"C:\\Windows\\system32", L"C:\\Windows\\Temp", L"C:\\Program Files",
       L"C:\\ProgramData",       L"C:\\Users\\Public",
+      L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
   };
   if (m.Description().is64BitWindows) {
     folders.push_back(L"C:\\Program Files (x86)");
@@ -402,6 +403,19 @@ DWORD FileSystem::CreateDirectory(const std::wstring& path) {
   if (DWORD e = CheckParent(host)) return e;
   if (::mkdir(host.c_str(), 0755) != 0)
     return errno == EEXIST ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : ErrnoToWin32(errno);
+  return ERROR_SUCCESS;
+}
+
+DWORD FileSystem::RemoveDirectory(const std::wstring& path) {
+  fs::path host;
+  if (DWORD e = Reach(path, &host)) return e;
+  std::error_code ec;
+  const auto st = fs::status(host, ec);
+  if (!fs::exists(st))
+    return CheckParent(host) == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+  if (!fs::is_directory(st)) return ERROR_DIRECTORY;
+  if (!fs::is_empty(host, ec)) return ERROR_DIR_NOT_EMPTY;
+  if (::rmdir(host.c_str()) != 0) return ErrnoToWin32(errno);
   return ERROR_SUCCESS;
 }
 

@@ -103,6 +103,8 @@ class FileSystem {
   DWORD Delete(const std::wstring& path);
   DWORD Attributes(const std::wstring& path, DWORD* attributes);
   DWORD CreateDirectory(const std::wstring& path);
+  // ERROR_DIR_NOT_EMPTY while anything is inside, ERROR_DIRECTORY for a file.
+  DWORD RemoveDirectory(const std::wstring& path);
   // Renames a file or folder: ERROR_ALREADY_EXISTS when the new name is taken and
   // `replace` is not set (a folder is never replaced: ERROR_ACCESS_DENIED);
   // ERROR_NOT_SAME_DEVICE across volumes (the caller copies instead when it may).

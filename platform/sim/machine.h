@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sim/appearance.h"
 #include "platform/sim/clock.h"
@@ -58,6 +59,11 @@ struct MachineDescription {
   std::filesystem::path diskRoot;
   // Visual style, colours and taskbar placement at boot (see appearance.h).
   Appearance appearance{};
+  // False: the shell's link objects answer E_NOTIMPL to RemoveDataBlock, as Wine's
+  // do (AddDataBlock is never offered).
+  bool linkDataBlocks = true;
+  // The user's preferred UI languages, first preferred first ("de-DE"); empty: "en-US".
+  std::vector<std::wstring> uiLanguages{};
 };
 
 struct ProcessOptions {

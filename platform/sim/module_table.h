@@ -33,7 +33,8 @@ struct IconImage {
 
 // One control of a dialog template, as DialogBoxParamW creates it.
 struct DialogControl {
-  enum class Kind { Text, CheckBox, Button };
+  // Link: a "SysLink" control; a click notifies its dialog (WM_NOTIFY, NM_CLICK).
+  enum class Kind { Text, CheckBox, Button, Link };
   int id = 0;
   Kind kind = Kind::Text;
   std::wstring text;

@@ -330,6 +330,8 @@ HRESULT ProcessCom::CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD
     const HRESULT hr = InprocClassObject(rclsid, &object);
     if (SUCCEEDED(hr)) return CreateFrom(object, pUnkOuter, riid, ppv);
     if (hr != REGDB_E_CLASSNOTREG) return hr;
+    const HRESULT system = CreateSystemObject(rclsid, pUnkOuter, riid, ppv);
+    if (system != REGDB_E_CLASSNOTREG) return system;
   }
   if (dwClsContext & CLSCTX_LOCAL_SERVER) {
     if (IUnknown* other =

@@ -36,7 +36,13 @@ class ProcessCom : public platform::ICom {
   int InitCount() const;
 
   void CoTaskMemFree(LPVOID pv) override;
+  // Task memory handed out (known folder paths) and not yet freed, machine-wide.
+  static long LiveTaskAllocations();
+
  private:
+  // The classes the system itself serves in-process (the shell's link object);
+  // REGDB_E_CLASSNOTREG for any other.
+  HRESULT CreateSystemObject(REFCLSID rclsid, IUnknown* pUnkOuter, REFIID riid, LPVOID* ppv);
   struct Apartment {
     bool singleThreaded;
     int count;  // successful CoInitializeEx calls not yet balanced

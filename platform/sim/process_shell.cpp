@@ -86,6 +86,18 @@ BOOL ProcessShell::Execute(SHELLEXECUTEINFOW* info) {
     folder = Expand(folder);
   }
   if (folder.empty()) folder = m_process.CurrentDirectory();
+  // A web address opens in the user's browser: recorded as a launch of the address.
+  const auto startsWith = [&](std::wstring_view scheme) {
+    return file.size() > scheme.size() &&
+           text::IEquals(std::wstring_view(file).substr(0, scheme.size()), scheme);
+  };
+  if (startsWith(L"http://") || startsWith(L"https://")) {
+    const std::wstring verb = info->lpVerb && *info->lpVerb ? info->lpVerb : L"open";
+    m_machine.GetDesktop().Record(m_process.SessionId(), desktop_kind::kLaunch,
+                                  verb + L" \"" + file + L"\"");
+    info->hInstApp = InstApp(42);
+    return TRUE;
+  }
   const auto full = FileSystem::FullPath(folder, file);
   DWORD attributes = 0;
   // A missing folder on the way reads as a missing file too: the shell reports both alike.

@@ -575,11 +575,19 @@ BOOL WindowManager::IsWindow(const UiCaller& c, HWND h) {
   return FindInSessionLocked(h, c.sessionId) ? TRUE : FALSE;
 }
 
-LRESULT WindowManager::DefWindowProcW(HWND h, UINT msg, WPARAM, LPARAM) {
+LRESULT WindowManager::DefWindowProcW(HWND h, UINT msg, WPARAM, LPARAM lp) {
   switch (msg) {
     case WM_NCCREATE:
     case WM_QUERYENDSESSION:
       return TRUE;
+    case WM_SETTEXT: {
+      // The title, as SetWindowTextW sets it.
+      std::lock_guard lk(m_mu);
+      auto w = FindLocked(h);
+      if (!w) return FALSE;
+      w->title = lp ? reinterpret_cast<LPCWSTR>(lp) : L"";
+      return TRUE;
+    }
     case WM_CLOSE:
       DestroyTree(h);
       return 0;

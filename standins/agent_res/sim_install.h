@@ -34,20 +34,34 @@ inline sim::ModuleTable::Icons AgentIcons() {
   return icons;
 }
 
-// Template id to the prompt's template, controls in the script's order.
+inline sim::DialogControl::Kind SimKind(app_res::PromptControlKind kind) {
+  switch (kind) {
+    case app_res::PromptControlKind::Text:
+      return sim::DialogControl::Kind::Text;
+    case app_res::PromptControlKind::CheckBox:
+      return sim::DialogControl::Kind::CheckBox;
+    case app_res::PromptControlKind::Link:
+      return sim::DialogControl::Kind::Link;
+    case app_res::PromptControlKind::Button:
+      break;
+  }
+  return sim::DialogControl::Kind::Button;
+}
+
+// Template id to the dialog's template (the prompts and the About box), controls in the
+// script's order.
 inline sim::ModuleTable::Dialogs AgentDialogs() {
   sim::ModuleTable::Dialogs dialogs;
   for (const auto& d : app_res::kAgentDialogs) {
     sim::DialogTemplate tpl{d.caption, {}};
-    for (const auto& c : app_res::PromptControls(d)) {
-      const auto kind = c.kind == app_res::PromptControlKind::Text ? sim::DialogControl::Kind::Text
-                        : c.kind == app_res::PromptControlKind::CheckBox
-                            ? sim::DialogControl::Kind::CheckBox
-                            : sim::DialogControl::Kind::Button;
-      tpl.controls.push_back(sim::DialogControl{c.id, kind, c.text});
-    }
+    for (const auto& c : app_res::PromptControls(d))
+      tpl.controls.push_back(sim::DialogControl{c.id, SimKind(c.kind), c.text});
     dialogs[d.id] = std::move(tpl);
   }
+  sim::DialogTemplate about{VD_TEXT_ABOUT_CAPTION, {}};
+  for (const auto& c : app_res::AboutControls())
+    about.controls.push_back(sim::DialogControl{c.id, SimKind(c.kind), c.text});
+  dialogs[IDD_ABOUT] = std::move(about);
   return dialogs;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/messages.h"
+#include "launch/about_resources.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
@@ -101,36 +102,81 @@ TEST_F(EntryTest, AConsoleCommandWithoutAConsoleEndsQuietly) {
 }
 
 TEST_F(EntryTest, ShowAboutShowsTheBoxOnlyWhenTheLibraryStarts) {
+  suite_test::InstallAgentResources(machine, L"C:\\Program Files\\Veridane\\Agent\\");
   EXPECT_EQ(Run(L"/ShowAbout"), 0);  // no library: logged, handled, no box
   EXPECT_TRUE(sink.Contains('E', "-2147024770 Command failed"));
-  EXPECT_TRUE(machine.GetDesktop().Texts(1, L"dialog").empty());
+  EXPECT_TRUE(machine.GetDesktop().Texts(1, sim::desktop_kind::kPrompt).empty());
 
   auto vdfp = vdfp_standin::InstallVdfpApi(machine);
   machine.Files().SetFileVersion(L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe",
                                  {5, 2, 0, 100});
   EXPECT_EQ(Run(L"-showabout"), 0);
-  EXPECT_EQ(
-      machine.GetDesktop().Texts(1, L"dialog"),
-      (std::vector<std::wstring>{L"About Veridane Agent: Veridane Agent\nVersion 5.2.0.100"}));
+  EXPECT_EQ(machine.GetDesktop().Texts(1, sim::desktop_kind::kPrompt),
+            (std::vector<std::wstring>{
+                L"About Veridane Classic: Veridane Classic Version 5.2.0.100 Copyright (C) "
+                L"Veridane. All rights reserved. <a href=\"https://www.veridane.example/\">"
+                L"https://www.veridane.example/</a>"}));
   EXPECT_EQ(AgentWindows(), 0u);
 }
 
 TEST_F(EntryTest, TheAboutBoxsInvisibleOwnerAnswersAsAnyTopLevelWindowWhileTheBoxIsUp) {
+  suite_test::InstallAgentResources(machine, L"C:\\Program Files\\Veridane\\Agent\\");
   auto vdfp = vdfp_standin::InstallVdfpApi(machine);
   HWND seenOwner = nullptr;
   LRESULT queryEndSession = -1;
-  machine.GetDesktop().SetDialogUser([&](HWND owner, const std::wstring&, const std::wstring&) {
-    seenOwner = owner;
+  machine.GetDesktop().SetPromptUser([&](DWORD, UINT, const std::wstring&) {
+    const auto owners = machine.Windows().WindowsOfClass(1, L"VDInvisibleParent");
+    if (owners.size() == 1) seenOwner = owners[0];
     auto* p = sim::CurrentProcess();
     // Windows asks every top-level window before the session ends; a 0 would hold it up.
-    queryEndSession = p->Ui().SendMessageW(owner, WM_QUERYENDSESSION, 0, 0);
-    return IDOK;
+    if (seenOwner) queryEndSession = p->Ui().SendMessageW(seenOwner, WM_QUERYENDSESSION, 0, 0);
+    sim::PromptAnswer a;
+    a.button = IDOK;
+    return a;
   });
   EXPECT_EQ(Run(L"-ShowAbout"), 0);
   ASSERT_NE(seenOwner, nullptr);
   EXPECT_EQ(queryEndSession, TRUE);
   // Gone with the box, class and all.
   EXPECT_TRUE(machine.Windows().WindowsOfClass(1, L"VDInvisibleParent").empty());
+}
+
+TEST_F(EntryTest, TheAboutBoxsLinkOpensTheBrandedWebSiteInTheBrowser) {
+  suite_test::InstallAgentResources(machine, L"C:\\Program Files\\Veridane\\Agent\\");
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  machine.GetDesktop().SetPromptUser([](DWORD, UINT id, const std::wstring& caption) {
+    sim::PromptAnswer a;
+    a.button = IDOK;
+    if (id == IDD_ABOUT && caption == L"About Acme Guard") a.link = IDC_ABOUT_LINK;
+    return a;
+  });
+  // The brand names the product and its own site.
+  const wchar_t brand[] = L"C:\\Program Files\\Acme\\Brand.dll";
+  machine.Modules().Install(brand, {}, {{1100, L"Acme Guard"}, {1106, L"https://acme.example/"}});
+  machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common", L"DLLPath", brand);
+  EXPECT_EQ(Run(L"-ShowAbout"), 0);
+  EXPECT_EQ(machine.GetDesktop().Texts(1, sim::desktop_kind::kLaunch),
+            (std::vector<std::wstring>{L"open \"https://acme.example/\""}));
+  EXPECT_EQ(machine.GetDesktop().Texts(1, sim::desktop_kind::kPromptAnswer),
+            (std::vector<std::wstring>{L"link 1033", L"button 1"}));
+}
+
+TEST_F(EntryTest, AnAddressThatIsNoWebSiteIsNeverOpened) {
+  suite_test::InstallAgentResources(machine, L"C:\\Program Files\\Veridane\\Agent\\");
+  auto vdfp = vdfp_standin::InstallVdfpApi(machine);
+  machine.GetDesktop().SetPromptUser([](DWORD, UINT, const std::wstring&) {
+    sim::PromptAnswer a;
+    a.button = IDOK;
+    a.link = IDC_ABOUT_LINK;
+    return a;
+  });
+  machine.Files().WriteFile(L"C:\\Windows\\System32\\calc.exe", "MZ");
+  const wchar_t brand[] = L"C:\\Program Files\\Acme\\Brand.dll";
+  machine.Modules().Install(brand, {}, {{1106, L"C:\\Windows\\System32\\calc.exe"}});
+  machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common", L"DLLPath", brand);
+  EXPECT_EQ(Run(L"-ShowAbout"), 0);
+  EXPECT_TRUE(machine.GetDesktop().Texts(1, sim::desktop_kind::kLaunch).empty());
+  EXPECT_TRUE(Traced("Not a web address, no link: C:\\Windows\\System32\\calc.exe"));
 }
 
 TEST_F(EntryTest, LastRegisterSwitchDecidesAndNoWizardStays) {
@@ -170,6 +216,8 @@ TEST_F(EntryTest, UnregisteringIsCarriedOutBeforeTheInstanceCheckAndRegistersNot
   const std::wstring folder = L"C:\\Program Files\\Veridane";
   machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane", L"VeridanePath", folder);
   std::filesystem::create_directories(machine.Files().HostPath(folder));
+  // The agent's texts name its Start menu link, which the run looks for.
+  suite_test::InstallAgentResources(machine, L"C:\\Program Files\\Veridane\\Agent\\");
   // The uninstaller runs while the session's agent still runs.
   auto running = machine.CreateProcess({});
   HANDLE m = running->Kernel().CreateMutexW(nullptr, FALSE, core::kAgentInstanceMutex);

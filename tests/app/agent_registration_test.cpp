@@ -193,8 +193,14 @@ TEST_F(RegistrationTest, RegisteringTwiceLeavesTheSameMachineAndUnregisteringGiv
   const auto once = State();
   ASSERT_EQ(CVdAgentModule::RegisterServer(*agent, false), S_OK);
   EXPECT_EQ(State(), once);
+  // One Start menu link, however often registered; it goes with its folder.
+  const auto links = machine.Files().HostPath(
+      L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Veridane");
+  ASSERT_TRUE(std::filesystem::is_directory(links));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(links), {}), 1);
 
   ASSERT_EQ(CVdAgentModule::UnregisterServer(*agent, false), S_OK);
+  EXPECT_FALSE(std::filesystem::exists(links));
   auto after = State();
   // What stays by design: the Control Panel keys go with the uninstaller's list, the
   // parents of the keys written are the system's, and the lists lose their last comma.

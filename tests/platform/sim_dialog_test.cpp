@@ -319,7 +319,13 @@ TEST(AgentPromptResources, TitlesFitABalloonAndTemplatesCarryTheirMessages) {
   const std::map<unsigned, unsigned> messageOf = {
       {IDD_ASK_REGISTER_AT_START, 213}, {IDD_ASK_REGISTER, 215}, {IDD_REENROLLMENT_PROMPT, 217}};
   auto dialogs = agent_res_sim::AgentDialogs();
-  ASSERT_EQ(dialogs.size(), 3u);
+  ASSERT_EQ(dialogs.size(), 4u);  // the prompts and the About box
+  const auto& about = dialogs.at(IDD_ABOUT);
+  ASSERT_EQ(about.controls.size(), 5u);
+  EXPECT_EQ(about.controls[3].id, IDC_ABOUT_LINK);
+  EXPECT_EQ(about.controls[3].kind, sim::DialogControl::Kind::Link);
+  EXPECT_EQ(about.controls[4].id, IDOK);
+  dialogs.erase(IDD_ABOUT);
   for (const auto& [id, tpl] : dialogs) {
     SCOPED_TRACE(id);
     ASSERT_EQ(tpl.controls.size(), 4u);
@@ -330,6 +336,39 @@ TEST(AgentPromptResources, TitlesFitABalloonAndTemplatesCarryTheirMessages) {
     EXPECT_EQ(tpl.controls[2].id, IDOK);
     EXPECT_EQ(tpl.controls[3].id, IDCANCEL);
   }
+}
+
+// A link click reaches the procedure as the control's notification, with the markup's URL,
+// and the window's title follows WM_SETTEXT.
+TEST_F(SimDialogTest, ALinkClickNotifiesTheDialogWithTheLinksAddress) {
+  std::vector<std::tuple<UINT_PTR, UINT, std::wstring>> notified;
+  script.on = [&](HWND h, UINT msg, WPARAM, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+      process->Ui().SendMessageW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Renamed"));
+      process->Ui().SetDlgItemTextW(h, IDC_ABOUT_LINK,
+                                    L"see <a href=\"https://x.example/\">the site</a>");
+      return true;
+    }
+    if (msg != WM_NOTIFY) return false;
+    const auto* nm = reinterpret_cast<const NMLINK*>(lp);
+    notified.emplace_back(nm->hdr.idFrom, nm->hdr.code, nm->item.szUrl);
+    return true;
+  };
+  std::vector<std::wstring> captions;
+  machine.GetDesktop().SetPromptUser([&](DWORD, UINT, const std::wstring& caption) {
+    captions.push_back(caption);
+    sim::PromptAnswer a;
+    a.button = IDOK;
+    a.link = IDC_ABOUT_LINK;
+    return a;
+  });
+  EXPECT_EQ(Show(IDD_ABOUT), IDOK);
+  ASSERT_EQ(notified.size(), 1u);
+  EXPECT_EQ(notified[0], std::make_tuple(UINT_PTR{IDC_ABOUT_LINK}, NM_CLICK,
+                                         std::wstring(L"https://x.example/")));
+  EXPECT_EQ(captions, (std::vector<std::wstring>{L"Renamed"}));
+  EXPECT_EQ(Shown(sim::desktop_kind::kPromptAnswer),
+            (std::vector<std::wstring>{L"link 1033", L"button 1"}));
 }
 
 }  // namespace

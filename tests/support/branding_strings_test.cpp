@@ -207,4 +207,79 @@ TEST_F(BrandingStringsTest, TheSuiteInstallerGivesTheAgentItsBalloonTexts) {
   }
 }
 
+TEST(BrandingPlaceholders, EachIsReplacedOnceWhereverItStands) {
+  struct Case {
+    const wchar_t* text;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"", L""},
+      {L"About <<%PN%>>", L"About Acme Guard"},
+      {L"<<%MA%>>.lnk", L"Guard.lnk"},
+      {L"<<%PN%>><<%MA%>><<%PN%>>", L"Acme GuardGuardAcme Guard"},
+      // Not placeholders: cut short, other letters, other case.
+      {L"<<%PN%> <<%PN <<%XX%>> <<%pn%>>", L"<<%PN%> <<%PN <<%XX%>> <<%pn%>>"},
+      {L"<<<%PN%>>>", L"<Acme Guard>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+    EXPECT_EQ(support::ExpandPlaceholders(c.text, L"Acme Guard", L"Guard"), c.expected);
+  }
+  // A name naming a placeholder is put in as it is, not replaced again.
+  EXPECT_EQ(support::ExpandPlaceholders(L"<<%PN%>>|<<%MA%>>", L"<<%MA%>>", L"<<%PN%>>"),
+            L"<<%MA%>>|<<%PN%>>");
+}
+
+TEST_F(BrandingStringsTest, PlaceholdersTakeTheNamesWithTheirFallbacks) {
+  struct Case {
+    const char* name;
+    sim::ModuleTable::Strings brand, agent;
+    const wchar_t* expected;
+  } cases[] = {
+      {"both names branded",
+       {{1100, L"Acme Guard"}, {1103, L"Guard"}},
+       {{1100, L"Veridane Classic"}, {1103, L"Classic"}},
+       L"Acme Guard/Guard"},
+      {"the brand names the product only: the agent's short name stays",
+       {{1100, L"Acme Guard"}},
+       {{1100, L"Veridane Classic"}, {1103, L"Classic"}},
+       L"Acme Guard/Classic"},
+      {"no short name anywhere: the product's name",
+       {{1100, L"Acme Guard"}},
+       {},
+       L"Acme Guard/Acme Guard"},
+      {"no name anywhere", {}, {}, L"Veridane/Veridane"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Machine m;
+    auto brand = c.brand;
+    brand[200] = L"<<%PN%>>/<<%MA%>>";
+    m.Modules().Install(kBrandDll, {}, brand);
+    m.Registry().SetString(kBrandingKey, L"DLLPath", kBrandDll);
+    m.Modules().Install(kAgentRes, {}, c.agent);
+    auto p = m.CreateProcess({});
+    CBrandingStrings strings(*p, kAgentFolder);
+    EXPECT_EQ(strings.String(200), c.expected);
+  }
+}
+
+TEST_F(BrandingStringsTest, TheAgentsOwnTextsNameTheBrandedProduct) {
+  suite_test::InstallSuite(machine);
+  {
+    CBrandingStrings strings(plat, suite_test::kAgentDir);
+    EXPECT_EQ(strings.String(1104), L"About " + strings.ProductName());
+    EXPECT_EQ(strings.ProductName(), L"Veridane Classic");
+    // The feedback window's texts after a failed recognition.
+    for (UINT id : {114u, 115u, 116u, 117u}) {
+      SCOPED_TRACE(id);
+      const std::wstring text = strings.String(id);
+      EXPECT_FALSE(text.empty());
+      EXPECT_EQ(text.find(L"<<%"), std::wstring::npos);
+    }
+  }
+  InstallBrand({{1100, L"Acme Guard"}});
+  CBrandingStrings strings(plat, suite_test::kAgentDir);
+  EXPECT_EQ(strings.String(1104), L"About Acme Guard");
+}
+
 }  // namespace

@@ -225,7 +225,11 @@ Scenario ParseScenario(const std::string& text) {
   Scenario sc;
   if (doc.contains("windows")) {
     const json& w = doc["windows"];
-    CheckMembers(w, "windows", {"major", "minor", "dnsDomain", "administrator", "shares"});
+    CheckMembers(w, "windows",
+                 {"major", "minor", "dnsDomain", "administrator", "shares", "uiLanguages"});
+    if (w.contains("uiLanguages"))
+      for (const auto& l : ParseStrings(w["uiLanguages"], "windows.uiLanguages"))
+        sc.windows.uiLanguages.push_back(Utf8ToWide(l));
     if (w.contains("shares"))
       for (const auto& share : ParseStrings(w["shares"], "windows.shares")) {
         if (share.rfind("\\\\", 0) != 0 || std::count(share.begin(), share.end(), '\\') != 3)

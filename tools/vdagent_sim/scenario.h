@@ -3,7 +3,7 @@
 //
 //   {
 //     "windows": {"major": 10, "minor": 0, "dnsDomain": "corp.example", "administrator": false,
-//                 "shares": ["\\\\corp.example\\sysvol"]},
+//                 "shares": ["\\\\corp.example\\sysvol"], "uiLanguages": ["de-DE"]},
 //     "machine": { ...the authentication host's machine description... },
 //     "suite": { ...the other suite components' description... },
 //     "registry": [{"key": "HKLM\\SOFTWARE\\Veridane\\Applications", "name": "BinDir",
@@ -74,6 +74,9 @@ struct WindowsOptions {
   std::wstring dnsDomain;            // empty: not in a domain
   bool administrator = false;        // the agent runs elevated as an administrator
   std::vector<std::wstring> shares;  // network folders, "\\\\server\\share"
+
+  // The user's preferred UI languages, first preferred first; empty: "en-US".
+  std::vector<std::wstring> uiLanguages;
 };
 
 struct Scenario {

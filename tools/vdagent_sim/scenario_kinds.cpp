@@ -303,11 +303,13 @@ void Dialog(ScenarioContext& ctx, const json& e) {
     ctx.machine.GetDesktop().SetDialogUser(
         [id](HWND, const std::wstring&, const std::wstring&) { return id; });
   }
-  if (e.contains("prompt") || e.contains("dontAskAgain") || e.contains("lookMs")) {
+  if (e.contains("prompt") || e.contains("dontAskAgain") || e.contains("lookMs") ||
+      e.contains("link")) {
     // The agent's prompts from now on: accepted or declined (declined unless said), the
     // do-not-ask-again box ticked or cleared (untouched unless said), after a look of
-    // "lookMs" on the virtual clock.
+    // "lookMs" on the virtual clock; a link control clicked first when "link" names one.
     sim::PromptAnswer answer;
+    answer.link = static_cast<int>(IntegerField(e, "link", 0));
     if (e.contains("prompt")) answer.button = e["prompt"] == "accept" ? IDOK : IDCANCEL;
     if (e.contains("dontAskAgain"))
       answer.checks[IDC_DONT_ASK_AGAIN] = e["dontAskAgain"].get<bool>();
@@ -609,13 +611,14 @@ std::vector<KindRow> MakeKinds() {
        ScreenSaver},
       {"dialog",
        "how the user answers: the identification and verification dialogs, message boxes, "
-       "the agent's prompts (\"prompt\", \"dontAskAgain\", \"lookMs\")",
+       "the agent's prompts (\"prompt\", \"dontAskAgain\", \"lookMs\", \"link\")",
        {{"identify", F::StringOrNull},
         {"verify", F::Boolean},
         {"button", F::Choice, false, buttons},
         {"prompt", F::Choice, false, {"accept", "decline"}},
         {"dontAskAgain", F::Boolean},
-        {"lookMs", F::Integer, false, {}, 0, 3600000}},
+        {"lookMs", F::Integer, false, {}, 0, 3600000},
+        {"link", F::Integer, false, {}, 0, 0xFFFF}},
        Dialog},
       {"pm-reply",
        "the password manager: its fill-in component replies (\"reply\": fill-in with the "

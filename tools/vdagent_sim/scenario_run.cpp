@@ -113,6 +113,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
   machineDesc.osMajor = scenario.windows.major;
   machineDesc.osMinor = scenario.windows.minor;
   machineDesc.dnsDomain = scenario.windows.dnsDomain;
+  machineDesc.uiLanguages = scenario.windows.uiLanguages;
   sim::Machine machine(machineDesc);
   for (const auto& share : scenario.windows.shares) machine.Files().AddShare(share, 0);
   auto& reg = machine.Registry();
