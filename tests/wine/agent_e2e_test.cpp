@@ -233,8 +233,8 @@ TEST_F(AgentE2E, MailslotDatagramsBeforeReady) {
   ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &session));
   const std::wstring path =
       L"\\\\.\\mailslot\\{2FFE588A-4B8E-4F7F-A927-4162BD973FF2}:" + std::to_wstring(session);
-  HANDLE slot = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+  HANDLE slot = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
   ASSERT_NE(slot, INVALID_HANDLE_VALUE);
   const DWORD datagrams[][2] = {{7, 2}, {7, 2}, {8, 5}};
   for (const auto& d : datagrams) {
@@ -684,6 +684,7 @@ class AgentTrayE2E : public AgentSuiteE2E {
  protected:
   void TearDown() override {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKwAppSettingsKey, L"ShowTaskbarIcon");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\VDNX\\Plugins\\TrayIcon");
     AgentSuiteE2E::TearDown();
   }
 };
@@ -1111,6 +1112,66 @@ TEST_F(AgentSuiteE2E, EachStartRegistersTheTerminalServicesClient) {
   startAndClose();
   ASSERT_TRUE(::MoveFileExW(away.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(ReadLines(log).size(), 2u);
+}
+
+constexpr const wchar_t* kTrayPluginsKey =
+    L"SOFTWARE\\Veridane\\VDNX\\Plugins\\TrayIcon";  // removed by TearDown
+// Enumerated in this order: the hanging plug-in comes second, so the first is usable while
+// the loader hangs in the other one's creation.
+constexpr const char* kVaultClsid = "{1A2B3C4D-0000-4000-8000-000000000001}";
+constexpr const char* kStuckClsid = "{9F8E7D6C-0000-4000-8000-000000000002}";
+
+// Two plug-ins of the stand-in DLL: "Vault" adds one item that notifies through the host;
+// "Stuck" hangs in its creation far longer than any case runs. The item runs; the agent
+// still ends at once when closed, leaving the hung loader behind.
+TEST_F(AgentTrayE2E, PluginItemNotifiesAndAHangingPluginDoesNotHoldUpExit) {
+  const std::wstring log = OwnDir() + L"VDTrayPluginStandIn.log";
+  ::DeleteFileW(log.c_str());
+  WriteDescription(std::string(" \"trayPlugins\": [{\"clsid\": \"") + kVaultClsid +
+                   "\", \"name\": \"Vault\", \"roles\": [\"menu\", \"hostAware\"],"
+                   " \"items\": [\"Open vault\"], \"execute\": \"notify\"},\n"
+                   "   {\"clsid\": \"" +
+                   kStuckClsid + "\", \"name\": \"Stuck\", \"blockCreationMs\": 600000}],\n");
+  for (const char* clsid : {kVaultClsid, kStuckClsid}) {
+    const std::wstring key =
+        std::wstring(kTrayPluginsKey) + L"\\" + std::wstring(clsid, clsid + std::strlen(clsid));
+    SetString(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, OwnDir() + L"VDTrayPluginStandIn.dll");
+    SetString(HKEY_LOCAL_MACHINE, key.c_str(), L"DescriptionFile", m_traceDir + L"machine.json");
+  }
+  Program host(L"\"" + OwnDir() + L"VDHostStandIn.exe\"");
+  Program agent(Agent());
+  ASSERT_TRUE(agent.started);
+  HWND window = StartReadyAgent(agent);
+  ASSERT_NE(window, nullptr);
+  // The plug-in range exists once the menu has been built, with the loaded plug-in's item.
+  const auto logged = [&](const char* line) {
+    return WaitUntil(
+        [&] { return FileHasLine(log, [line](const std::string& l) { return l == line; }); });
+  };
+  ASSERT_TRUE(logged("Vault host")) << "the plug-in was not loaded";
+  // The plug-in is published just after it got its host: a menu opened in between lacks it,
+  // and the next one has it.
+  const DWORD pid = agent.pi.dwProcessId;
+  bool offered = false;
+  for (int attempt = 0; attempt < 5 && !offered; ++attempt) {
+    ::PostMessageW(window, WM_USER + 100, 0, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (menu = VisibleMenuOf(pid)) != nullptr; }));
+    offered = WaitUntil(
+        [&] {
+          return FileHasLine(log, [](const std::string& l) { return l == "Vault items 20000 1"; });
+        },
+        1000);
+    ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return VisibleMenuOf(pid) == nullptr; }));
+  }
+  EXPECT_TRUE(offered) << "the menu did not offer the plug-in's item";
+  ::PostMessageW(window, WM_COMMAND, 20000, 0);
+  EXPECT_TRUE(logged("Vault item 20000 \"Open vault\""));
+  EXPECT_TRUE(logged("Vault notify 0x00000000")) << "the plug-in's notification failed";
+  // Unloading waits a bounded time for the hung loader, then the agent ends normally.
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.WaitExit(), 0u);
 }
 
 }  // namespace

@@ -111,6 +111,10 @@ done
 expect_sequence ThemeChangeReadsTaskbarColour \
   "${tray}OnAmbientChange\$" 'CTrayIcon::GetTaskBarColor$' 'clr = \([0-9]+,[0-9]+,[0-9]+\)$'
 expect_sequence RightClickOpensMenuEscapeClosesIt "${tray}ShowMenu::Task\$" 'Menu destroyed$'
+# The plug-in's item ran; at the end the loader, hung in the other plug-in, was left behind.
+expect_sequence PluginItemNotifiesAndAHangingPluginDoesNotHoldUpExit \
+  'Finished loading \{1A2B3C4D' 'CVdAgentMain::OnPluginCommand$' 'CAgentPlugins::UnLoad$' \
+  'Loader still running after 2000 ms: left to finish$'
 expect_sequence PolicyWriteIsBroadcastAndRefreshed \
   '\[registryChanged\]\(HKLM/Veridane/Policies\)$' \
   'CPolicyHandler<class CVdAgentMain>::OnSettingChange$' \
