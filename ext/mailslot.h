@@ -14,6 +14,8 @@
 // reader thread, under the inbox's listener lock: once Notify(nullptr) has returned no call
 // is running or will come, even when the reader failed to stop in time (then it goes on
 // alone with its own share of the state and ends when it next wakes).
+// Notify(nullptr) waits for a call in progress, so a listener must not wait for the owner's
+// thread (no SendMessage to its window); the agent's own listener only posts and locks.
 //
 // Reading: a pass reads what is queued, then leaves a zero-length overlapped read pending
 // whose completion wakes the reader. A pass that fails (a failed call, or under Wine, where

@@ -10,7 +10,7 @@
 // it runs a pool callback, except while that callback is blocked in a platform wait or
 // Sleep (it then waits on the virtual clock like everyone else). A thread that is not a
 // pool worker counts as busy from the moment a signal or a time-out ends its blocking
-// platform wait until it blocks in one again or ends: so a watcher thread that a registry
+// platform wait (or input it waits for reaches its MsgWaitForMultipleObjects) until it blocks in one again or ends: so a watcher thread that a registry
 // change wakes has done its work (posted its message, re-armed) when WaitIdle returns. The
 // platform waits are the kernel's waits and Sleep, and MsgWaitForMultipleObjects. A thread
 // that has started but not yet blocked is not seen at all.

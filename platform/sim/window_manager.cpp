@@ -1,6 +1,7 @@
 #include "platform/sim/window_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <cwctype>
 #include <utility>
@@ -116,10 +117,14 @@ struct WindowManager::ThreadQueue {
   int waiting = 0;
   int inIdleDriver = 0;
   IdleDriver driver;
+  // Set while the owner is blocked in MsgWait: marks it busy once input it waits for has
+  // come, before it runs again, so the machine never sees it idle with that input unread.
+  std::function<void()> onInput;
 
   // Lock held.
   void Changed() {
     ++version;
+    if (onInput) onInput();
     cv.notify_all();
   }
 };
@@ -1116,7 +1121,8 @@ DWORD WindowManager::MsgWait(const std::vector<std::shared_ptr<KernelObject>>& o
   const auto self = std::this_thread::get_id();
   // Under the object manager's lock: whether we stopped counting as busy, and how many
   // waits have ended (a wait that ends before the last is armed means: do not block).
-  auto blocked = std::make_shared<bool>(false);
+  // `blocked` is also read under ours, by onInput.
+  auto blocked = std::make_shared<std::atomic<bool>>(false);
   auto endedCount = std::make_shared<int>(0);
   auto ended = std::make_shared<bool>(false);  // under ours
   std::weak_ptr<ThreadQueue> weakQueue = q;
@@ -1132,8 +1138,11 @@ DWORD WindowManager::MsgWait(const std::vector<std::shared_ptr<KernelObject>>& o
   std::vector<ObjectManager::WaitPtr> waits;
   waits.reserve(count);
   for (const auto& object : objects) waits.push_back(objects_.ArmWait(object, tid, INFINITE, onDone));
-  auto timer = objects_.ArmWait(nullptr, tid, timeoutMs, onDone, [&pool, blocked, endedCount] {
+  // The object manager's lock is held here, and ours may be taken after it (see onDone).
+  auto timer = objects_.ArmWait(nullptr, tid, timeoutMs, onDone, [&, blocked, endedCount] {
     if (*endedCount) return;
+    std::lock_guard lk(m_mu);
+    if (HasInputLocked(*q, wakeMask)) return;  // it will not block: stays busy
     *blocked = true;
     pool.MarkBlocking();
   });
@@ -1141,7 +1150,16 @@ DWORD WindowManager::MsgWait(const std::vector<std::shared_ptr<KernelObject>>& o
   {
     Lock lk(m_mu);
     ++q->waiting;
-    q->cv.wait(lk, [&] { return *ended || (input = HasInputLocked(*q, wakeMask)); });
+    q->onInput = [&, blocked] {
+      if (*blocked && HasInputLocked(*q, wakeMask)) pool.MarkWoken(self);
+    };
+    q->cv.wait(lk, [&] {
+      if (*ended || (input = HasInputLocked(*q, wakeMask))) return true;
+      // Input that marked it busy went again (a timer killed meanwhile): idle once more.
+      if (*blocked) pool.MarkBlocking();
+      return false;
+    });
+    q->onInput = nullptr;
     --q->waiting;
   }
   // Whatever has not ended is withdrawn; of the objects taken meanwhile the lowest is

@@ -2,6 +2,8 @@
 // machine, as Windows behaves.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -228,6 +230,34 @@ TEST_F(SimMailslotTest, BlockedMsgWaitWakesForAPendingReadOrAnotherHandle) {
   waiter.join();
   EXPECT_EQ(first, WAIT_OBJECT_0);
   EXPECT_EQ(second, WAIT_OBJECT_0 + 1);
+}
+
+// A thread blocked in MsgWait that only a posted thread message wakes counts as busy from
+// the post on: the machine's idle wait sees what it does with the message.
+TEST_F(SimMailslotTest, AThreadMessageWakeIsSeenByTheIdleWait) {
+  UniqueHandle stop(m_k, m_k.CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<DWORD> tid{0};
+  std::atomic<bool> handled{false};
+  std::thread waiter([&] {
+    platform::IUi& ui = m_agent->Ui();
+    HANDLE h = stop.get();
+    tid = m_k.GetCurrentThreadId();
+    while (ui.MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      MSG msg{};
+      while (ui.PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // Real time on purpose: an idle wait that did not count this thread would be over.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        handled = msg.message == WM_APP;
+      }
+    }
+  });
+  while (tid == 0 || m_machine.Objects().WaiterCount(m_agent->Pid(), stop.get()) == 0)
+    std::this_thread::yield();
+  ASSERT_TRUE(m_agent->Ui().PostThreadMessageW(tid, WM_APP, 0, 0));
+  m_machine.RunUntilIdle();
+  EXPECT_TRUE(handled);
+  m_k.SetEvent(stop.get());
+  waiter.join();
 }
 
 }  // namespace
