@@ -50,34 +50,42 @@ void TraceMissing(const VDFP_POLICY_ITEM& item, int def) {
 }  // namespace
 
 template <>
-bool get<bool>(const VDFP_POLICY_ITEM& item) {
-  if (SUCCEEDED(item.hrStatus)) {
-    switch (item.Value.VarType) {
-      case VDVAR_BOOL:
-        return item.Value.ulVal == 1;
-      case VDVAR_INT32:
-      case VDVAR_UINT32:
-        return item.Value.ulVal != 0;
-      default:
-        break;
-    }
+std::optional<bool> TryGet<bool>(const VDFP_POLICY_ITEM& item) {
+  if (FAILED(item.hrStatus)) return std::nullopt;
+  switch (item.Value.VarType) {
+    case VDVAR_BOOL:
+      return item.Value.ulVal == 1;
+    case VDVAR_INT32:
+    case VDVAR_UINT32:
+      return item.Value.ulVal != 0;
+    default:
+      return std::nullopt;
   }
+}
+
+template <>
+std::optional<DWORD> TryGet<DWORD>(const VDFP_POLICY_ITEM& item) {
+  if (FAILED(item.hrStatus)) return std::nullopt;
+  switch (item.Value.VarType) {
+    case VDVAR_BOOL:
+    case VDVAR_INT32:
+    case VDVAR_UINT32:
+      return item.Value.ulVal;
+    default:
+      return std::nullopt;
+  }
+}
+
+template <>
+bool get<bool>(const VDFP_POLICY_ITEM& item) {
+  if (const auto v = TryGet<bool>(item)) return *v;
   TraceMissing(item, 0);
   return false;
 }
 
 template <>
 DWORD get<DWORD>(const VDFP_POLICY_ITEM& item) {
-  if (SUCCEEDED(item.hrStatus)) {
-    switch (item.Value.VarType) {
-      case VDVAR_BOOL:
-      case VDVAR_INT32:
-      case VDVAR_UINT32:
-        return item.Value.ulVal;
-      default:
-        break;
-    }
-  }
+  if (const auto v = TryGet<DWORD>(item)) return *v;
   TraceMissing(item, 1);
   return 1;
 }

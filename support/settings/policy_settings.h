@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,13 @@ HRESULT QueryPolicy(IPolicyLibrary& lib, VDFP_POLICY_ITEM* item);
 // A missing value is traced as "<name> policy does not exists, default value is <d>".
 template <typename T>
 T get(const VDFP_POLICY_ITEM& item);
+// The same read without the default: nothing (and no trace) where get<T> takes its default.
+template <typename T>
+std::optional<T> TryGet(const VDFP_POLICY_ITEM& item);
+template <>
+std::optional<bool> TryGet<bool>(const VDFP_POLICY_ITEM& item);
+template <>
+std::optional<DWORD> TryGet<DWORD>(const VDFP_POLICY_ITEM& item);
 template <>
 bool get<bool>(const VDFP_POLICY_ITEM& item);
 template <>

@@ -20,6 +20,25 @@ using CBoolSetting = CSetting<bool>;
 using CDwordSetting = CSetting<DWORD>;
 using CStringSetting = CSetting<const wchar_t*>;
 
+enum class SettingType { Bool, Dword, String, Qword };
+
+// One table entry whatever its type, so that a section's settings can be listed (kAll).
+struct CAnySetting {
+  const wchar_t* name;
+  SettingType type;
+  ULONGLONG number;  // the default of Bool (0/1), Dword and Qword
+  const wchar_t* text;  // the default of String
+
+  constexpr CAnySetting(const wchar_t* n, SettingType t, ULONGLONG num, const wchar_t* txt)
+      : name(n), type(t), number(num), text(txt) {}
+  constexpr CAnySetting(const CBoolSetting& s)
+      : CAnySetting(s.name, SettingType::Bool, s.def ? 1 : 0, nullptr) {}
+  constexpr CAnySetting(const CDwordSetting& s)
+      : CAnySetting(s.name, SettingType::Dword, s.def, nullptr) {}
+  constexpr CAnySetting(const CStringSetting& s)
+      : CAnySetting(s.name, SettingType::String, 0, s.def) {}
+};
+
 namespace SettingNames {
 
 // REG_BINARY of exactly 8 bytes, little-endian credential-type mask; default 0.
@@ -49,6 +68,27 @@ inline constexpr const wchar_t* kQuickActionFinger = L"Finger";
 inline constexpr const wchar_t* kQuickActionCtrl = L"F+Ctrl";
 inline constexpr const wchar_t* kQuickActionShift = L"F+Shift";
 inline constexpr const wchar_t* kQuickActionAlt = L"F+Alt";
+
+// Every value of the section the agent reads: keep each new setting above in this list too
+// (a test compares it with the declarations of this file).
+inline constexpr CAnySetting kAll[] = {
+    {kLastLogonPolicyTokens, SettingType::Qword, 0, nullptr},
+    kShowComplexFeedback,
+    kSoundFeedback,
+    kShowTaskbarIcon,
+    kOpenSecurityManager,
+    kOOBEPassed,
+    kLogonCount,
+    kNaggingPeriodTimestamp,
+    kMachineConfigured,
+    kUserEnrollmentComplete,
+};
+// The user's own quick actions (sub-key "QuickActions") with the defaults their reader takes.
+inline constexpr CAnySetting kQuickActions[] = {
+    {kQuickActionFinger, SettingType::String, 0, L"KwI"},
+    {kQuickActionCtrl, SettingType::String, 0, L""},
+    {kQuickActionShift, SettingType::String, 0, L""},
+};
 }  // namespace KwAppSettings
 
 // "SOFTWARE\Veridane\Applications\Agent"
@@ -66,6 +106,14 @@ inline constexpr CDwordSetting kFingerprintBalloonCtr{L"FingerprintBalloonCtr", 
 inline constexpr CDwordSetting kAdminSetupBalloonCtr{L"AdminSetupBalloonCtr", 3};
 inline constexpr CDwordSetting kNoDriversBalloonCtr{L"NoDriversBalloonCtr", 3};
 inline constexpr CDwordSetting kPasswordManagerPriority{L"PasswordManagerPriority", 0};
+
+// Every value of the section: keep each new setting above in this list too.
+inline constexpr CAnySetting kAll[] = {
+    kShowUserWizard,        kUserFPDoNotBotherAgain, kReenrollmentPromptDoNotBotherAgain,
+    kSaveFeedbackIconX,     kSaveFeedbackIconY,      kRegistrationBalloonCtr,
+    kFingerprintBalloonCtr, kAdminSetupBalloonCtr,   kNoDriversBalloonCtr,
+    kPasswordManagerPriority,
+};
 }  // namespace Agent
 
 // Named policies, read through GPO or a section read (defaults belong to their readers).
@@ -89,6 +137,35 @@ inline constexpr const wchar_t* kQaShiftStatus = L"QuickActions\\QA_F+Shift";
 inline constexpr const wchar_t* kQaFingerAction = L"QuickActions\\Finger";
 inline constexpr const wchar_t* kQaCtrlAction = L"QuickActions\\F+Ctrl";
 inline constexpr const wchar_t* kQaShiftAction = L"QuickActions\\F+Shift";
+
+// How the agent reads a named policy.
+enum class PolicyRead {
+  Library,        // the library's query alone (GPO::get): types 1, 3 and 4
+  LibraryUInt32,  // the library's query alone, only type 4 counts
+  Section,        // the layered read of section "QuickActions"
+};
+struct CPolicyEntry {
+  CAnySetting setting;  // the default is the one its reader takes
+  PolicyRead read;
+};
+// Every named policy the agent reads: keep each new one above in this list too.
+inline constexpr CPolicyEntry kAll[] = {
+    {{kCredentialsSelfEnrollment, SettingType::Bool, 1, nullptr}, PolicyRead::LibraryUInt32},
+    {{kDisableRegistrationAtLogon, SettingType::Bool, 0, nullptr}, PolicyRead::Library},
+    {{kStandaloneMode, SettingType::Bool, 0, nullptr}, PolicyRead::Library},
+    // Without a policy query the agent asks HKLM "SOFTWARE\Veridane\VDHost" "WBFDevice".
+    {{kMsWinbioCompatibility, SettingType::Dword, 1, nullptr}, PolicyRead::Library},
+    {{kAdminNaggingPeriodReminder, SettingType::Dword, 1, nullptr}, PolicyRead::Library},
+    {{kUserNaggingPeriodReminder, SettingType::Dword, 1, nullptr}, PolicyRead::Library},
+    {{kLockUponSmartcardRemoval, SettingType::Dword, 0, nullptr}, PolicyRead::Library},
+    {{kDisableApps, SettingType::Bool, 0, nullptr}, PolicyRead::Library},
+    {{kQaFingerStatus, SettingType::Dword, 2, nullptr}, PolicyRead::Section},
+    {{kQaCtrlStatus, SettingType::Dword, 2, nullptr}, PolicyRead::Section},
+    {{kQaShiftStatus, SettingType::Dword, 2, nullptr}, PolicyRead::Section},
+    {{kQaFingerAction, SettingType::String, 0, L""}, PolicyRead::Section},
+    {{kQaCtrlAction, SettingType::String, 0, L""}, PolicyRead::Section},
+    {{kQaShiftAction, SettingType::String, 0, L""}, PolicyRead::Section},
+};
 }  // namespace Policies
 
 }  // namespace SettingNames

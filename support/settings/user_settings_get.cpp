@@ -71,15 +71,38 @@ std::optional<ULONGLONG> QueryBinary8(platform::IRegistry& reg, HKEY key, const 
 
 }  // namespace
 
+const wchar_t* ToString(SettingSource s) {
+  switch (s) {
+    case SettingSource::PolicyKey:
+      return L"PolicyKey";
+    case SettingSource::LibraryPolicy:
+      return L"LibraryPolicy";
+    case SettingSource::Hkcu:
+      return L"HKCU";
+    case SettingSource::Hklm:
+      return L"HKLM";
+    case SettingSource::Hklm32:
+      return L"HKLM32";
+    case SettingSource::LibraryDefault:
+      return L"LibraryDefault";
+    case SettingSource::BuiltInDefault:
+      return L"Default";
+  }
+  return L"?";
+}
+
 CUserSettingsGet::CUserSettingsGet(platform::IPlatform& plat, std::wstring keyPath)
     : m_plat(plat), m_keyPath(std::move(keyPath)) {
   platform::IRegistry& reg = plat.Registry();
   const REGSAM native = support::SuiteView(reg);
-  m_sources.push_back({HKEY_CURRENT_USER, native, platform::UniqueHKey(reg)});
-  m_sources.push_back({HKEY_LOCAL_MACHINE, native, platform::UniqueHKey(reg)});
+  m_sources.push_back(
+      {HKEY_CURRENT_USER, native, platform::UniqueHKey(reg), SettingSource::Hkcu});
+  m_sources.push_back(
+      {HKEY_LOCAL_MACHINE, native, platform::UniqueHKey(reg), SettingSource::Hklm});
   // On 32-bit Windows there is no other view to ask.
   if (reg.Is64BitWindows())
-    m_sources.push_back({HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, platform::UniqueHKey(reg)});
+    m_sources.push_back(
+        {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, platform::UniqueHKey(reg), SettingSource::Hklm32});
 }
 
 CUserSettingsGet::~CUserSettingsGet() = default;
@@ -141,12 +164,16 @@ bool CUserSettingsGet::ReadPolicyKey(const wchar_t* name, VDFP_POLICY_ITEM& item
   return true;
 }
 
-HRESULT CUserSettingsGet::PolicyStep(const wchar_t* name, VDFP_POLICY_ITEM& item) {
-  if (ReadPolicyKey(name, item)) return S_OK;
+HRESULT CUserSettingsGet::PolicyStep(const wchar_t* name, VDFP_POLICY_ITEM& item,
+                                     bool& fromKey) {
+  fromKey = ReadPolicyKey(name, item);
+  if (fromKey) return S_OK;
   return Library().GetPolicySettingsEx(1, &item);
 }
 
 HRESULT CUserSettingsGet::Read(const wchar_t* name, const Getter& getter) {
+  // Every way out below that stores a value names its layer first.
+  m_lastSource = SettingSource::BuiltInDefault;
   try {
     const std::wstring wholeName = name ? name : L"";
     VDFP_POLICY_ITEM item{};
@@ -161,17 +188,23 @@ HRESULT CUserSettingsGet::Read(const wchar_t* name, const Getter& getter) {
       }
     } release{this, &item};
 
-    const HRESULT hr = PolicyStep(wholeName.c_str(), item);
+    bool fromKey = false;
+    const HRESULT hr = PolicyStep(wholeName.c_str(), item, fromKey);
     const bool accepted = getter.acceptsPolicyType(item.Value.VarType);
     if (SUCCEEDED(hr) && item.hrStatus == S_OK && accepted) {
       getter.fromPolicy(item.Value);
+      m_lastSource = fromKey ? SettingSource::PolicyKey : SettingSource::LibraryPolicy;
       return S_OK;
     }
     for (Source& s : m_sources) {
-      if (HKEY key = SourceKey(s); key && getter.fromRegistry(key, wholeName.c_str())) return S_OK;
+      if (HKEY key = SourceKey(s); key && getter.fromRegistry(key, wholeName.c_str())) {
+        m_lastSource = s.source;
+        return S_OK;
+      }
     }
     if (SUCCEEDED(hr) && item.hrStatus == S_FALSE && accepted) {
       getter.fromPolicy(item.Value);
+      m_lastSource = SettingSource::LibraryDefault;
       return S_OK;
     }
     return S_FALSE;

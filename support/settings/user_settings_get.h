@@ -17,6 +17,13 @@
 //
 // The registry keys are opened at the first read that reaches them and stay open while the
 // object lives; the library binding is made at the first read.
+//
+// LastSource() says which of those layers answered the last read, for a report of where
+// each effective value comes from:
+//
+//   DWORD n = 0;
+//   get.GetDword(L"LogonCount", n);
+//   if (get.LastSource() == SettingSource::Hklm) ...
 #pragma once
 
 #include <functional>
@@ -30,6 +37,19 @@
 #include "support/settings/policy_library.h"
 
 class CVDFPApiWr;
+
+// The layer that gave a read its value, in the order they are asked (5 and 6 last).
+enum class SettingSource {
+  PolicyKey,       // HKCU "SOFTWARE\Policies\Veridane\Lumera"
+  LibraryPolicy,   // the library's policy query, status S_OK
+  Hkcu,            // HKCU <key>
+  Hklm,            // HKLM <key>, native view
+  Hklm32,          // HKLM <key>, 32-bit view
+  LibraryDefault,  // the library's policy query, status S_FALSE
+  BuiltInDefault,  // nothing: the caller's default stays (also after a failed read)
+};
+// "PolicyKey", "LibraryPolicy", "HKCU", "HKLM", "HKLM32", "LibraryDefault", "Default".
+const wchar_t* ToString(SettingSource s);
 
 class CUserSettingsGet {
  public:
@@ -50,6 +70,9 @@ class CUserSettingsGet {
   // and 10.
   HRESULT GetLastLogonPolicyTokens(ULONGLONG& value);
 
+  // The layer that answered the last read; BuiltInDefault before any read.
+  SettingSource LastSource() const { return m_lastSource; }
+
   const std::wstring& KeyPath() const { return m_keyPath; }
   // How many registry sources a read asks: 3 on 64-bit Windows, 2 on 32-bit Windows.
   std::size_t SourceCount() const { return m_sources.size(); }
@@ -59,6 +82,7 @@ class CUserSettingsGet {
     HKEY root;
     REGSAM view;
     platform::UniqueHKey key;
+    SettingSource source;
   };
   // What one getter accepts, and how it stores what it found.
   struct Getter {
@@ -69,7 +93,8 @@ class CUserSettingsGet {
   };
 
   HRESULT Read(const wchar_t* name, const Getter& getter);
-  HRESULT PolicyStep(const wchar_t* name, VDFP_POLICY_ITEM& item);
+  // `fromKey` tells whether the HKCU policies key answered (else the library did).
+  HRESULT PolicyStep(const wchar_t* name, VDFP_POLICY_ITEM& item, bool& fromKey);
   bool ReadPolicyKey(const wchar_t* name, VDFP_POLICY_ITEM& item);
   HKEY SourceKey(Source& s);
   GPO::IPolicyLibrary& Library();
@@ -79,4 +104,5 @@ class CUserSettingsGet {
   std::vector<Source> m_sources;
   std::unique_ptr<CVDFPApiWr> m_api;
   std::unique_ptr<GPO::IPolicyLibrary> m_lib;
+  SettingSource m_lastSource = SettingSource::BuiltInDefault;
 };
