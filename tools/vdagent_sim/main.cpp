@@ -2,10 +2,12 @@
 //
 //   vdagent-sim [--scenario FILE.json] [--json OUT.json] [--cmdline TEXT] [--machine FILE.json]
 //               [--keep-trace DIR] [--kinds]
+//   vdagent-sim --settings [--user NAME] [--json] [--machine FILE.json] [--scenario FILE.json]
 //
 // Exit status: 0 the run happened and its expectations hold; 1 the run failed (an event
 // could not happen, the trace could not be read, an expectation does not hold); 2 bad usage
 // or a bad scenario, with the position of what is wrong.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "standins/vdfpapi/description.h"
 #include "tools/vdagent_sim/scenario_kinds.h"
 #include "tools/vdagent_sim/scenario_run.h"
+#include "tools/vdagent_sim/settings_run.h"
 
 namespace {
 
@@ -22,12 +25,17 @@ void Usage(std::FILE* to) {
       to,
       "usage: vdagent-sim [--scenario FILE] [--json OUT] [--cmdline TEXT] [--machine FILE]\n"
       "                   [--keep-trace DIR] [--kinds]\n"
+      "       vdagent-sim --settings [--user NAME] [--json] [--machine FILE] [--scenario FILE]\n"
       "  --scenario FILE   play this scenario (JSON; default: the built-in demo)\n"
       "  --json OUT        write the result as JSON: exit code, desktop events, trace records\n"
       "  --cmdline TEXT    command line given to the agent (overrides the scenario's)\n"
       "  --machine FILE    machine description (overrides the scenario's \"machine\")\n"
       "  --keep-trace DIR  copy the agent's trace files to DIR\n"
-      "  --kinds           list the scenario event kinds and their fields\n");
+      "  --kinds           list the scenario event kinds and their fields\n"
+      "  --settings        print every setting of the user with its effective value and the\n"
+      "                    layer it came from (a scenario gives the machine and registry)\n"
+      "  --user NAME       with --settings: a user of the machine (default: the console's)\n"
+      "  --json            with --settings: the report as JSON on standard output\n");
 }
 
 void PrintKinds() {
@@ -41,6 +49,11 @@ void PrintKinds() {
 int Run(int argc, char** argv) {
   std::optional<std::string> scenarioFile, jsonOut, cmdline, machineFile;
   vdsim::RunOptions options;
+  // Known before the loop: it changes what --json means, wherever it stands.
+  const bool settings = std::any_of(argv + 1, argv + argc,
+                                    [](const char* a) { return std::strcmp(a, "--settings") == 0; });
+  bool settingsJson = false;
+  std::optional<std::string> user;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](const char* what) -> std::string {
@@ -54,13 +67,21 @@ int Run(int argc, char** argv) {
     if (a == "--scenario") {
       scenarioFile = value("--scenario");
     } else if (a == "--json") {
-      jsonOut = value("--json");
+      // With --settings the report itself is the JSON; otherwise the run's result goes to OUT.
+      if (settings) {
+        settingsJson = true;
+      } else {
+        jsonOut = value("--json");
+      }
     } else if (a == "--cmdline") {
       cmdline = value("--cmdline");
     } else if (a == "--machine") {
       machineFile = value("--machine");
     } else if (a == "--keep-trace") {
       options.keepTraceDir = value("--keep-trace");
+    } else if (a == "--settings") {
+    } else if (a == "--user") {
+      user = value("--user");
     } else if (a == "--kinds") {
       PrintKinds();
       return 0;
@@ -74,11 +95,22 @@ int Run(int argc, char** argv) {
     }
   }
 
+  if (user && !settings) {
+    std::fprintf(stderr, "vdagent-sim: --user needs --settings\n");
+    return 2;
+  }
   vdsim::Scenario sc = scenarioFile ? vdsim::ReadScenarioFile(*scenarioFile)
                                     : vdsim::ParseScenario(vdsim::BuiltInDemoScenario());
   if (cmdline) sc.commandLine = vdsim::Utf8ToWide(*cmdline);
   // Bounded: a wrong name (a device, a log) is refused instead of filling memory.
   if (machineFile) sc.machineJson = vdfp_standin::ReadDescriptionText(*machineFile);
+  if (settings) {
+    vdsim::SettingsOptions so;
+    if (user) so.user = vdsim::Utf8ToWide(*user);
+    so.json = settingsJson;
+    std::fputs(vdsim::SettingsReport(sc, so).c_str(), stdout);
+    return 0;
+  }
 
   const vdsim::RunResult r = vdsim::RunScenario(sc, options);
   std::printf("== Trace file header\n");
