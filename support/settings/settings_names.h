@@ -26,7 +26,7 @@ enum class SettingType { Bool, Dword, String, Qword };
 struct CAnySetting {
   const wchar_t* name;
   SettingType type;
-  ULONGLONG number;  // the default of Bool (0/1), Dword and Qword
+  ULONGLONG number;     // the default of Bool (0/1), Dword and Qword
   const wchar_t* text;  // the default of String
 
   constexpr CAnySetting(const wchar_t* n, SettingType t, ULONGLONG num, const wchar_t* txt)
@@ -109,9 +109,9 @@ inline constexpr CDwordSetting kPasswordManagerPriority{L"PasswordManagerPriorit
 
 // Every value of the section: keep each new setting above in this list too.
 inline constexpr CAnySetting kAll[] = {
-    kShowUserWizard,        kUserFPDoNotBotherAgain, kReenrollmentPromptDoNotBotherAgain,
-    kSaveFeedbackIconX,     kSaveFeedbackIconY,      kRegistrationBalloonCtr,
-    kFingerprintBalloonCtr, kAdminSetupBalloonCtr,   kNoDriversBalloonCtr,
+    kShowUserWizard,          kUserFPDoNotBotherAgain, kReenrollmentPromptDoNotBotherAgain,
+    kSaveFeedbackIconX,       kSaveFeedbackIconY,      kRegistrationBalloonCtr,
+    kFingerprintBalloonCtr,   kAdminSetupBalloonCtr,   kNoDriversBalloonCtr,
     kPasswordManagerPriority,
 };
 }  // namespace Agent

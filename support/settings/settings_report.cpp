@@ -61,7 +61,8 @@ CReportRow ReadSectionValue(CUserSettingsGet& get, std::wstring group, const CAn
 
 // A named policy read through the library's query alone, as its reader does (GPO::get, or
 // a type-4 value only for LibraryUInt32): any non-negative status applies, no registry layer.
-CReportRow ReadLibraryPolicy(GPO::IPolicyLibrary& lib, const SettingNames::Policies::CPolicyEntry& e) {
+CReportRow ReadLibraryPolicy(GPO::IPolicyLibrary& lib,
+                             const SettingNames::Policies::CPolicyEntry& e) {
   CReportRow row = DefaultRow(kPoliciesGroup, e.setting);
   GPO::CPolicyItem item(lib, e.setting.name);
   if (FAILED(item.Query())) return row;  // no library or no query: the reader's default
@@ -81,9 +82,8 @@ CReportRow ReadLibraryPolicy(GPO::IPolicyLibrary& lib, const SettingNames::Polic
   return row;
 }
 
-void AppendSection(platform::IPlatform& plat, const wchar_t* group,
-                   const CAnySetting* begin, const CAnySetting* end,
-                   std::vector<CReportRow>& rows) {
+void AppendSection(platform::IPlatform& plat, const wchar_t* group, const CAnySetting* begin,
+                   const CAnySetting* end, std::vector<CReportRow>& rows) {
   CUserSettingsGet section(plat, CSettingsSection::KeyPath(group));
   for (const CAnySetting* s = begin; s != end; ++s)
     rows.push_back(ReadSectionValue(section, group, *s));
@@ -234,11 +234,10 @@ std::string FormatJson(const std::vector<CReportRow>& rows) {
     out += first ? "\n  " : ",\n  ";
     first = false;
     out += "{\"group\": " + JsonString(r.group) + ", \"name\": " + JsonString(s.name) +
-           ", \"type\": \"" + TypeName(s.type) + "\", \"value\": " +
-           JsonValue(s.type, r.number, r.text) +
+           ", \"type\": \"" + TypeName(s.type) +
+           "\", \"value\": " + JsonValue(s.type, r.number, r.text) +
            ", \"default\": " + JsonValue(s.type, s.number, s.text ? s.text : L"") +
-           ", \"source\": " + JsonString(ToString(r.source)) + ", \"result\": \"" + result +
-           "\"}";
+           ", \"source\": " + JsonString(ToString(r.source)) + ", \"result\": \"" + result + "\"}";
   }
   out += "\n]}\n";
   return out;

@@ -95,10 +95,8 @@ CUserSettingsGet::CUserSettingsGet(platform::IPlatform& plat, std::wstring keyPa
     : m_plat(plat), m_keyPath(std::move(keyPath)) {
   platform::IRegistry& reg = plat.Registry();
   const REGSAM native = support::SuiteView(reg);
-  m_sources.push_back(
-      {HKEY_CURRENT_USER, native, platform::UniqueHKey(reg), SettingSource::Hkcu});
-  m_sources.push_back(
-      {HKEY_LOCAL_MACHINE, native, platform::UniqueHKey(reg), SettingSource::Hklm});
+  m_sources.push_back({HKEY_CURRENT_USER, native, platform::UniqueHKey(reg), SettingSource::Hkcu});
+  m_sources.push_back({HKEY_LOCAL_MACHINE, native, platform::UniqueHKey(reg), SettingSource::Hklm});
   // On 32-bit Windows there is no other view to ask.
   if (reg.Is64BitWindows())
     m_sources.push_back(
@@ -164,8 +162,7 @@ bool CUserSettingsGet::ReadPolicyKey(const wchar_t* name, VDFP_POLICY_ITEM& item
   return true;
 }
 
-HRESULT CUserSettingsGet::PolicyStep(const wchar_t* name, VDFP_POLICY_ITEM& item,
-                                     bool& fromKey) {
+HRESULT CUserSettingsGet::PolicyStep(const wchar_t* name, VDFP_POLICY_ITEM& item, bool& fromKey) {
   fromKey = ReadPolicyKey(name, item);
   if (fromKey) return S_OK;
   return Library().GetPolicySettingsEx(1, &item);

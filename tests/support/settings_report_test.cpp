@@ -20,8 +20,8 @@
 
 namespace {
 
-using settingstest::SimSettingsTest;
 using settings_report::CReportRow;
+using settingstest::SimSettingsTest;
 namespace Kw = SettingNames::KwAppSettings;
 namespace Pol = SettingNames::Policies;
 
@@ -63,10 +63,10 @@ TEST_F(SettingsSourceTest, EachLayerIsNamedWhenItAnswersAndOnlyThen) {
        SettingSource::LibraryPolicy, 2},
       // Status S_FALSE turns the library's value into the last resort below the registry.
       {[&] { LibraryNumber(L"LogonCount", S_FALSE, VDVAR_UINT32, 6); }, SettingSource::Hkcu, 3},
-      {[&] { ASSERT_TRUE(Reg().DeleteValue(HkcuSection(), L"LogonCount")); },
-       SettingSource::Hklm, 4},
-      {[&] { ASSERT_TRUE(Reg().DeleteValue(HklmSection(), L"LogonCount")); },
-       SettingSource::Hklm32, 5},
+      {[&] { ASSERT_TRUE(Reg().DeleteValue(HkcuSection(), L"LogonCount")); }, SettingSource::Hklm,
+       4},
+      {[&] { ASSERT_TRUE(Reg().DeleteValue(HklmSection(), L"LogonCount")); }, SettingSource::Hklm32,
+       5},
       {[&] { ASSERT_TRUE(Reg().DeleteValue(Hklm32Section(), L"LogonCount")); },
        SettingSource::LibraryDefault, 6},
       {[&] { Host().RemovePolicySetting(L"LogonCount"); }, SettingSource::BuiltInDefault,
@@ -129,8 +129,8 @@ TEST_F(SettingsSourceTest, AValueOfTheWrongTypeIsPassedOverForTheNextLayer) {
   const CReportRow& tokens = RowOf(rows, Kw::kSection, SettingNames::kLastLogonPolicyTokens);
   EXPECT_EQ(Source(tokens.source), "HKLM32");
   EXPECT_EQ(settings_report::ValueText(tokens), L"0x0102030405060708");
-  const CReportRow& self = RowOf(rows, settings_report::kPoliciesGroup,
-                                 Pol::kCredentialsSelfEnrollment);
+  const CReportRow& self =
+      RowOf(rows, settings_report::kPoliciesGroup, Pol::kCredentialsSelfEnrollment);
   EXPECT_EQ(Source(self.source), "Default");
   EXPECT_EQ(self.number, 1u) << "the reader's default: allowed";
 }
@@ -151,9 +151,9 @@ TEST_F(SettingsSourceTest, LibraryOnlyPoliciesNameTheStatusTheLibraryGave) {
   } expected[] = {
       {Pol::kDisableRegistrationAtLogon, "LibraryPolicy", 1},
       {Pol::kStandaloneMode, "LibraryDefault", 1},
-      {Pol::kLockUponSmartcardRemoval, "Default", 0},     // negative status: no value
-      {Pol::kUserNaggingPeriodReminder, "Default", 1},    // a string is no number
-      {Pol::kMsWinbioCompatibility, "Default", 1},        // not set at all
+      {Pol::kLockUponSmartcardRemoval, "Default", 0},   // negative status: no value
+      {Pol::kUserNaggingPeriodReminder, "Default", 1},  // a string is no number
+      {Pol::kMsWinbioCompatibility, "Default", 1},      // not set at all
   };
   for (const auto& e : expected) {
     SCOPED_TRACE(VDTraceNS::WideToUtf8(e.name));

@@ -50,8 +50,8 @@ int Run(int argc, char** argv) {
   std::optional<std::string> scenarioFile, jsonOut, cmdline, machineFile;
   vdsim::RunOptions options;
   // Known before the loop: it changes what --json means, wherever it stands.
-  const bool settings = std::any_of(argv + 1, argv + argc,
-                                    [](const char* a) { return std::strcmp(a, "--settings") == 0; });
+  const bool settings = std::any_of(
+      argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--settings") == 0; });
   bool settingsJson = false;
   std::optional<std::string> user;
   for (int i = 1; i < argc; ++i) {

@@ -23,8 +23,8 @@ DWORD SessionOf(sim::Machine& machine, const vdfp_standin::VdfpDescription& desc
     if (const auto s = machine.Sessions().Find(u.session)) {
       if (!vdfp_standin::EqualNoCase(s->userName, u.name))
         throw ScenarioError("user \"" + WideToUtf8(name) + "\": session " +
-                            std::to_string(u.session) + " belongs to \"" +
-                            WideToUtf8(s->userName) + "\"");
+                            std::to_string(u.session) + " belongs to \"" + WideToUtf8(s->userName) +
+                            "\"");
       return u.session;
     }
     return machine.Sessions().CreateSession({.id = u.session, .userName = u.name});
@@ -48,8 +48,7 @@ std::string SettingsReport(const Scenario& scenario, const SettingsOptions& opti
   auto desc = scenario.machineJson ? vdfp_standin::VdfpDescription::FromJson(*scenario.machineJson)
                                    : vdfp_standin::VdfpDescription::Default();
   // Signed in before the library is installed, so the user carries the session's SID.
-  const DWORD session =
-      options.user ? SessionOf(machine, desc, *options.user) : kConsoleSession;
+  const DWORD session = options.user ? SessionOf(machine, desc, *options.user) : kConsoleSession;
   auto vdfp = vdfp_standin::InstallVdfpApi(machine, desc);
 
   auto& reg = machine.Registry();
