@@ -315,6 +315,12 @@ TEST_F(VdtraceScenarioTest, LocksGetTheirCauseFromTheAgentsRecords) {
                 "03/02/26 08:02:35.000 # log-off: -; user: VDSIM-PC\\alice"}));
 }
 
+TEST_F(VdtraceScenarioTest, AFastUserSwitchExplainsTheDisconnect) {
+  EXPECT_EQ(Locks(Play("quick-action-fast-switch")),
+            (std::vector<std::string>{"03/02/26 08:00:08.000 # session disconnect: quick action "
+                                      "(finger), fast user switch; user: VDSIM-PC\\alice"}));
+}
+
 TEST_F(VdtraceScenarioTest, AKioskLockTheAgentDidNotAskForHasNoCauseAndTheNextUserIsNamed) {
   // Several handlers trace each notification: it is listed once.
   EXPECT_EQ(Locks(Play("kiosk-unlock")),

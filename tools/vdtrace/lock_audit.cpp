@@ -101,6 +101,12 @@ void CLockAudit::AddSession(const TraceEvent& e, Kind kind) {
       entry.cause = lock.cause + " (workstation lock at " + lock.at.substr(9) + ")";
     m_unmatched.reset();
   }
+  if (kind == Kind::kDisconnect && m_switch) {
+    if (m_switch->key && e.key && *e.key >= *m_switch->key &&
+        *e.key - *m_switch->key <= kLockLatencyMs)
+      entry.cause = m_switch->cause;
+    m_switch.reset();
+  }
   m_entries.push_back(std::move(entry));
 }
 
@@ -137,6 +143,9 @@ void CLockAudit::OnEvent(const TraceEvent& e) {
       AddLock(e, "quick action (" + ActionOrigin(e) + "), after the password manager's fill-in");
     } else if (text == "Workstation locked." && InScope(e, "CVdAgentMain::OnCardRemoved")) {
       AddLock(e, "card removal");
+    } else if (text == "FastSwitch" && InScope(e, "CVdAgentMain::RunQuickAction")) {
+      m_switch = Entry{Kind::kDisconnect, {}, e.key, e.thread,
+                       "quick action (" + ActionOrigin(e) + "), fast user switch", {}, {}, false};
     } else if (text == "WTS_SESSION_LOCK") {
       AddSession(e, Kind::kSessionLock);
     } else if (text == "WTS_SESSION_UNLOCK") {

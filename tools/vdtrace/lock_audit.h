@@ -20,6 +20,7 @@
 //     "ENDSESSION_LOGOFF" (traced by several handlers of one notification: listed once; in
 //     CKioskHandler scopes marked as a kiosk session). A session lock takes the cause of the
 //     agent's own lock just before it; without one it is listed with no recognisable cause.
+//     A disconnect just after a quick action's "FastSwitch" is that fast user switch.
 #pragma once
 
 #include <cstdint>
@@ -71,6 +72,7 @@ class CLockAudit {
   std::map<std::uint32_t, std::string> m_origin;  // what started the thread's last action
   std::map<std::uint32_t, Pending> m_pending;     // a lock whose result may still follow
   std::optional<std::size_t> m_unmatched;         // the last lock no session lock followed yet
+  std::optional<Entry> m_switch;                  // a fast user switch the session may follow
 };
 
 }  // namespace vdtrace
