@@ -266,11 +266,14 @@ TEST_F(VdtraceTest, OptionsThatCannotWorkAreUsageErrors) {
 
 class VdtraceScenarioTest : public VdtraceTest {
  protected:
-  // The agent's trace file after the simulator played the scenario.
+  // The agent's trace file after the simulator played the scenario: one of scenarios/, or
+  // a path without its ".json".
   fs::path Play(const std::string& scenario) {
-    const fs::path keep = m_dir / scenario;
-    const std::string cmd = std::string(VDAGENT_SIM_PATH) + " --scenario " +
-                            Quote(fs::path(VD_SCENARIO_DIR) / (scenario + ".json")) +
+    const fs::path json = fs::path(scenario).is_absolute()
+                              ? fs::path(scenario + ".json")
+                              : fs::path(VD_SCENARIO_DIR) / (scenario + ".json");
+    const fs::path keep = m_dir / ("trace-" + json.stem().string());
+    const std::string cmd = std::string(VDAGENT_SIM_PATH) + " --scenario " + Quote(json) +
                             " --keep-trace " + Quote(keep) + " >/dev/null 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     for (const auto& entry : fs::directory_iterator(keep)) return entry.path();
@@ -322,15 +325,40 @@ TEST_F(VdtraceScenarioTest, AFastUserSwitchExplainsTheDisconnect) {
 }
 
 TEST_F(VdtraceScenarioTest, AKioskLockTheAgentDidNotAskForHasNoCauseAndTheNextUserIsNamed) {
-  // Several handlers trace each notification: it is listed once.
+  // Several handlers trace each notification: it is listed once. At each lock the kiosk asks
+  // fast connect to log the user off; the unlock shows it did not.
   EXPECT_EQ(Locks(Play("kiosk-unlock")),
             (std::vector<std::string>{
                 "03/02/26 08:00:08.000 # session lock (kiosk): no recognisable cause; user: "
                 "VDSIM-PC\\alice",
+                "03/02/26 08:00:08.000 # log-off request: kiosk, at the session lock; user: "
+                "VDSIM-PC\\alice",
                 "03/02/26 08:00:10.000 # session unlock (kiosk): -; user: VDSIM-PC\\alice",
                 "03/02/26 08:00:15.000 # session lock (kiosk): no recognisable cause; user: "
                 "VDSIM-PC\\bob",
+                "03/02/26 08:00:15.000 # log-off request: kiosk, at the session lock; user: "
+                "VDSIM-PC\\bob",
                 "03/02/26 08:00:16.000 # session unlock (kiosk): -; user: VDSIM-PC\\bob"}));
+}
+
+TEST_F(VdtraceScenarioTest, AKioskLogOffAfterTheLockIsTheKiosksDoing) {
+  // The kiosk machine of kiosk-unlock, locked and then logged off.
+  const std::string kiosk = ReadText(fs::path(VD_SCENARIO_DIR) / "kiosk-unlock.json");
+  const std::size_t events = kiosk.find("\"events\": [");
+  ASSERT_NE(events, std::string::npos);
+  std::ofstream(m_dir / "kiosk-logoff.json")
+      << kiosk.substr(0, events)
+      << "\"events\": [{\"at\": 8000, \"kind\": \"session\", \"action\": \"lock\"},"
+         " {\"after\": 1000, \"kind\": \"session\", \"action\": \"logoff\"}],"
+         " \"expect\": {\"exitCode\": 0}}\n";
+  EXPECT_EQ(Locks(Play((m_dir / "kiosk-logoff").string())),
+            (std::vector<std::string>{
+                "03/02/26 08:00:08.000 # session lock (kiosk): no recognisable cause; user: "
+                "VDSIM-PC\\alice",
+                "03/02/26 08:00:08.000 # log-off request: kiosk, at the session lock; user: "
+                "VDSIM-PC\\alice",
+                "03/02/26 08:00:09.000 # log-off (kiosk): kiosk (log-off request at "
+                "08:00:08.000); user: VDSIM-PC\\alice"}));
 }
 
 TEST_F(VdtraceScenarioTest, ErrorsAndScopesPickOutTheLockPathOfAnAgentTrace) {

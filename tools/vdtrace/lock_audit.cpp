@@ -51,6 +51,8 @@ const char* CLockAudit::KindName(Kind k) {
       return "session unlock";
     case Kind::kDisconnect:
       return "session disconnect";
+    case Kind::kLogOffRequest:
+      return "log-off request";
     case Kind::kLogOff:
       return "log-off";
   }
@@ -80,7 +82,7 @@ void CLockAudit::AddSession(const TraceEvent& e, Kind kind) {
   const bool kiosk = !e.scopes->empty() && e.scopes->back().rfind("CKioskHandler<", 0) == 0;
   // Each handler of the chain traces the same notification: keep the first.
   for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
-    if (it->kind == Kind::kWorkstationLock) continue;
+    if (it->kind == Kind::kWorkstationLock || it->kind == Kind::kLogOffRequest) continue;
     if (it->kind == kind && it->thread == e.thread && it->key == e.key && e.key) {
       it->kiosk = it->kiosk || kiosk;
       return;
@@ -100,6 +102,12 @@ void CLockAudit::AddSession(const TraceEvent& e, Kind kind) {
         *e.key - *lock.key <= kLockLatencyMs)
       entry.cause = lock.cause + " (workstation lock at " + lock.at.substr(9) + ")";
     m_unmatched.reset();
+  }
+  // Unlocked again: the kiosk's log-off did not happen.
+  if (kind == Kind::kSessionUnlock) m_logOffRequest.reset();
+  if (kind == Kind::kLogOff && m_logOffRequest) {
+    entry.cause = "kiosk (log-off request at " + m_entries[*m_logOffRequest].at.substr(9) + ")";
+    m_logOffRequest.reset();
   }
   if (kind == Kind::kDisconnect && m_switch) {
     if (m_switch->key && e.key && *e.key >= *m_switch->key &&
@@ -146,6 +154,18 @@ void CLockAudit::OnEvent(const TraceEvent& e) {
     } else if (text == "FastSwitch" && InScope(e, "CVdAgentMain::RunQuickAction")) {
       m_switch = Entry{Kind::kDisconnect, {}, e.key, e.thread,
                        "quick action (" + ActionOrigin(e) + "), fast user switch", {}, {}, false};
+    } else if (text.rfind("Execute params", 0) == 0 && Contains(text, "VDFCLogoffUser") &&
+               InScope(e, "CKioskHandler<class CVdAgentMain>::OnSessionChange")) {
+      Entry entry{Kind::kLogOffRequest,
+                  std::string(e.date) + " " + std::string(e.time),
+                  e.key,
+                  e.thread,
+                  "kiosk, at the session lock",
+                  m_user,
+                  {},
+                  false};
+      m_entries.push_back(std::move(entry));
+      m_logOffRequest = m_entries.size() - 1;
     } else if (text == "WTS_SESSION_LOCK") {
       AddSession(e, Kind::kSessionLock);
     } else if (text == "WTS_SESSION_UNLOCK") {

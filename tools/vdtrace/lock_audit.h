@@ -21,6 +21,8 @@
 //     CKioskHandler scopes marked as a kiosk session). A session lock takes the cause of the
 //     agent's own lock just before it; without one it is listed with no recognisable cause.
 //     A disconnect just after a quick action's "FastSwitch" is that fast user switch.
+//   a log-off the kiosk asks of fast connect at a session lock ("VDFCLogoffUser" in the
+//     FASTCONNECT::LaunchFastConnect_ifAvailable it runs): the next log-off is its doing.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +37,14 @@ namespace vdtrace {
 
 class CLockAudit {
  public:
-  enum class Kind { kWorkstationLock, kSessionLock, kSessionUnlock, kDisconnect, kLogOff };
+  enum class Kind {
+    kWorkstationLock,
+    kSessionLock,
+    kSessionUnlock,
+    kDisconnect,
+    kLogOffRequest,
+    kLogOff
+  };
   struct Entry {
     Kind kind;
     std::string at;  // "MM/DD/YY HH:MM:SS.mmm"
@@ -73,6 +82,7 @@ class CLockAudit {
   std::map<std::uint32_t, Pending> m_pending;     // a lock whose result may still follow
   std::optional<std::size_t> m_unmatched;         // the last lock no session lock followed yet
   std::optional<Entry> m_switch;                  // a fast user switch the session may follow
+  std::optional<std::size_t> m_logOffRequest;     // the kiosk's, no log-off followed yet
 };
 
 }  // namespace vdtrace
