@@ -429,6 +429,16 @@ TEST_F(VdtraceTest, TheTimelinePageShowsLanesScopesAndFailuresInABrowser) {
             1);
   EXPECT_TRUE(std::regex_search(html, m, std::regex(R"(class="scope[^"]*holds-failure[^"]*"[^>]*>CVdAgentMain::OnCreate<)")));
   EXPECT_TRUE(std::regex_search(html, m, std::regex(R"(class="failure"[^>]*title="[^"]* E -2147467259 VDFPInit")")));
+  // On the time axis CPolicy::Init spans its 1234 ms (the run is short enough for 1 px/ms);
+  // in record order its three records.
+  cmd = "timeout 120 " + chromium + flags + "--dump-dom 'file://" + page.string() + "#time' >" +
+        Quote(dom) + " 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  const std::string timed = ReadText(dom);
+  EXPECT_TRUE(std::regex_search(timed, m, std::regex(R"(width: 1234px;?"[^>]*>CPolicy::Init<)")))
+      << timed;
+  EXPECT_TRUE(std::regex_search(html, m, std::regex(R"(width: ?18px;?"[^>]*>CPolicy::Init<)")))
+      << html;
   cmd = "timeout 120 " + chromium + flags + "--screenshot=" + Quote(shot) + " 'file://" +
         page.string() + "' >/dev/null 2>&1";
   EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;

@@ -44,6 +44,19 @@ constexpr std::string_view kScript = R"(
       var fold=!el.classList.contains('folded');
       el.classList.toggle('folded',fold);
       setHidden(el.getAttribute('data-id'),fold);});});
+  var span=parseInt(document.body.getAttribute('data-span'),10)||0;
+  var byTime=document.getElementById('bytime');
+  function place(){
+    var t=byTime.checked, scale=Math.min(1,20000/Math.max(span,1));
+    document.querySelectorAll('[data-t0]').forEach(function(el){
+      if(!el.hasAttribute('data-left'))el.setAttribute('data-left',el.style.left);
+      if(!el.hasAttribute('data-width'))el.setAttribute('data-width',el.style.width);
+      var t0=parseInt(el.getAttribute('data-t0'),10),t1=parseInt(el.getAttribute('data-t1')||t0,10);
+      el.style.left=t?(t0*scale)+'px':el.getAttribute('data-left');
+      if(el.classList.contains('scope'))
+        el.style.width=t?Math.max(2,(t1-t0)*scale)+'px':el.getAttribute('data-width');});}
+  byTime.addEventListener('change',place);
+  if(location.hash==='#time'){byTime.checked=true;place();}
   var status=document.getElementById('status');
   items.forEach(function(el){el.addEventListener('mouseenter',function(){
     status.textContent=el.getAttribute('title');});});
@@ -80,10 +93,15 @@ void CHtmlTimeline::OnEvent(const TraceEvent& e) {
   }
   if (e.IsStamp()) return;
   const std::size_t pos = m_pos++;
+  if (e.key) {
+    if (!m_firstKey) m_firstKey = e.key;
+    // A clock set back keeps the last time rather than going backwards on the page.
+    m_t = std::max(m_t, *e.key - *m_firstKey);
+  }
   if (e.time != m_lastTime) {
     m_lastTime = std::string(e.time);
-    if (m_ticks.empty() || pos * kStep >= m_ticks.back().first * kStep + 90)
-      m_ticks.emplace_back(pos, std::string(e.date) + " " + m_lastTime);
+    if (m_ticks.empty() || pos * kStep >= m_ticks.back().pos * kStep + 90)
+      m_ticks.push_back({pos, m_t, std::string(e.date) + " " + m_lastTime});
   }
   Lane& lane = m_lanes[e.thread];
   const std::string text = VDTraceNS::PrintableText(e.text);
@@ -92,6 +110,7 @@ void CHtmlTimeline::OnEvent(const TraceEvent& e) {
     if (lane.stack.empty()) return;
     Item& scope = lane.items[lane.stack.back()];
     scope.last = pos;
+    scope.t1 = m_t;
     scope.open = false;
     scope.title += " .. " + std::string(e.time);
     lane.stack.pop_back();
@@ -101,6 +120,7 @@ void CHtmlTimeline::OnEvent(const TraceEvent& e) {
   item.id = m_nextId++;
   item.parent = lane.stack.empty() ? 0 : lane.items[lane.stack.back()].id;
   item.first = item.last = pos;
+  item.t0 = item.t1 = m_t;
   item.depth = static_cast<int>(lane.stack.size());
   item.type = e.type;
   item.text = text;
@@ -122,14 +142,16 @@ void CHtmlTimeline::Write(std::ostream& out) const {
          "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
          "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
          "<title>vdtrace timeline</title>\n<style>"
-      << kStyle << "</style></head>\n<body>\n<div id=\"bar\"><input id=\"search\" type=\"search\" "
-         "placeholder=\"search the records\" size=\"40\"> click a scope to fold it\n"
+      << kStyle << "</style></head>\n<body data-span=\"" << m_t
+      << "\">\n<div id=\"bar\"><input id=\"search\" type=\"search\" "
+         "placeholder=\"search the records\" size=\"40\"> click a scope to fold it; "
+         "<label><input id=\"bytime\" type=\"checkbox\"> time axis</label>\n"
          "<div id=\"status\"></div></div>\n<pre id=\"header\">";
   for (const std::string& line : m_header) out << HtmlEscape(line) << "\n";
   out << "</pre>\n<div class=\"axis\" style=\"width:" << width << "px\">";
-  for (const auto& [pos, time] : m_ticks)
-    out << "<span class=\"tick\" style=\"left:" << pos * kStep << "px\">" << HtmlEscape(time)
-        << "</span>";
+  for (const Tick& t : m_ticks)
+    out << "<span class=\"tick\" data-t0=\"" << t.t << "\" style=\"left:" << t.pos * kStep
+        << "px\">" << HtmlEscape(t.time) << "</span>";
   out << "</div>\n";
   for (const auto& [thread, lane] : m_lanes) {
     out << "<div class=\"lane\" data-thread=\"" << thread << "\"><h2>thread " << thread
@@ -147,6 +169,7 @@ void CHtmlTimeline::Write(std::ostream& out) const {
         cls = it.failure ? "failure" : "msg";
       }
       out << "<div class=\"" << cls << "\" data-id=\"" << it.id << "\" data-parent=\"" << it.parent
+          << "\" data-t0=\"" << it.t0 << "\" data-t1=\"" << it.t1
           << "\" style=\"left:" << it.first * kStep << "px;top:" << it.depth * kRow << "px";
       if (it.type == VDTraceNS::kScopeEnter) out << ";width:" << w << "px";
       out << "\" title=\"" << HtmlEscape(it.title) << "\">";

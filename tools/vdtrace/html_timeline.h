@@ -8,7 +8,8 @@
 //   page.Write(out);
 //
 // The axis is the order of the records (records of one millisecond would otherwise sit on top
-// of each other); its ticks show the time where it changes. Trace text is untrusted: all of it
+// of each other); its ticks show the time where it changes. A box (or "#time" in the address)
+// switches it to the records' times, scaled to fit. Trace text is untrusted: all of it
 // is escaped, the page's script takes no data from it, and the page allows no network access.
 #pragma once
 
@@ -42,6 +43,7 @@ class CHtmlTimeline {
     std::size_t id = 0;
     std::size_t parent = 0;  // 0: none
     std::size_t first = 0, last = 0;  // positions on the axis
+    std::int64_t t0 = 0, t1 = 0;      // ms since the first timed record
     int depth = 0;
     char type = 0;
     bool open = false;  // a scope still open at the end
@@ -58,7 +60,14 @@ class CHtmlTimeline {
 
   std::vector<std::string> m_header;
   std::map<std::uint32_t, Lane> m_lanes;
-  std::vector<std::pair<std::size_t, std::string>> m_ticks;  // position, time
+  struct Tick {
+    std::size_t pos;
+    std::int64_t t;
+    std::string time;
+  };
+  std::vector<Tick> m_ticks;
+  std::optional<std::int64_t> m_firstKey;
+  std::int64_t m_t = 0;  // of the current record
   std::string m_lastTime;
   std::size_t m_pos = 0;
   std::size_t m_nextId = 1;
