@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "bench/bench_target.h"
 #include "auth/card_logic.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -35,6 +36,7 @@ struct CardRig {
 };
 
 void BM_CardReadyToPostedAction(benchmark::State& state) {
+  bench::SetTargetNs(state, 300000);
   CardRig rig;
   const LPARAM reader = authtest::FakeVdscLibrary::Name(kReader);
   for (auto _ : state) {

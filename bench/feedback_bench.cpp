@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_target.h"
 #include "app/main_window.h"
 #include "core/agent_process.h"
 #include "core/messages.h"
@@ -76,6 +77,7 @@ struct FeedbackRig {
 };
 
 void BM_FeedbackTrainedToLedAndAcquisition(benchmark::State& state) {
+  bench::SetTargetNs(state, 50000);
   FeedbackRig rig;
   if (rig.Starts() == 0) {
     state.SkipWithError("the agent never started its acquisition");

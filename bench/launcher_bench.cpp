@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_target.h"
 #include "ext/launchers.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
@@ -43,6 +44,7 @@ struct LauncherRig {
 };
 
 void BM_DecodeTable16x8(benchmark::State& state) {
+  bench::SetTargetNs(state, 150000);
   LauncherRig rig;
   for (auto _ : state) {
     CLauncherContainer c(*rig.process);
@@ -53,6 +55,7 @@ void BM_DecodeTable16x8(benchmark::State& state) {
 BENCHMARK(BM_DecodeTable16x8)->Unit(benchmark::kMicrosecond);
 
 void BM_StartGroupOf8(benchmark::State& state) {
+  bench::SetTargetNs(state, 1000000);
   LauncherRig rig;
   CLauncherContainer c(*rig.process);
   for (BYTE s = 0; s < 8; ++s)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_target.h"
 #include "ext/mailslot.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -25,6 +26,7 @@ std::vector<BYTE> Datagram(DWORD id, DWORD code, size_t payload) {
 }
 
 void BM_DecodeDatagram(benchmark::State& state) {
+  bench::SetTargetNs(state, 20);
   const auto d = Datagram(7, 2, 16);
   for (auto _ : state) {
     auto got = Mailslot::DecodeDatagram(d.data(), d.size());
@@ -40,6 +42,7 @@ struct CountingListener : Mailslot::Inbox::Events {
 };
 
 void BM_DatagramToListener(benchmark::State& state) {
+  bench::SetTargetNs(state, 100000);
   VDTraceNS::Bind(nullptr);
   sim::Machine machine;
   auto agent = machine.CreateProcess({.sessionId = 1});

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_target.h"
 #include "ext/agent_plugins.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
@@ -85,6 +86,7 @@ struct PluginRig {
 };
 
 void BM_AddTrayMenuItems8(benchmark::State& state) {
+  bench::SetTargetNs(state, 10000);
   PluginRig rig;
   if (rig.plugins->Host().MenuPlugins().size() != 8) {
     state.SkipWithError("the 8 plug-ins did not load");

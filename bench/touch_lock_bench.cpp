@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_target.h"
 #include "app/main_window.h"
 #include "core/agent_process.h"
 #include "core/messages.h"
@@ -130,7 +131,10 @@ void RunCompletedToLock(benchmark::State& state, bool tracing) {
   }
 }
 
-void BM_CompletedToLockTracingOff(benchmark::State& state) { RunCompletedToLock(state, false); }
+void BM_CompletedToLockTracingOff(benchmark::State& state) {
+  bench::SetTargetNs(state, 1000000);
+  RunCompletedToLock(state, false);
+}
 BENCHMARK(BM_CompletedToLockTracingOff)->Unit(benchmark::kMicrosecond);
 
 void BM_CompletedToLockTracingToFile(benchmark::State& state) { RunCompletedToLock(state, true); }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 
+#include "bench/bench_target.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "support/trace/trace.h"
@@ -34,6 +35,7 @@ class BenchPlatform : public traytest::TrayPlatform {
 };
 
 void BM_FingerTouchToFirstFrame(benchmark::State& state) {
+  bench::SetTargetNs(state, 50000);
   sim::Machine machine;
   auto process = machine.CreateProcess({});
   sim::CurrentProcessScope scope(process.get());
