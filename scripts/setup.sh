@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev
-          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+          chromium)  # chromium: vdtrace's timeline page checked in a headless browser
 
 missing=()
 for p in "${packages[@]}"; do
