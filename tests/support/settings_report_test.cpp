@@ -169,7 +169,8 @@ TEST_F(SettingsSourceTest, LibraryOnlyPoliciesNameTheStatusTheLibraryGave) {
 // policy, and so does the report: the value, from HKLM, or 0 when there is none.
 class SettingsWithoutLibraryTest : public SimSettingsTest {
  protected:
-  SettingsWithoutLibraryTest() : SimSettingsTest({}, {.installLibrary = false, .missingExports = {}}) {}
+  SettingsWithoutLibraryTest()
+      : SimSettingsTest({}, {.installLibrary = false, .missingExports = {}}) {}
 };
 
 TEST_F(SettingsWithoutLibraryTest, TheFrameworkPolicyFallsBackToTheHostValueAsTheAgentDoes) {
