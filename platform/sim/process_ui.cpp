@@ -31,8 +31,12 @@ BOOL ProcessUi::UnregisterClassW(LPCWSTR lpClassName, HINSTANCE) {
 HWND ProcessUi::CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
                                 DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
                                 HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
-  return m_wm.CreateWindowExW(Caller(), dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth,
-                              nHeight, hWndParent, hMenu, hInstance, lpParam);
+  HWND h = m_wm.CreateWindowExW(Caller(), dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y,
+                                nWidth, nHeight, hWndParent, hMenu, hInstance, lpParam);
+  // A window created where it should be is placed there (CW_USEDEFAULT leaves it unplaced).
+  if (h && X != CW_USEDEFAULT && nWidth != CW_USEDEFAULT && !(dwStyle & WS_CHILD))
+    m_process.GetMachine().GetScreen().SetRect(h, RECT{X, Y, X + nWidth, Y + nHeight});
+  return h;
 }
 
 BOOL ProcessUi::DestroyWindow(HWND hWnd) { return m_wm.DestroyWindow(Caller(), hWnd); }
