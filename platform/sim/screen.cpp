@@ -76,19 +76,32 @@ bool Screen::IsTopmost(HWND h) const {
   return it != m_places.end() && it->second.topmost;
 }
 
+void Screen::SetPictureNamer(PictureNamer namer) {
+  std::lock_guard lk(m_mu);
+  m_namer = std::move(namer);
+}
+
 void Screen::SetPicture(HWND h, Picture picture) {
+  PictureNamer namer;
+  {
+    std::lock_guard lk(m_mu);
+    namer = m_namer;
+  }
+  std::wstring name = namer ? namer(picture) : L"";
+  if (name.empty()) {
+    wchar_t centre[16] = L"-";
+    if (picture.width > 0 && picture.height > 0)
+      std::swprintf(centre, 16, L"0x%08X", picture.At(picture.width / 2, picture.height / 2));
+    name = std::wstring(L"centre ") + centre;
+  }
   std::wstring text;
   {
     std::lock_guard lk(m_mu);
     auto& place = m_places[h];
     place.rect.right = place.rect.left + picture.width;
     place.rect.bottom = place.rect.top + picture.height;
-    wchar_t centre[16] = L"-";
-    if (picture.width > 0 && picture.height > 0)
-      std::swprintf(centre, 16, L"0x%08X", picture.At(picture.width / 2, picture.height / 2));
     text = L" drawn at " + Point(place.rect.left, place.rect.top) + L" " +
-           std::to_wstring(picture.width) + L"x" + std::to_wstring(picture.height) +
-           L", centre " + centre;
+           std::to_wstring(picture.width) + L"x" + std::to_wstring(picture.height) + L", " + name;
     place.picture = std::move(picture);
   }
   if (auto info = m_machine.Windows().Info(h))

@@ -18,6 +18,7 @@
 // mouse. Handles are never reused on the machine, so a gone window's entry is only stale.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -69,6 +70,10 @@ class Screen {
   explicit Screen(Machine& m);
   Screen(const Screen&) = delete;
   Screen& operator=(const Screen&) = delete;
+
+  // How "layered" records name a picture ("look 2"); empty or unset: by its centre pixel.
+  using PictureNamer = std::function<std::wstring(const Picture&)>;
+  void SetPictureNamer(PictureNamer namer);
 
   // SPI_GETWORKAREA: the screen less the taskbar of the machine's appearance.
   RECT WorkArea() const;
@@ -130,6 +135,7 @@ class Screen {
   std::map<HWND, Placement> m_places;
   std::map<DWORD, CaptureHolder> m_capture;
   std::map<HWND, Tip> m_tips;
+  PictureNamer m_namer;
 };
 
 }  // namespace sim
