@@ -38,7 +38,7 @@
 #include "policy/ux_handler.h"
 #include "support/branding_strings.h"
 #include "support/event_log.h"
-#include "tray/avatar_window.h"
+#include "tray/guide_window.h"
 #include "tray/tray_icon_handler.h"
 
 class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,

@@ -10,7 +10,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
 #include "standins/agent_res/sim_install.h"
-#include "tray/avatar_window.h"
+#include "tray/avatar_drawing.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "standins/vdfpapi/sim_install.h"
 #include "standins/vdscapi/sim_install.h"
 #include "tools/vdagent_sim/scenario.h"
-#include "tray/avatar_window.h"
+#include "tray/avatar_rules.h"
 
 namespace vdsim {
 
