@@ -6,7 +6,7 @@
 # time-out, and the whole Wine run under one more: a stuck Wine fails, it never hangs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth)
+pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth wixl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -24,7 +24,7 @@ echo "== Windows build (i686): built, not run"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake
 cmake --build build/win32 -j2 --target VdAgent VdAgentRes VDFPApi VDHostStandIn VDSCApi \
-  VDCardStandIn VDEvtLog VDTSClnt conformance_win32_tests
+  VDCardStandIn VDEvtLog VDTSClnt conformance_win32_tests VdAgentMsi
 
 echo "== Windows build (x86_64) and its tests under Wine"
 cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -1,0 +1,352 @@
+// VdAgent.msi as an administrator deploys it: msiexec /qn installs the files, writes the suite
+// values and runs -RegServer as the system; the agent then starts from where it was installed;
+// msiexec /x runs -UnRegServer and removes the files. The machine is read before and after,
+// and what the uninstall leaves behind is compared with the list of what registration leaves
+// by design: nothing more, nothing less.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kGenerousMs = 180000;  // a bound for a hung installer, never a speed claim
+constexpr wchar_t kWindowClass[] = L"Veridane Classic5.x Agent Window Class";
+constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
+
+constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kEnvironment[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+constexpr wchar_t kActivator[] = L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}";
+constexpr wchar_t kCplClass[] = L"SOFTWARE\\Classes\\CLSID\\{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}";
+constexpr wchar_t kCplNameSpace[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ControlPanel\\NameSpace\\"
+    L"{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}";
+constexpr wchar_t kNotifications[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings";
+constexpr wchar_t kSuite[] = L"SOFTWARE\\Veridane";
+constexpr wchar_t kPwdMgrServer[] =
+    L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}\\InprocServer32";
+
+std::wstring OwnDir() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path);
+  return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+std::wstring Expand(const wchar_t* text) {
+  wchar_t buf[MAX_PATH] = {};
+  ::ExpandEnvironmentStringsW(text, buf, MAX_PATH);
+  return buf;
+}
+
+// Where the package puts things: the suite's folder and the agent's beside the suite's.
+std::wstring SuiteDir() { return Expand(L"%ProgramFiles%\\Veridane\\"); }
+std::wstring AgentDir() { return SuiteDir() + L"Agent\\"; }
+std::wstring ShortcutDir() { return Expand(L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Veridane"); }
+
+std::wstring SystemDir() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetSystemDirectoryW(path, MAX_PATH);
+  return std::wstring(path) + L"\\";
+}
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::wstring> ReadString(const wchar_t* key, const wchar_t* name) {
+  wchar_t buf[2048] = {};
+  DWORD size = sizeof(buf) - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, name,
+                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buf,
+                     &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  return std::wstring(buf);
+}
+
+void WriteString(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+  HKEY k = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
+                              nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(k);
+}
+
+// A started program, ended when the test did not see it end.
+DWORD Run(const std::wstring& commandLine, const std::wstring& folder, DWORD ms = kGenerousMs) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  std::wstring line = commandLine;
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &si, &pi))
+    return ::GetLastError();
+  DWORD code = STILL_ACTIVE;
+  if (::WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0)
+    ::GetExitCodeProcess(pi.hProcess, &code);
+  else
+    ::TerminateProcess(pi.hProcess, 99);
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return code;
+}
+
+std::wstring Package(const wchar_t* name = L"VdAgent.msi") { return L"\"" + OwnDir() + name + L"\""; }
+
+DWORD Msiexec(const std::wstring& args) { return Run(L"msiexec.exe " + args + L" /qn", OwnDir()); }
+
+// The machine as the package and the agent touch it: every key and value under the roots
+// ("key\" for a key, "key\name" = data for a value) and every file under the folders.
+using Snapshot = std::map<std::wstring, std::wstring>;
+
+void AddKey(Snapshot& snap, HKEY root, const std::wstring& path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  snap[L"HKLM\\" + path + L"\\"] = L"";
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512] = {};
+    BYTE data[4096] = {};
+    DWORD nameLen = 512, type = 0, size = sizeof(data) - sizeof(wchar_t);
+    if (::RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS)
+      break;
+    std::wstring text;
+    if (type == REG_DWORD)
+      text = std::to_wstring(*reinterpret_cast<DWORD*>(data));
+    else
+      text = reinterpret_cast<wchar_t*>(data);
+    snap[L"HKLM\\" + path + L"\\" + (nameLen ? name : L"@")] = text;
+  }
+  std::vector<std::wstring> children;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512] = {};
+    DWORD nameLen = 512;
+    if (::RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    children.emplace_back(name);
+  }
+  ::RegCloseKey(key);
+  for (const auto& c : children) AddKey(snap, root, path + L"\\" + c);
+}
+
+void AddValue(Snapshot& snap, const wchar_t* key, const wchar_t* name) {
+  if (auto v = ReadString(key, name)) snap[L"HKLM\\" + std::wstring(key) + L"\\" + name] = *v;
+}
+
+void AddFolder(Snapshot& snap, const std::wstring& folder) {
+  WIN32_FIND_DATAW fd{};
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  snap[folder + L"\\"] = L"";
+  do {
+    const std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      AddFolder(snap, folder + L"\\" + name);
+    else
+      snap[folder + L"\\" + name] = L"file";
+  } while (::FindNextFileW(find, &fd));
+  ::FindClose(find);
+}
+
+Snapshot TakeSnapshot() {
+  Snapshot snap;
+  for (const wchar_t* key : {kSuite, kActivator, kCplClass, kCplNameSpace, kNotifications})
+    AddKey(snap, HKEY_LOCAL_MACHINE, key);
+  AddValue(snap, kWinlogon, L"Userinit");
+  AddValue(snap, kEnvironment, L"NXWDINSTALLPATH");
+  AddValue(snap, kEnvironment, L"NXWDINSTALLPATH_X86");
+  AddFolder(snap, SuiteDir().substr(0, SuiteDir().size() - 1));
+  AddFolder(snap, ShortcutDir());
+  return snap;
+}
+
+// Every entry that is new or changed in `after`, and every one gone from `before`.
+std::set<std::wstring> Changed(const Snapshot& before, const Snapshot& after) {
+  std::set<std::wstring> out;
+  for (const auto& [k, v] : after)
+    if (auto it = before.find(k); it == before.end() || it->second != v) out.insert(k);
+  for (const auto& [k, v] : before)
+    if (!after.count(k)) out.insert(L"-" + k);
+  return out;
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+std::string Describe(const std::set<std::wstring>& entries) {
+  std::string out;
+  for (const auto& e : entries) out += "  " + Narrow(e) + "\n";
+  return out;
+}
+
+std::wstring ReadUtf16File(const std::wstring& path) {
+  std::ifstream in(Narrow(path), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::wstring text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+    text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return text;
+}
+
+class MsiE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A package of an earlier, failed run goes first; "not installed" is fine.
+    Msiexec(L"/x " + Package());
+    Msiexec(L"/x " + Package(L"VdAgent-next.msi"));
+    m_userinit = ReadString(kWinlogon, L"Userinit");
+    WriteString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
+    // What earlier registrations in this prefix left by design, so that this run shows it.
+    for (const wchar_t* key : {kCplClass, kCplNameSpace, kNotifications})
+      ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    ::DeleteFileW((SuiteDir() + L"Cleanup.txt").c_str());
+    ::RemoveDirectoryW(SuiteDir().c_str());
+  }
+  void TearDown() override {
+    Msiexec(L"/x " + Package());
+    Msiexec(L"/x " + Package(L"VdAgent-next.msi"));
+    if (m_userinit) WriteString(kWinlogon, L"Userinit", *m_userinit);
+  }
+
+  // The agent from the installed place: its window appears, and a close ends it with 0.
+  static void StartAndCloseInstalledAgent() {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + AgentDir() + L"VdAgent.exe\"";
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 AgentDir().c_str(), &si, &pi));
+    HWND window = nullptr;
+    for (DWORD waited = 0; waited < kGenerousMs && !window; waited += 50) {
+      if (::WaitForSingleObject(pi.hProcess, 0) != WAIT_TIMEOUT) break;
+      window = ::FindWindowW(kWindowClass, nullptr);
+      if (!window) ::Sleep(50);
+    }
+    EXPECT_NE(window, nullptr) << "the installed agent shows no window";
+    if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD code = STILL_ACTIVE;
+    if (::WaitForSingleObject(pi.hProcess, kGenerousMs) == WAIT_OBJECT_0)
+      ::GetExitCodeProcess(pi.hProcess, &code);
+    else
+      ::TerminateProcess(pi.hProcess, 99);
+    EXPECT_EQ(code, 0u);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+  }
+
+  // What a registered agent at AgentDir() wrote, read back.
+  static void ExpectRegistered() {
+    const std::wstring agent = AgentDir() + L"VdAgent.exe";
+    EXPECT_EQ(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr),
+              L"\"" + agent + L"\"");
+    EXPECT_EQ(ReadString(kWinlogon, L"Userinit"),
+              std::wstring(kSystemUserinit) + L"," + agent + L",");
+    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH"), SuiteDir());
+    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"), AgentDir());
+    EXPECT_EQ(ReadString((std::wstring(kCplClass) + L"\\DefaultIcon").c_str(), nullptr),
+              agent + L",-108");
+  }
+
+  std::optional<std::wstring> m_userinit;
+};
+
+TEST_F(MsiE2E, InstallStartUninstallLeavesOnlyWhatRegistrationLeaves) {
+  const Snapshot before = TakeSnapshot();
+  ASSERT_EQ(Msiexec(L"/i " + Package()), 0u);
+
+  EXPECT_TRUE(FileExists(AgentDir() + L"VdAgent.exe"));
+  EXPECT_TRUE(FileExists(AgentDir() + L"VdAgentRes.dll"));
+  EXPECT_FALSE(FileExists(AgentDir() + L"VDTSClnt.dll")) << "the stand-ins are off by default";
+  EXPECT_FALSE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
+  EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), SuiteDir());
+  EXPECT_EQ(ReadString(L"SOFTWARE\\Veridane\\Applications", L"BinDir"), SuiteDir());
+  ExpectRegistered();
+  EXPECT_TRUE(FileExists(ShortcutDir())) << "the Start-menu shortcut's folder";
+
+  StartAndCloseInstalledAgent();
+
+  ASSERT_EQ(Msiexec(L"/x " + Package()), 0u);
+  const std::wstring cleanup = SuiteDir() + L"Cleanup.txt";
+  const std::set<std::wstring> left = Changed(before, TakeSnapshot());
+  // Left by design: the Control Panel item's keys (named in the clean-up list for the suite's
+  // uninstaller), the notification settings' parent keys, the clean-up list itself in the
+  // suite's folder, and the Userinit list without the trailing comma it had.
+  std::set<std::wstring> designed = {
+      L"HKLM\\" + std::wstring(kCplNameSpace) + L"\\",
+      L"HKLM\\" + std::wstring(kCplNameSpace) + L"\\@",
+      L"HKLM\\" + std::wstring(kCplClass) + L"\\",
+      L"HKLM\\" + std::wstring(kWinlogon) + L"\\Userinit",
+      SuiteDir(),
+      cleanup,
+  };
+  for (const wchar_t* sub : {L"@", L"LocalizedString", L"InfoTip", L"System.ApplicationName",
+                             L"System.ControlPanel.Category",
+                             L"{305CA226-D286-468e-B848-2B2E8E697B74} 2",
+                             L"System.Software.TasksFileUrl", L"DefaultIcon\\",
+                             L"DefaultIcon\\@", L"Shell\\", L"Shell\\Open\\",
+                             L"Shell\\Open\\Command\\", L"Shell\\Open\\Command\\@"})
+    designed.insert(L"HKLM\\" + std::wstring(kCplClass) + L"\\" + sub);
+  // Only the agent writes there in this prefix: SetUp removed it, so it shows as new.
+  designed.insert(L"HKLM\\" + std::wstring(kNotifications) + L"\\");
+  EXPECT_EQ(Describe(left), Describe(designed));
+  EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), kSystemUserinit);
+
+  const std::wstring list = ReadUtf16File(cleanup);
+  EXPECT_NE(list.find(L"HKLM\t" + std::wstring(kCplNameSpace) + L"\t2"), std::wstring::npos);
+  EXPECT_NE(list.find(L"HKLM\t" + std::wstring(kCplClass) + L"\t2"), std::wstring::npos);
+  EXPECT_NE(list.find(L"HKU\tSOFTWARE\\Veridane\\Applications\\Agent\t"), std::wstring::npos)
+      << "the per-user settings, for the suite's uninstaller";
+}
+
+// With every feature the stand-ins come along where the agent and the suite find them, the
+// agent starts beside them, and the uninstall takes them away again.
+TEST_F(MsiE2E, StandInsFeatureInstallsAndRemovesTheStandIns) {
+  ASSERT_EQ(Msiexec(L"/i " + Package() + L" ADDLOCAL=ALL"), 0u);
+  for (const wchar_t* dll : {L"VDTSClnt.dll", L"VDWinRTUtils.dll", L"VdMiniOnlineIds.dll",
+                             L"VDKwsPlugin.dll", L"VDPwdMgr.dll"})
+    EXPECT_TRUE(FileExists(AgentDir() + dll)) << Narrow(dll);
+  // The suite's libraries the agent loads from the system directory only.
+  for (const wchar_t* dll : {L"VDFPApi.dll", L"VDSCApi.dll", L"VDNXUtils.dll"})
+    EXPECT_TRUE(FileExists(SystemDir() + dll)) << Narrow(dll);
+  EXPECT_TRUE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
+  EXPECT_EQ(ReadString(kPwdMgrServer, nullptr), AgentDir() + L"VDPwdMgr.dll");
+  ExpectRegistered();
+
+  StartAndCloseInstalledAgent();
+
+  ASSERT_EQ(Msiexec(L"/x " + Package()), 0u);
+  EXPECT_FALSE(FileExists(AgentDir()));
+  EXPECT_FALSE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
+  EXPECT_FALSE(ReadString(kPwdMgrServer, nullptr));
+  EXPECT_FALSE(FileExists(SystemDir() + L"VDNXUtils.dll"));
+}
+
+// A later build replaces this one whole: the older version is removed (its unregistration
+// included) before the newer one registers, so the agent stays registered, once; removing the
+// newer one then leaves no file of either behind.
+TEST_F(MsiE2E, MajorUpgradeKeepsTheAgentRegisteredOnce) {
+  ASSERT_EQ(Msiexec(L"/i " + Package()), 0u);
+  ASSERT_EQ(Msiexec(L"/i " + Package(L"VdAgent-next.msi")), 0u);
+  ExpectRegistered();
+  EXPECT_TRUE(FileExists(AgentDir() + L"VdAgent.exe"));
+
+  ASSERT_EQ(Msiexec(L"/x " + Package(L"VdAgent-next.msi")), 0u);
+  EXPECT_FALSE(FileExists(AgentDir())) << "a file of the older package is left";
+  EXPECT_FALSE(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr));
+  EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), kSystemUserinit);
+}
+
+}  // namespace
