@@ -6,7 +6,7 @@
 # time-out, and the whole Wine run under one more: a stuck Wine fails, it never hangs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth wixl)
+pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth wixl msitools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
