@@ -33,6 +33,7 @@ constexpr wchar_t kCplNameSpace[] =
 constexpr wchar_t kNotifications[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings";
 constexpr wchar_t kSuite[] = L"SOFTWARE\\Veridane";
+constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
 constexpr wchar_t kPwdMgrServer[] =
     L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}\\InprocServer32";
 
@@ -82,6 +83,16 @@ void WriteString(const wchar_t* key, const wchar_t* name, const std::wstring& va
   ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   ::RegCloseKey(k);
+}
+
+void DeleteIfEmpty(const wchar_t* path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 1, values = 1;
+  ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+  ::RegCloseKey(key);
+  if (subkeys == 0 && values == 0) ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
 }
 
 // A started program, ended when the test did not see it end.
@@ -207,7 +218,18 @@ class MsiE2E : public ::testing::Test {
     // A package of an earlier, failed run goes first; "not installed" is fine.
     Msiexec(L"/x " + Package());
     Msiexec(L"/x " + Package(L"VdAgent-next.msi"));
+    Msiexec(L"/x " + Package(L"VdAgent-failing.msi"));
     m_userinit = ReadString(kWinlogon, L"Userinit");
+    // No suite in this prefix unless a case installs one: the package then brings the values.
+    m_suitePath = ReadString(kSuite, L"VeridanePath");
+    m_binDir = ReadString(kApplications, L"BinDir");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSuite, L"VeridanePath");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplications, L"BinDir");
+    // The package's mark on them from a failed run, and the keys left empty (the uninstall
+    // removes an empty key it wrote to, which would show as a change of this run).
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\AgentPackage");
+    DeleteIfEmpty(kApplications);
+    DeleteIfEmpty(kSuite);
     WriteString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
     // What earlier registrations in this prefix left, by design or from a failed run (Wine's
     // rollback), so that every case starts unregistered and this run shows its own.
@@ -228,6 +250,10 @@ class MsiE2E : public ::testing::Test {
     Msiexec(L"/x " + Package(L"VdAgent-next.msi"));
     Msiexec(L"/x " + Package(L"VdAgent-failing.msi"));
     if (m_userinit) WriteString(kWinlogon, L"Userinit", *m_userinit);
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSuite, L"VeridanePath");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplications, L"BinDir");
+    if (m_suitePath) WriteString(kSuite, L"VeridanePath", *m_suitePath);
+    if (m_binDir) WriteString(kApplications, L"BinDir", *m_binDir);
   }
 
   // The agent from the installed place: its window appears, and a close ends it with 0.
@@ -256,15 +282,16 @@ class MsiE2E : public ::testing::Test {
     ::CloseHandle(pi.hProcess);
   }
 
-  // What a registered agent at AgentDir() wrote, read back.
-  static void ExpectRegistered() {
-    const std::wstring agent = AgentDir() + L"VdAgent.exe";
+  // What an agent registered in `agentDir` wrote, read back; `binDir`: the suite's binaries.
+  static void ExpectRegistered(const std::wstring& agentDir = AgentDir(),
+                               const std::wstring& binDir = SuiteDir()) {
+    const std::wstring agent = agentDir + L"VdAgent.exe";
     EXPECT_EQ(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr),
               L"\"" + agent + L"\"");
     EXPECT_EQ(ReadString(kWinlogon, L"Userinit"),
               std::wstring(kSystemUserinit) + L"," + agent + L",");
-    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH"), SuiteDir());
-    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"), AgentDir());
+    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH"), binDir);
+    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"), agentDir);
     EXPECT_EQ(ReadString((std::wstring(kCplClass) + L"\\DefaultIcon").c_str(), nullptr),
               agent + L",-108");
   }
@@ -303,7 +330,7 @@ class MsiE2E : public ::testing::Test {
         << "the per-user settings, for the suite's uninstaller";
   }
 
-  std::optional<std::wstring> m_userinit;
+  std::optional<std::wstring> m_userinit, m_suitePath, m_binDir;
 };
 
 TEST_F(MsiE2E, InstallStartUninstallLeavesOnlyWhatRegistrationLeaves) {
@@ -315,7 +342,7 @@ TEST_F(MsiE2E, InstallStartUninstallLeavesOnlyWhatRegistrationLeaves) {
   EXPECT_FALSE(FileExists(AgentDir() + L"VDTSClnt.dll")) << "the stand-ins are off by default";
   EXPECT_FALSE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
   EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), SuiteDir());
-  EXPECT_EQ(ReadString(L"SOFTWARE\\Veridane\\Applications", L"BinDir"), SuiteDir());
+  EXPECT_EQ(ReadString(kApplications, L"BinDir"), SuiteDir());
   ExpectRegistered();
   EXPECT_TRUE(FileExists(ShortcutDir())) << "the Start-menu shortcut's folder";
 
@@ -346,6 +373,32 @@ TEST_F(MsiE2E, StandInsFeatureInstallsAndRemovesTheStandIns) {
   EXPECT_FALSE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
   EXPECT_FALSE(ReadString(kPwdMgrServer, nullptr));
   EXPECT_FALSE(FileExists(SystemDir() + L"VDNXUtils.dll"));
+}
+
+// With a suite installed, the agent goes into the suite's folder and the suite's values stay
+// the suite's: unchanged by the install, still there after the uninstall.
+TEST_F(MsiE2E, AnInstalledSuiteKeepsItsFolderAndValues) {
+  const std::wstring suite = L"C:\\VeridaneSuite\\";
+  const std::wstring bin = suite + L"Bin\\";
+  ::CreateDirectoryW(suite.c_str(), nullptr);
+  ::CreateDirectoryW(bin.c_str(), nullptr);
+  WriteString(kSuite, L"VeridanePath", suite);
+  WriteString(kApplications, L"BinDir", bin);
+
+  ASSERT_EQ(Msiexec(L"/i " + Package()), 0u);
+  EXPECT_TRUE(FileExists(suite + L"Agent\\VdAgent.exe"));
+  EXPECT_FALSE(FileExists(AgentDir()));
+  ExpectRegistered(suite + L"Agent\\", bin);
+
+  ASSERT_EQ(Msiexec(L"/x " + Package()), 0u);
+  EXPECT_FALSE(FileExists(suite + L"Agent"));
+  EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), suite);
+  EXPECT_EQ(ReadString(kApplications, L"BinDir"), bin);
+  EXPECT_TRUE(FileExists(suite + L"Cleanup.txt")) << "the list for the suite's uninstaller";
+
+  ::DeleteFileW((suite + L"Cleanup.txt").c_str());
+  ::RemoveDirectoryW(bin.c_str());
+  ::RemoveDirectoryW(suite.c_str());
 }
 
 bool OnWine() {
@@ -382,12 +435,16 @@ TEST_F(MsiE2E, MajorUpgradeKeepsTheAgentRegisteredOnce) {
   ASSERT_EQ(Msiexec(L"/i " + Package()), 0u);
   ASSERT_EQ(Msiexec(L"/i " + Package(L"VdAgent-next.msi")), 0u);
   ExpectRegistered();
+  // The suite values the older package wrote are the newer one's now: kept, then removed.
+  EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), SuiteDir());
+  EXPECT_EQ(ReadString(kApplications, L"BinDir"), SuiteDir());
   EXPECT_TRUE(FileExists(AgentDir() + L"VdAgent.exe"));
 
   ASSERT_EQ(Msiexec(L"/x " + Package(L"VdAgent-next.msi")), 0u);
   EXPECT_FALSE(FileExists(AgentDir())) << "a file of the older package is left";
   EXPECT_FALSE(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr));
   EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), std::wstring(kSystemUserinit));
+  EXPECT_FALSE(ReadString(kSuite, L"VeridanePath"));
 }
 
 }  // namespace

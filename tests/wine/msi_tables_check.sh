@@ -76,5 +76,9 @@ for v in 'SOFTWARE\\Veridane	VeridanePath	\[VERIDANEDIR\]' \
   grep -qP "\t2\t$v\t" <<<"$registry" || fail "no HKLM value $v"
 done
 
+# An installed suite keeps its values: they are the package's only where it wrote them.
+table Component | awk -F'\t' '$1 == "SuiteValues" { print $5 }' |
+  grep -qx 'NOT SUITEPATH OR SUITEVALUESBYPACKAGE' || fail "the suite values have no condition"
+
 [ $fails -eq 0 ] && echo "$msi: tables as intended"
 exit $(( fails > 0 ))
