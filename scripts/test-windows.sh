@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Windows stage: VdAgent.exe for x86_64 and i686 with mingw-w64, and the x86_64 build's
-# tests under Wine + Xvfb (the agent end to end and the backend conformance tests). Run by
+# The Windows stage: VdAgent.exe and VdAgent.msi for x86_64 and i686 with mingw-w64 and wixl,
+# and the x86_64 build's tests under Wine + Xvfb (the agent end to end, its package, and the
+# backend conformance tests). Run by
 # test.sh after the native stage; alone it builds the native vdtrace it needs to read traces.
 # Every Wine program runs under `timeout` (tests/wine/wine-run.sh), every test under ctest's
 # time-out, and the whole Wine run under one more: a stuck Wine fails, it never hangs.
