@@ -16,7 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/machine_registry.h"
+
 namespace {
+
+using wine_test::OwnDir;
+using wine_test::ReadMachineString;
+using wine_test::WriteMachineString;
 
 constexpr DWORD kGenerousMs = 180000;  // a bound for a hung installer, never a speed claim
 constexpr wchar_t kWindowClass[] = L"Veridane Classic5.x Agent Window Class";
@@ -25,7 +31,8 @@ constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr wchar_t kEnvironment[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-constexpr wchar_t kActivator[] = L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}";
+constexpr wchar_t kActivator[] =
+    L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}";
 constexpr wchar_t kCplClass[] = L"SOFTWARE\\Classes\\CLSID\\{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}";
 constexpr wchar_t kCplNameSpace[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ControlPanel\\NameSpace\\"
@@ -37,13 +44,6 @@ constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
 constexpr wchar_t kPwdMgrServer[] =
     L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}\\InprocServer32";
 
-std::wstring OwnDir() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring p(path);
-  return p.substr(0, p.find_last_of(L'\\') + 1);
-}
-
 std::wstring Expand(const wchar_t* text) {
   wchar_t buf[MAX_PATH] = {};
   ::ExpandEnvironmentStringsW(text, buf, MAX_PATH);
@@ -53,7 +53,9 @@ std::wstring Expand(const wchar_t* text) {
 // Where the package puts things: the suite's folder and the agent's beside the suite's.
 std::wstring SuiteDir() { return Expand(L"%ProgramFiles%\\Veridane\\"); }
 std::wstring AgentDir() { return SuiteDir() + L"Agent\\"; }
-std::wstring ShortcutDir() { return Expand(L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Veridane"); }
+std::wstring ShortcutDir() {
+  return Expand(L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Veridane");
+}
 
 std::wstring SystemDir() {
   wchar_t path[MAX_PATH] = {};
@@ -63,26 +65,6 @@ std::wstring SystemDir() {
 
 bool FileExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::optional<std::wstring> ReadString(const wchar_t* key, const wchar_t* name) {
-  wchar_t buf[2048] = {};
-  DWORD size = sizeof(buf) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, name,
-                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buf,
-                     &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  return std::wstring(buf);
-}
-
-void WriteString(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-  HKEY k = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
-                              nullptr),
-            ERROR_SUCCESS);
-  ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  ::RegCloseKey(k);
 }
 
 void DeleteIfEmpty(const wchar_t* path) {
@@ -114,7 +96,9 @@ DWORD Run(const std::wstring& commandLine, const std::wstring& folder, DWORD ms 
   return code;
 }
 
-std::wstring Package(const wchar_t* name = L"VdAgent.msi") { return L"\"" + OwnDir() + name + L"\""; }
+std::wstring Package(const wchar_t* name = L"VdAgent.msi") {
+  return L"\"" + OwnDir() + name + L"\"";
+}
 
 DWORD Msiexec(const std::wstring& args) { return Run(L"msiexec.exe " + args + L" /qn", OwnDir()); }
 
@@ -153,7 +137,8 @@ void AddKey(Snapshot& snap, HKEY root, const std::wstring& path) {
 }
 
 void AddValue(Snapshot& snap, const wchar_t* key, const wchar_t* name) {
-  if (auto v = ReadString(key, name)) snap[L"HKLM\\" + std::wstring(key) + L"\\" + name] = *v;
+  if (auto v = ReadMachineString(key, name))
+    snap[L"HKLM\\" + std::wstring(key) + L"\\" + name] = *v;
 }
 
 void AddFolder(Snapshot& snap, const std::wstring& folder) {
@@ -219,10 +204,10 @@ class MsiE2E : public ::testing::Test {
     Msiexec(L"/x " + Package());
     Msiexec(L"/x " + Package(L"VdAgent-next.msi"));
     Msiexec(L"/x " + Package(L"VdAgent-failing.msi"));
-    m_userinit = ReadString(kWinlogon, L"Userinit");
+    m_userinit = ReadMachineString(kWinlogon, L"Userinit");
     // No suite in this prefix unless a case installs one: the package then brings the values.
-    m_suitePath = ReadString(kSuite, L"VeridanePath");
-    m_binDir = ReadString(kApplications, L"BinDir");
+    m_suitePath = ReadMachineString(kSuite, L"VeridanePath");
+    m_binDir = ReadMachineString(kApplications, L"BinDir");
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSuite, L"VeridanePath");
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplications, L"BinDir");
     // The package's mark on them from a failed run, and the keys left empty (the uninstall
@@ -230,7 +215,7 @@ class MsiE2E : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Veridane\\AgentPackage");
     DeleteIfEmpty(kApplications);
     DeleteIfEmpty(kSuite);
-    WriteString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
+    WriteMachineString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
     // What earlier registrations in this prefix left, by design or from a failed run (Wine's
     // rollback), so that every case starts unregistered and this run shows its own.
     for (const wchar_t* key : {kCplClass, kCplNameSpace, kNotifications, kActivator})
@@ -249,11 +234,11 @@ class MsiE2E : public ::testing::Test {
     Msiexec(L"/x " + Package());
     Msiexec(L"/x " + Package(L"VdAgent-next.msi"));
     Msiexec(L"/x " + Package(L"VdAgent-failing.msi"));
-    if (m_userinit) WriteString(kWinlogon, L"Userinit", *m_userinit);
+    if (m_userinit) WriteMachineString(kWinlogon, L"Userinit", *m_userinit);
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSuite, L"VeridanePath");
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplications, L"BinDir");
-    if (m_suitePath) WriteString(kSuite, L"VeridanePath", *m_suitePath);
-    if (m_binDir) WriteString(kApplications, L"BinDir", *m_binDir);
+    if (m_suitePath) WriteMachineString(kSuite, L"VeridanePath", *m_suitePath);
+    if (m_binDir) WriteMachineString(kApplications, L"BinDir", *m_binDir);
   }
 
   // The agent from the installed place: its window appears, and a close ends it with 0.
@@ -286,13 +271,13 @@ class MsiE2E : public ::testing::Test {
   static void ExpectRegistered(const std::wstring& agentDir = AgentDir(),
                                const std::wstring& binDir = SuiteDir()) {
     const std::wstring agent = agentDir + L"VdAgent.exe";
-    EXPECT_EQ(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr),
+    EXPECT_EQ(ReadMachineString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr),
               L"\"" + agent + L"\"");
-    EXPECT_EQ(ReadString(kWinlogon, L"Userinit"),
+    EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"),
               std::wstring(kSystemUserinit) + L"," + agent + L",");
-    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH"), binDir);
-    EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"), agentDir);
-    EXPECT_EQ(ReadString((std::wstring(kCplClass) + L"\\DefaultIcon").c_str(), nullptr),
+    EXPECT_EQ(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH"), binDir);
+    EXPECT_EQ(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH_X86"), agentDir);
+    EXPECT_EQ(ReadMachineString((std::wstring(kCplClass) + L"\\DefaultIcon").c_str(), nullptr),
               agent + L",-108");
   }
 
@@ -313,15 +298,14 @@ class MsiE2E : public ::testing::Test {
         SuiteDir(),
         cleanup,
     };
-    for (const wchar_t* sub : {L"@", L"LocalizedString", L"InfoTip", L"System.ApplicationName",
-                               L"System.ControlPanel.Category",
-                               L"{305CA226-D286-468e-B848-2B2E8E697B74} 2",
-                               L"System.Software.TasksFileUrl", L"DefaultIcon\\",
-                               L"DefaultIcon\\@", L"Shell\\", L"Shell\\Open\\",
-                               L"Shell\\Open\\Command\\", L"Shell\\Open\\Command\\@"})
+    for (const wchar_t* sub :
+         {L"@", L"LocalizedString", L"InfoTip", L"System.ApplicationName",
+          L"System.ControlPanel.Category", L"{305CA226-D286-468e-B848-2B2E8E697B74} 2",
+          L"System.Software.TasksFileUrl", L"DefaultIcon\\", L"DefaultIcon\\@", L"Shell\\",
+          L"Shell\\Open\\", L"Shell\\Open\\Command\\", L"Shell\\Open\\Command\\@"})
       designed.insert(L"HKLM\\" + std::wstring(kCplClass) + L"\\" + sub);
     EXPECT_EQ(Describe(left), Describe(designed));
-    EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), std::wstring(kSystemUserinit));
+    EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), std::wstring(kSystemUserinit));
 
     const std::wstring list = ReadUtf16File(cleanup);
     EXPECT_NE(list.find(L"HKLM\t" + std::wstring(kCplNameSpace) + L"\t2"), std::wstring::npos);
@@ -341,8 +325,8 @@ TEST_F(MsiE2E, InstallStartUninstallLeavesOnlyWhatRegistrationLeaves) {
   EXPECT_TRUE(FileExists(AgentDir() + L"VdAgentRes.dll"));
   EXPECT_FALSE(FileExists(AgentDir() + L"VDTSClnt.dll")) << "the stand-ins are off by default";
   EXPECT_FALSE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
-  EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), SuiteDir());
-  EXPECT_EQ(ReadString(kApplications, L"BinDir"), SuiteDir());
+  EXPECT_EQ(ReadMachineString(kSuite, L"VeridanePath"), SuiteDir());
+  EXPECT_EQ(ReadMachineString(kApplications, L"BinDir"), SuiteDir());
   ExpectRegistered();
   EXPECT_TRUE(FileExists(ShortcutDir())) << "the Start-menu shortcut's folder";
 
@@ -363,7 +347,7 @@ TEST_F(MsiE2E, StandInsFeatureInstallsAndRemovesTheStandIns) {
   for (const wchar_t* dll : {L"VDFPApi.dll", L"VDSCApi.dll", L"VDNXUtils.dll"})
     EXPECT_TRUE(FileExists(SystemDir() + dll)) << Narrow(dll);
   EXPECT_TRUE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
-  EXPECT_EQ(ReadString(kPwdMgrServer, nullptr), AgentDir() + L"VDPwdMgr.dll");
+  EXPECT_EQ(ReadMachineString(kPwdMgrServer, nullptr), AgentDir() + L"VDPwdMgr.dll");
   ExpectRegistered();
 
   StartAndCloseInstalledAgent();
@@ -371,7 +355,7 @@ TEST_F(MsiE2E, StandInsFeatureInstallsAndRemovesTheStandIns) {
   ASSERT_EQ(Msiexec(L"/x " + Package()), 0u);
   EXPECT_FALSE(FileExists(AgentDir()));
   EXPECT_FALSE(FileExists(SuiteDir() + L"Veridane.Lumera.Console.exe"));
-  EXPECT_FALSE(ReadString(kPwdMgrServer, nullptr));
+  EXPECT_FALSE(ReadMachineString(kPwdMgrServer, nullptr));
   EXPECT_FALSE(FileExists(SystemDir() + L"VDNXUtils.dll"));
 }
 
@@ -382,8 +366,8 @@ TEST_F(MsiE2E, AnInstalledSuiteKeepsItsFolderAndValues) {
   const std::wstring bin = suite + L"Bin\\";
   ::CreateDirectoryW(suite.c_str(), nullptr);
   ::CreateDirectoryW(bin.c_str(), nullptr);
-  WriteString(kSuite, L"VeridanePath", suite);
-  WriteString(kApplications, L"BinDir", bin);
+  WriteMachineString(kSuite, L"VeridanePath", suite);
+  WriteMachineString(kApplications, L"BinDir", bin);
 
   ASSERT_EQ(Msiexec(L"/i " + Package()), 0u);
   EXPECT_TRUE(FileExists(suite + L"Agent\\VdAgent.exe"));
@@ -392,8 +376,8 @@ TEST_F(MsiE2E, AnInstalledSuiteKeepsItsFolderAndValues) {
 
   ASSERT_EQ(Msiexec(L"/x " + Package()), 0u);
   EXPECT_FALSE(FileExists(suite + L"Agent"));
-  EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), suite);
-  EXPECT_EQ(ReadString(kApplications, L"BinDir"), bin);
+  EXPECT_EQ(ReadMachineString(kSuite, L"VeridanePath"), suite);
+  EXPECT_EQ(ReadMachineString(kApplications, L"BinDir"), bin);
   EXPECT_TRUE(FileExists(suite + L"Cleanup.txt")) << "the list for the suite's uninstaller";
 
   ::DeleteFileW((suite + L"Cleanup.txt").c_str());
@@ -424,7 +408,7 @@ TEST_F(MsiE2E, WineRemovesTheFilesBeforeTheRegistrationRollbackRuns) {
   if (!OnWine()) GTEST_SKIP() << "Wine only";
   EXPECT_NE(Msiexec(L"/i " + Package(L"VdAgent-failing.msi")), 0u);
   EXPECT_FALSE(FileExists(AgentDir()));
-  EXPECT_TRUE(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr))
+  EXPECT_TRUE(ReadMachineString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr))
       << "the registration was rolled back: Wine now runs the rollback in reverse order";
 }
 
@@ -436,15 +420,15 @@ TEST_F(MsiE2E, MajorUpgradeKeepsTheAgentRegisteredOnce) {
   ASSERT_EQ(Msiexec(L"/i " + Package(L"VdAgent-next.msi")), 0u);
   ExpectRegistered();
   // The suite values the older package wrote are the newer one's now: kept, then removed.
-  EXPECT_EQ(ReadString(kSuite, L"VeridanePath"), SuiteDir());
-  EXPECT_EQ(ReadString(kApplications, L"BinDir"), SuiteDir());
+  EXPECT_EQ(ReadMachineString(kSuite, L"VeridanePath"), SuiteDir());
+  EXPECT_EQ(ReadMachineString(kApplications, L"BinDir"), SuiteDir());
   EXPECT_TRUE(FileExists(AgentDir() + L"VdAgent.exe"));
 
   ASSERT_EQ(Msiexec(L"/x " + Package(L"VdAgent-next.msi")), 0u);
   EXPECT_FALSE(FileExists(AgentDir())) << "a file of the older package is left";
-  EXPECT_FALSE(ReadString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr));
-  EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), std::wstring(kSystemUserinit));
-  EXPECT_FALSE(ReadString(kSuite, L"VeridanePath"));
+  EXPECT_FALSE(ReadMachineString((std::wstring(kActivator) + L"\\LocalServer32").c_str(), nullptr));
+  EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), std::wstring(kSystemUserinit));
+  EXPECT_FALSE(ReadMachineString(kSuite, L"VeridanePath"));
 }
 
 }  // namespace
