@@ -359,6 +359,24 @@ TEST_F(MsiE2E, StandInsFeatureInstallsAndRemovesTheStandIns) {
   EXPECT_FALSE(FileExists(SystemDir() + L"VDNXUtils.dll"));
 }
 
+// An administrator's folder (no suite installed): the agent and the suite values go there and
+// the registration points there; the uninstall takes the values with it.
+TEST_F(MsiE2E, AFolderGivenToMsiexecHoldsTheAgentAndTheSuiteValues) {
+  const std::wstring folder = L"C:\\VdTry\\";
+  ASSERT_EQ(Msiexec(L"/i " + Package() + L" VERIDANEDIR=" + folder), 0u);
+  EXPECT_TRUE(FileExists(folder + L"Agent\\VdAgent.exe"));
+  EXPECT_FALSE(FileExists(AgentDir()));
+  EXPECT_EQ(ReadMachineString(kSuite, L"VeridanePath"), folder);
+  EXPECT_EQ(ReadMachineString(kApplications, L"BinDir"), folder);
+  ExpectRegistered(folder + L"Agent\\", folder);
+
+  ASSERT_EQ(Msiexec(L"/x " + Package()), 0u);
+  EXPECT_FALSE(FileExists(folder + L"Agent"));
+  EXPECT_FALSE(ReadMachineString(kSuite, L"VeridanePath"));
+  ::DeleteFileW((folder + L"Cleanup.txt").c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
 // With a suite installed, the agent goes into the suite's folder and the suite's values stay
 // the suite's: unchanged by the install, still there after the uninstall.
 TEST_F(MsiE2E, AnInstalledSuiteKeepsItsFolderAndValues) {
