@@ -449,4 +449,13 @@ TEST_F(MsiE2E, MajorUpgradeKeepsTheAgentRegisteredOnce) {
   EXPECT_FALSE(ReadMachineString(kSuite, L"VeridanePath"));
 }
 
+// The other way round an install is refused, and the newer agent stays installed and
+// registered.
+TEST_F(MsiE2E, AnOlderPackageDoesNotReplaceANewerOne) {
+  ASSERT_EQ(Msiexec(L"/i " + Package(L"VdAgent-next.msi")), 0u);
+  EXPECT_NE(Msiexec(L"/i " + Package()), 0u);
+  EXPECT_TRUE(FileExists(AgentDir() + L"VdAgent.exe"));
+  ExpectRegistered();
+}
+
 }  // namespace
