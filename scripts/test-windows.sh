@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The Windows stage: VdAgent.exe for x86_64 and i686 with mingw-w64, and the x86_64 build's
-# tests under Wine + Xvfb (the agent end to end and the backend conformance tests). Run by
+# The Windows stage: VdAgent.exe and VdAgent.msi for x86_64 and i686 with mingw-w64 and wixl,
+# and the x86_64 build's tests under Wine + Xvfb (the agent end to end, its package, and the
+# backend conformance tests). Run by
 # test.sh after the native stage; alone it builds the native vdtrace it needs to read traces.
 # Every Wine program runs under `timeout` (tests/wine/wine-run.sh), every test under ctest's
 # time-out, and the whole Wine run under one more: a stuck Wine fails, it never hangs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth)
+pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb xauth wixl msitools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -24,7 +25,9 @@ echo "== Windows build (i686): built, not run"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake
 cmake --build build/win32 -j2 --target VdAgent VdAgentRes VDFPApi VDHostStandIn VDSCApi \
-  VDCardStandIn VDEvtLog VDTSClnt conformance_win32_tests
+  VDCardStandIn VDEvtLog VDTSClnt conformance_win32_tests VdAgentMsi
+# The 32-bit package's tables are read on this machine (no Wine needed).
+ctest --test-dir build/win32 -R '^msi_tables_VdAgent$' --output-on-failure
 
 echo "== Windows build (x86_64) and its tests under Wine"
 cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \

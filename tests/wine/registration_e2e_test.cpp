@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/machine_registry.h"
+
 namespace {
+
+using wine_test::OwnDir;
+using wine_test::ReadMachineString;
+using wine_test::WriteMachineString;
 
 constexpr DWORD kGenerousMs = 60000;  // a bound for a hung program, never a speed claim
 constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
@@ -23,33 +29,6 @@ constexpr wchar_t kCplIcon[] =
     L"SOFTWARE\\Classes\\CLSID\\{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}\\DefaultIcon";
 constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
 constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
-
-std::wstring OwnDir() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring p(path);
-  return p.substr(0, p.find_last_of(L'\\') + 1);
-}
-
-std::optional<std::wstring> ReadString(const wchar_t* key, const wchar_t* name) {
-  wchar_t buf[2048] = {};
-  DWORD size = sizeof(buf) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, name,
-                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buf,
-                     &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  return std::wstring(buf);
-}
-
-void WriteString(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
-  HKEY k = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
-                              nullptr),
-            ERROR_SUCCESS);
-  ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  ::RegCloseKey(k);
-}
 
 DWORD RunAgent(const wchar_t* args) {
   STARTUPINFOW si{};
@@ -72,18 +51,18 @@ DWORD RunAgent(const wchar_t* args) {
 class RegistrationE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_userinit = ReadString(kWinlogon, L"Userinit");
-    m_binDir = ReadString(kApplications, L"BinDir");
-    WriteString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
-    WriteString(kApplications, L"BinDir", OwnDir());
+    m_userinit = ReadMachineString(kWinlogon, L"Userinit");
+    m_binDir = ReadMachineString(kApplications, L"BinDir");
+    WriteMachineString(kWinlogon, L"Userinit", std::wstring(kSystemUserinit) + L",");
+    WriteMachineString(kApplications, L"BinDir", OwnDir());
     // A Citrix server's list, so its edit runs through the Win32 registry too.
-    WriteString(kCitrix, L"LogoffCheckSysModules", L"ctfmon.exe,");
+    WriteMachineString(kCitrix, L"LogoffCheckSysModules", L"ctfmon.exe,");
   }
   void TearDown() override {
-    if (m_userinit) WriteString(kWinlogon, L"Userinit", *m_userinit);
+    if (m_userinit) WriteMachineString(kWinlogon, L"Userinit", *m_userinit);
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Citrix");
     if (m_binDir)
-      WriteString(kApplications, L"BinDir", *m_binDir);
+      WriteMachineString(kApplications, L"BinDir", *m_binDir);
     else
       ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplications, L"BinDir");
   }
@@ -93,24 +72,24 @@ class RegistrationE2E : public ::testing::Test {
 TEST_F(RegistrationE2E, RegisterTwiceThenUnregister) {
   const std::wstring agent = OwnDir() + L"VdAgent.exe";
   ASSERT_EQ(RunAgent(L"/RegServer"), 0u);
-  EXPECT_EQ(ReadString(kServerKey, nullptr), L"\"" + agent + L"\"");
+  EXPECT_EQ(ReadMachineString(kServerKey, nullptr), L"\"" + agent + L"\"");
   const std::wstring registered = std::wstring(kSystemUserinit) + L"," + agent + L",";
-  EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), registered);
-  EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"), OwnDir());
-  EXPECT_EQ(ReadString(kEnvironment, L"NXWDINSTALLPATH"), OwnDir());
-  EXPECT_EQ(ReadString(kCitrix, L"LogoffCheckSysModules"), L"ctfmon.exe,VdAgent.exe,");
-  EXPECT_EQ(ReadString(kCplIcon, nullptr), agent + L",-108");
+  EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), registered);
+  EXPECT_EQ(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH_X86"), OwnDir());
+  EXPECT_EQ(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH"), OwnDir());
+  EXPECT_EQ(ReadMachineString(kCitrix, L"LogoffCheckSysModules"), L"ctfmon.exe,VdAgent.exe,");
+  EXPECT_EQ(ReadMachineString(kCplIcon, nullptr), agent + L",-108");
 
   ASSERT_EQ(RunAgent(L"/RegServer"), 0u);
-  EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), registered) << "the agent is there once";
-  EXPECT_EQ(ReadString(kServerKey, nullptr), L"\"" + agent + L"\"");
+  EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), registered) << "the agent is there once";
+  EXPECT_EQ(ReadMachineString(kServerKey, nullptr), L"\"" + agent + L"\"");
 
   ASSERT_EQ(RunAgent(L"/UnRegServer"), 0u);
-  EXPECT_FALSE(ReadString(kServerKey, nullptr));
-  EXPECT_EQ(ReadString(kWinlogon, L"Userinit"), kSystemUserinit);
-  EXPECT_FALSE(ReadString(kEnvironment, L"NXWDINSTALLPATH_X86"));
-  EXPECT_FALSE(ReadString(kEnvironment, L"NXWDINSTALLPATH"));
-  EXPECT_EQ(ReadString(kCitrix, L"LogoffCheckSysModules"), L"ctfmon.exe");
+  EXPECT_FALSE(ReadMachineString(kServerKey, nullptr));
+  EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), kSystemUserinit);
+  EXPECT_FALSE(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH_X86"));
+  EXPECT_FALSE(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH"));
+  EXPECT_EQ(ReadMachineString(kCitrix, L"LogoffCheckSysModules"), L"ctfmon.exe");
 }
 
 // What the registration points the shell at must be in the executable: the icons, the

@@ -1,0 +1,49 @@
+// What the Wine cases that install or register the agent read and write: the test program's
+// own folder and HKLM strings in the program's own view.
+//
+//   using namespace wine_test;
+//   WriteMachineString(L"SOFTWARE\\Veridane\\Applications", L"BinDir", OwnDir());
+//   EXPECT_EQ(ReadMachineString(L"SOFTWARE\\Veridane\\Applications", L"BinDir"), OwnDir());
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace wine_test {
+
+// With its trailing backslash.
+inline std::wstring OwnDir() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path);
+  return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+// A REG_SZ or REG_EXPAND_SZ value as stored (not expanded); nullopt when missing. `name`
+// null: the key's default value.
+inline std::optional<std::wstring> ReadMachineString(const wchar_t* key, const wchar_t* name) {
+  wchar_t buf[2048] = {};
+  DWORD size = sizeof(buf) - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, name,
+                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buf,
+                     &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  return std::wstring(buf);
+}
+
+// A REG_SZ value, creating the key; a key that cannot be created fails the case.
+inline void WriteMachineString(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+  HKEY k = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
+                              nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(k);
+}
+
+}  // namespace wine_test
