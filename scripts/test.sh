@@ -79,7 +79,7 @@ cmake --build build/fuzz -j"$jobs" --target trace_reader_fuzzer trace_seed_gen d
   hotkey_parse_fuzzer kiosk_user_record_fuzzer scenario_parse_fuzzer card_event_fuzzer \
   policy_user_info_fuzzer token_report_fuzzer launcher_table_fuzzer launcher_element_fuzzer \
   mailslot_datagram_fuzzer machine_description_fuzzer registry_string_fuzzer \
-  fingerprint_event_fuzzer policy_buffer_fuzzer
+  fingerprint_event_fuzzer policy_buffer_fuzzer ole_date_fuzzer
 ctest --test-dir build/fuzz --output-on-failure -L fuzz
 stage_done "Fuzz stage" 5
 
