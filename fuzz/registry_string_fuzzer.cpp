@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/agent_registration.h"
+#include "kiosk/unlock_script.h"
 #include "platform/handles.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -34,6 +35,7 @@ constexpr const wchar_t* kPath = L"SOFTWARE\\Veridane\\Fuzz";
 constexpr const wchar_t* kName = L"Value";
 constexpr const wchar_t* kImageKey = L"SOFTWARE\\Hewlett-Packard\\HP Image";
 constexpr DWORD kMaxStateChars = 260;
+constexpr const wchar_t* kLumeraPolicies = L"SOFTWARE\\Policies\\Veridane\\Lumera";
 
 const DWORD kTypes[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY, REG_NONE};
 
@@ -80,6 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   store.SetValue(std::wstring(L"HKLM\\") + kPath, kName, type, bytes);
   store.SetValue(std::wstring(L"HKLM\\") + VDTraceNS::kTracingKey, L"FuzzValue", type, bytes);
   store.SetValue(std::wstring(L"HKLM\\") + kImageKey, L"StateName", type, bytes);
+  store.SetValue(std::wstring(L"HKLM\\") + VDTraceNS::kTracingKey, L"Verbosity", type, bytes);
+  store.SetValue(std::wstring(L"HKLM\\") + kLumeraPolicies, L"KioskUnlockScript", type, bytes);
   platform::IRegistry& reg = rig.process->Registry();
   const REGSAM view = support::SuiteView(reg);
 
@@ -117,6 +121,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::wstring traced = VDTraceNS::ReadTraceString(*rig.process, L"FuzzValue");
   if (type == REG_SZ) Check(traced == model.text);
   if (!IsString(type)) Check(traced.empty());
+
+  // The trace verbosity: a DWORD or nothing (0).
+  const auto verbosity =
+      static_cast<DWORD>(VDTraceNS::ReadTraceFilter(*rig.process, L"VdAgent").verbosity);
+  Check(verbosity == dword.value_or(0));
+
+  // The kiosk unlock script: only a non-empty string of at most its limit, and any such
+  // string stored with its terminator is taken.
+  const auto script = KIOSK::GetUnlockScript(*rig.process);
+  if (script) Check(IsString(type) && *script == model.text && !script->empty() &&
+                    script->size() <= KIOSK::kMaxUnlockScriptChars);
+  if (IsString(type) && model.terminated && !model.text.empty() &&
+      bytes.size() <= (KIOSK::kMaxUnlockScriptChars + 1) * sizeof(wchar_t))
+    Check(script.has_value());
 
   // The image state: complete only for a terminated REG_SZ that says so, within its limit
   // (the comparison, without case, is the machine's).

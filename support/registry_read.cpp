@@ -26,7 +26,8 @@ std::optional<std::wstring> ReadString(platform::IRegistry& reg, HKEY root, cons
   platform::UniqueHKey key(reg);
   if (reg.RegOpenKeyExW(root, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS)
     return std::nullopt;
-  // Room for `maxChars` characters and the terminator the writer normally stores with them.
+  // Room for `maxChars` characters and the terminator the writer normally stores with them;
+  // a larger value is refused whatever it holds.
   std::vector<wchar_t> buf(maxChars + 1, L'\0');
   DWORD type = 0, size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
   if (reg.RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
