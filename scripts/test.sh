@@ -90,3 +90,4 @@ bash scripts/test-windows.sh
 stage_done "Windows stage" 16
 
 echo "== All tests passed in $((SECONDS / 60)) min $((SECONDS % 60)) s"
+if ((SECONDS > 40 * 60)); then echo "== WARNING: the whole run is over its budget of 40 min"; fi
