@@ -23,12 +23,14 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// A refusal says what is wrong, in a bounded message: a reader that printed the offending
-// value (a nested array, a long string) could grow it without end.
+// A refusal says what is wrong, in a message bounded by the input: a reader that printed
+// the offending value at each level of its nesting would grow it far beyond. The JSON
+// library's own message repeats the token it stopped at, each control character spelt
+// "<U+0009>": eight characters a byte at most.
 void CheckMessage(const std::exception& e, std::size_t inputSize) {
   const std::string what = e.what();
   Check(!what.empty());
-  Check(what.size() <= inputSize + 512);
+  Check(what.size() <= 8 * inputSize + 512);
 }
 
 // Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF): the only text
