@@ -26,16 +26,22 @@ std::optional<std::wstring> ReadString(platform::IRegistry& reg, HKEY root, cons
   platform::UniqueHKey key(reg);
   if (reg.RegOpenKeyExW(root, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS)
     return std::nullopt;
+  // Room for `maxChars` characters and the terminator the writer normally stores with them;
+  // a larger value is refused whatever it holds.
   std::vector<wchar_t> buf(maxChars + 1, L'\0');
-  DWORD type = 0, size = static_cast<DWORD>(maxChars * sizeof(wchar_t));
+  DWORD type = 0, size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
   if (reg.RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
                            &size) != ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ))
     return std::nullopt;
-  // The stored string need not be terminated; never read past what was returned.
-  std::wstring s(buf.data(), size / sizeof(wchar_t));
-  while (!s.empty() && s.back() == L'\0') s.pop_back();
-  return s;
+  // The stored string need not be terminated; never read past what was returned. A zero
+  // inside ends it, as it does for every Windows program that reads the value: what follows
+  // must not make a name or path differ from the one the rest of the system sees.
+  const std::size_t units = size / sizeof(wchar_t);
+  std::size_t len = 0;
+  while (len < units && buf[len] != L'\0') ++len;
+  if (len > maxChars) return std::nullopt;  // unterminated and longer than allowed
+  return std::wstring(buf.data(), len);
 }
 
 }  // namespace support

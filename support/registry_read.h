@@ -14,7 +14,7 @@ REGSAM SuiteView(platform::IRegistry& reg);
 
 std::optional<DWORD> ReadDword(platform::IRegistry& reg, HKEY root, const wchar_t* path,
                                const wchar_t* name, REGSAM view = 0);
-// REG_SZ or REG_EXPAND_SZ (not expanded), at most `maxChars` characters.
+// REG_SZ or REG_EXPAND_SZ (not expanded) up to its first zero, at most `maxChars` characters.
 std::optional<std::wstring> ReadString(platform::IRegistry& reg, HKEY root, const wchar_t* path,
                                        const wchar_t* name, REGSAM view = 0,
                                        DWORD maxChars = 1024);

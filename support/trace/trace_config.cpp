@@ -128,14 +128,20 @@ std::wstring ReadTraceString(platform::IPlatform& plat, const wchar_t* valueName
       (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(WCHAR)) {
     return {};
   }
-  std::vector<WCHAR> buf(size / sizeof(WCHAR) + 1, 0);
+  // Whole characters covering every stored byte (a value of an odd byte count is read too,
+  // its half character dropped), and one zero more.
+  std::vector<WCHAR> buf((size + sizeof(WCHAR) - 1) / sizeof(WCHAR) + 1, 0);
   DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(WCHAR));
   if (reg.RegQueryValueExW(key.get(), valueName, nullptr, &type,
                            reinterpret_cast<BYTE*>(buf.data()), &got) != ERROR_SUCCESS) {
     return {};
   }
-  // The stored data need not end in a terminator; the extra zero above makes sure it does.
-  std::wstring value(buf.data());
+  // The stored data need not end in a terminator: only the whole characters returned count,
+  // as far as the first zero.
+  const std::size_t units = got / sizeof(WCHAR);
+  std::size_t len = 0;
+  while (len < units && buf[len] != 0) ++len;
+  std::wstring value(buf.data(), len);
   if (type == REG_EXPAND_SZ && !value.empty()) {
     std::vector<WCHAR> expanded(32768);
     const DWORD n = plat.Kernel().ExpandEnvironmentStringsW(value.c_str(), expanded.data(),
