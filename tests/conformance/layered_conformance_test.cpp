@@ -41,7 +41,16 @@ TEST_F(LayeredConformance, TheWorkAreaLiesWithinTheScreen) {
   EXPECT_GT(area.bottom, area.top);
   EXPECT_LE(area.right, Ui().GetSystemMetrics(SM_CXSCREEN));
   EXPECT_LE(area.bottom, Ui().GetSystemMetrics(SM_CYSCREEN));
+}
+
+// The client area of a full-screen window: the work area less the caption. The balloon's
+// tip point is turned toward the middle of this area.
+TEST_F(LayeredConformance, TheFullScreenClientAreaFitsTheWorkArea) {
+  SKIP_ON_WINE("Wine: SM_CYFULLSCREEN exceeds the work area (779 on a 768-line screen)");
+  RECT area{};
+  ASSERT_TRUE(Ui().SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0));
   EXPECT_GT(Ui().GetSystemMetrics(SM_CXFULLSCREEN), 0);
+  EXPECT_LE(Ui().GetSystemMetrics(SM_CXFULLSCREEN), area.right - area.left);
   EXPECT_LE(Ui().GetSystemMetrics(SM_CYFULLSCREEN), area.bottom - area.top);
 }
 
