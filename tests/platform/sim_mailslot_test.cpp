@@ -11,6 +11,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/process.h"
+#include "platform/sim/window_manager.h"
 
 namespace {
 
@@ -251,8 +252,8 @@ TEST_F(SimMailslotTest, AThreadMessageWakeIsSeenByTheIdleWait) {
       }
     }
   });
-  while (tid == 0 || m_machine.Objects().WaiterCount(m_agent->Pid(), stop.get()) == 0)
-    std::this_thread::yield();
+  // Blocked, not only arming its waits: a thread that never blocked is not seen at all.
+  while (tid == 0 || !m_machine.Windows().IsThreadWaiting(tid)) std::this_thread::yield();
   ASSERT_TRUE(m_agent->Ui().PostThreadMessageW(tid, WM_APP, 0, 0));
   m_machine.RunUntilIdle();
   EXPECT_TRUE(handled);

@@ -49,6 +49,16 @@ class DebugOutputMonitor {
       if (t.find(part) != std::string::npos) return true;
     return false;
   }
+  // The text reaches the monitor's thread some time after the writer's call: wait for it,
+  // within a bound meant for a hung writer, never as a speed claim.
+  bool SawWithin(const std::string& part, DWORD ms = 30000) const {
+    const ULONGLONG until = ::GetTickCount64() + ms;
+    while (!Saw(part)) {
+      if (::GetTickCount64() > until) return false;
+      ::Sleep(10);
+    }
+    return true;
+  }
   std::string All() const {
     std::lock_guard lk(m_mu);
     std::string all;

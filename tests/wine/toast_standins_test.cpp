@@ -89,6 +89,8 @@ class ToastLibraryWine : public ::testing::Test {
   }
   void TearDown() override {
     if (m_lib) ::FreeLibrary(m_lib);
+    // A completion thread may still be on its way out: the next case starts unloaded.
+    EXPECT_TRUE(UnloadedWithin(kGenerousMs));
     ::DeleteFileW((m_dir + L"VDWinRTUtils.answer").c_str());
   }
   HRESULT Show(Probe* probe, const wchar_t* title, const wchar_t* button, const wchar_t* param,

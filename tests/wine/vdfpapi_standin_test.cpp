@@ -198,7 +198,7 @@ TEST_F(VdfpStandinWine, AnUnusableDescriptionFailsEveryCallWithOneCode) {
   {
     Library lib(Copy(L"missing.dll"));
     EXPECT_EQ(lib.Init(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_TRUE(m_monitor.Saw("cannot read " + Narrow(missing))) << m_monitor.All();
+    EXPECT_TRUE(m_monitor.SawWithin("cannot read " + Narrow(missing))) << m_monitor.All();
   }
   ClearNames();
   // Named by the environment, as a test harness would.
@@ -209,7 +209,7 @@ TEST_F(VdfpStandinWine, AnUnusableDescriptionFailsEveryCallWithOneCode) {
     EXPECT_EQ(lib.Init(), kInvalidData);
     std::vector<std::wstring> domains;
     EXPECT_EQ(lib.Domains(domains), kInvalidData);
-    EXPECT_TRUE(m_monitor.Saw("cut.json: not JSON")) << m_monitor.All();
+    EXPECT_TRUE(m_monitor.SawWithin("cut.json: not JSON")) << m_monitor.All();
   }
 }
 
@@ -224,7 +224,7 @@ TEST_F(VdfpStandinWine, ADeeplyNestedPolicyIsRefused) {
   ::SetEnvironmentVariableW(kVariable, Write(L"deep.json", json).c_str());
   Library lib(Copy(L"deep.dll"));
   EXPECT_EQ(lib.Init(1 << 20), kInvalidData);
-  EXPECT_TRUE(m_monitor.Saw("policy nested deeper than 64 levels")) << m_monitor.All();
+  EXPECT_TRUE(m_monitor.SawWithin("policy nested deeper than 64 levels")) << m_monitor.All();
 }
 
 }  // namespace
