@@ -118,8 +118,7 @@ void CAgentHosts::PerformLauncher(LONG finger) {
   CLauncherContainer::LoadLunchers(m_w.Process()).PerformLauncher(static_cast<BYTE>(finger));
 }
 
-// The feedback window is not built yet.
-HWND CAgentHosts::FeedbackWindow() { return nullptr; }
+HWND CAgentHosts::FeedbackWindow() { return m_w.FeedbackWindow(); }
 
 // ---- The running quick action ----
 

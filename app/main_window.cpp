@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <cwctype>
+#include <new>
 #include <string>
 
 #include "app/agent_registration.h"
@@ -133,7 +134,7 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
     if (wParam && lParam < 0) throw CResultError(static_cast<HRESULT>(lParam));
     SetMsgHandled(FALSE);
     if (m_inbox) m_inbox->Notify(this);
-    // The feedback window starts here as it arrives.
+    if (!m_feedback) StartFeedbackWindow();
     RegisterTSClient(m_process.Platform());    // traced; the agent goes on whatever it answers
     m_passwordManager.InitUserTrainingTool();  // traced; a missing password manager is fine
     m_plugins.Load();
@@ -146,6 +147,19 @@ LRESULT CVdAgentMain::OnReady(UINT, WPARAM wParam, LPARAM lParam) {
   ts.Result("OnReady", hr);
   if (FAILED(hr)) Ui().PostQuitMessage(0);  // a failed library start ends the agent
   return 0;
+}
+
+void CVdAgentMain::StartFeedbackWindow() {
+  auto& plat = m_process.Platform();
+  // The avatar's picture is a resource of the executable itself.
+  HINSTANCE module = m_process.Instance();
+  if (!module) module = reinterpret_cast<HINSTANCE>(plat.Modules().GetModuleHandleW(nullptr));
+  try {
+    m_feedback = std::make_unique<tray::CGuideWindow>(
+        plat, module, [this](UINT id) { return ResourceString(id); });
+  } catch (const std::bad_alloc&) {
+    throw CResultError(E_OUTOFMEMORY);
+  }
 }
 
 LRESULT CVdAgentMain::OnQueryEndSession(UINT, WPARAM, LPARAM) {
@@ -185,6 +199,7 @@ void CVdAgentMain::Dispose() {
   if (m_quickActions) m_quickActions->Dispose();
   m_plugins.UnLoad();
   m_help.reset();
+  m_feedback.reset();
   ts.Msg("All done.");
 }
 

@@ -38,6 +38,7 @@
 #include "policy/ux_handler.h"
 #include "support/branding_strings.h"
 #include "support/event_log.h"
+#include "tray/guide_window.h"
 #include "tray/tray_icon_handler.h"
 
 class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
@@ -130,6 +131,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   CVDLog& EventLog() { return m_eventLog; }
   // The quick actions.
   CQuickActions* QuickActions() { return m_quickActions.get(); }
+  // The avatar window while it is usable, else null.
+  HWND FeedbackWindow() const { return m_feedback ? m_feedback->Window() : nullptr; }
   // A text of the branding resource module, by number.
   std::wstring ResourceString(UINT id);
   // The tray icon's menu (tray/tray_menu.h); the caller destroys it.
@@ -145,6 +148,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
 
  private:
   void WaitForTaskbar();
+  // Creates the avatar; an allocation failure raises E_OUTOFMEMORY.
+  void StartFeedbackWindow();
 
   core::CAgentProcess& m_process;
   CVDLog m_eventLog;
@@ -159,6 +164,8 @@ class CVdAgentMain : public core::CWindowImpl<CVdAgentMain>,
   std::unique_ptr<launch::CHelpViewer> m_help;
   std::unique_ptr<CQuickActions> m_quickActions;
   std::unique_ptr<CCardActions> m_cardActions;
+  // The avatar (feedback window), from OnReady to Dispose.
+  std::unique_ptr<tray::CGuideWindow> m_feedback;
   CAgentPlugins m_plugins{m_process.Platform(), m_hosts};
   // The branding texts, loaded at the first one asked for.
   std::optional<support::CBrandingStrings> m_strings;

@@ -1,36 +1,13 @@
 #include "auth/reader_environment.h"
 
 #include "platform/handles.h"
-#include "support/registry_read.h"
+#include "support/settings/host_settings.h"
 #include "support/settings/policy_settings.h"
 #include "support/settings/settings_names.h"
 #include "support/settings/settings_section.h"
 #include "support/trace/trace.h"
 
 namespace {
-
-// ERROR_DATATYPE_MISMATCH: a value of the wrong registry type.
-constexpr HRESULT kWrongType = HRESULT_FROM_WIN32(1629L);
-
-// "WBFDevice" as a DWORD; absent or of another type gives 0 (the latter traced).
-DWORD ReadWBFDevice(platform::IRegistry& reg, VDTraceNS::CScope& ts) {
-  platform::UniqueHKey key(reg);
-  if (reg.RegOpenKeyExW(HKEY_LOCAL_MACHINE, CReaderEnvironment::kHostKeyPath, 0,
-                        KEY_READ | support::SuiteView(reg), key.put()) != ERROR_SUCCESS)
-    return 0;
-  DWORD type = 0, value = 0, size = sizeof(value);
-  const LSTATUS st = reg.RegQueryValueExW(key.get(), CReaderEnvironment::kWBFDeviceValue, nullptr,
-                                          &type, reinterpret_cast<BYTE*>(&value), &size);
-  if (st == ERROR_FILE_NOT_FOUND) return 0;
-  // A string or a longer binary written by hand must not pass for a reader.
-  if ((st != ERROR_SUCCESS && st != ERROR_MORE_DATA) || type != REG_DWORD ||
-      size != sizeof(value)) {
-    ts.Result("WBFDevice is not a REG_DWORD",
-              st == ERROR_SUCCESS || st == ERROR_MORE_DATA ? kWrongType : HRESULT_FROM_WIN32(st));
-    return 0;
-  }
-  return value;
-}
 
 bool IsMember(platform::IKernel& kernel, WELL_KNOWN_SID_TYPE type, const char* what,
               VDTraceNS::CScope& ts) {
@@ -59,7 +36,7 @@ bool CReaderEnvironment::HasWBFReader(platform::IPlatform& plat, CVDFPApi& api) 
     ts.Msg("MS_WINBIO_Compatibility=%d", static_cast<int>(v));
     return v != 0;
   }
-  const DWORD v = ReadWBFDevice(plat.Registry(), ts);
+  const DWORD v = HostSettings::ReadWBFDevice(plat.Registry(), ts).value;
   ts.Msg("WBFDevice=%d", static_cast<int>(v));
   return v != 0;
 }

@@ -9,14 +9,13 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "support/settings/host_settings.h"
 #include "support/vdfp/vdfp_api.h"
 
 class CReaderEnvironment {
  public:
-  // HKLM key of the host service; its "WBFDevice" value says a Windows biometric framework
-  // reader is installed. Read in the suite's view (64-bit on 64-bit Windows).
-  static constexpr const wchar_t* kHostKeyPath = L"SOFTWARE\\Veridane\\VDHost";
-  static constexpr const wchar_t* kWBFDeviceValue = L"WBFDevice";
+  // HKLM key of the host service (see support/settings/host_settings.h).
+  static constexpr const wchar_t* kHostKeyPath = HostSettings::kKeyPath;
 
   // The policy "MS_WINBIO_Compatibility" when its query succeeds (number form, default 1;
   // not 0 means yes); otherwise the REG_DWORD "WBFDevice" not 0. A "WBFDevice" of another

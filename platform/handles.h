@@ -8,9 +8,11 @@
 
 #include <utility>
 
+#include "platform/gdi.h"
 #include "platform/kernel.h"
 #include "platform/modules.h"
 #include "platform/registry.h"
+#include "platform/ui.h"
 
 namespace platform {
 
@@ -56,6 +58,11 @@ inline HKEY NullKey() { return nullptr; }
 inline HANDLE NullHandle() { return nullptr; }
 inline HANDLE InvalidFile() { return INVALID_HANDLE_VALUE; }
 inline HMODULE NullModule() { return nullptr; }
+inline void DeleteGdiObject(IGdi& g, HBITMAP b) { g.DeleteObject(b); }
+inline void DeleteMemoryDc(IGdi& g, HDC dc) { g.DeleteDC(dc); }
+inline void ReleaseScreenDc(IUi& u, HDC dc) { u.ReleaseDC(nullptr, dc); }
+inline HBITMAP NullBitmap() { return nullptr; }
+inline HDC NullDc() { return nullptr; }
 }  // namespace detail
 
 using UniqueHKey = UniqueAny<HKEY, IRegistry, &detail::CloseKey, &detail::NullKey>;
@@ -65,5 +72,11 @@ using UniqueHandle = UniqueAny<HANDLE, IKernel, &detail::CloseKernelHandle, &det
 using UniqueFile = UniqueAny<HANDLE, IKernel, &detail::CloseKernelHandle, &detail::InvalidFile>;
 // Libraries loaded with LoadLibraryExW (code or data), freed once.
 using UniqueModule = UniqueAny<HMODULE, IModules, &detail::UnloadModule, &detail::NullModule>;
+// Bitmaps and DIB sections (DeleteObject); deselect one from its DC before it goes.
+using UniqueBitmap = UniqueAny<HBITMAP, IGdi, &detail::DeleteGdiObject, &detail::NullBitmap>;
+// Memory DCs made with CreateCompatibleDC (DeleteDC).
+using UniqueMemoryDc = UniqueAny<HDC, IGdi, &detail::DeleteMemoryDc, &detail::NullDc>;
+// The screen's DC from GetDC(nullptr) (ReleaseDC).
+using UniqueScreenDc = UniqueAny<HDC, IUi, &detail::ReleaseScreenDc, &detail::NullDc>;
 
 }  // namespace platform

@@ -127,7 +127,8 @@ class IUi {
   // ---- System ----
   virtual int GetSystemMetrics(int nIndex) = 0;
   virtual DWORD GetSysColor(int nIndex) = 0;
-  // Only SPI_GETSCREENSAVERRUNNING is asked for: *(BOOL*)pvParam is set.
+  // Asked for SPI_GETSCREENSAVERRUNNING (*(BOOL*)pvParam is set) and SPI_GETWORKAREA (the
+  // primary display less the taskbar, a RECT).
   virtual BOOL SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam,
                                      UINT fWinIni) = 0;
   virtual BOOL LockWorkStation() = 0;

@@ -972,4 +972,43 @@ using REFKNOWNFOLDERID = const KNOWNFOLDERID&;
 #define HH_DISPLAY_TOPIC 0x0000u
 
 
+// ---- The avatar: work area, full-screen size, bitmap resources, tooltips, mouse ----------
+#define SPI_GETWORKAREA 0x0030u
+#define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
+#define SM_CXFULLSCREEN 16
+#define SM_CYFULLSCREEN 17
+#define LR_CREATEDIBSECTION 0x2000u
+#define RT_BITMAP MAKEINTRESOURCEW(2)
+#define MK_LBUTTON 0x0001u
+#define SW_SHOWNA 8
+#define TOOLTIPS_CLASSW L"tooltips_class32"
+#define ICC_TREEVIEW_CLASSES 0x00000002u
+#define TTS_ALWAYSTIP 0x01u
+#define TTS_NOPREFIX 0x02u
+#define TTS_BALLOON 0x40u
+#define TTF_TRACK 0x0020u
+#define TTF_ABSOLUTE 0x0080u
+#define TTI_INFO 1
+#define TTM_TRACKACTIVATE (WM_USER + 17)
+#define TTM_TRACKPOSITION (WM_USER + 18)
+#define TTM_SETMAXTIPWIDTH (WM_USER + 24)
+#define TTM_ADDTOOLW (WM_USER + 50)
+#define TTM_DELTOOLW (WM_USER + 51)
+#define TTM_UPDATETIPTEXTW (WM_USER + 57)
+#define TTM_SETTITLEW (WM_USER + 33)
+struct TOOLINFOW {
+  UINT cbSize;
+  UINT uFlags;
+  HWND hwnd;
+  UINT_PTR uId;
+  RECT rect;
+  HINSTANCE hinst;
+  LPWSTR lpszText;
+  LPARAM lParam;
+  void* lpReserved;
+};
+using LPTOOLINFOW = TOOLINFOW*;
+// The record before Windows 6.0: without lpReserved.
+#define TTTOOLINFOW_V2_SIZE offsetof(TOOLINFOW, lpReserved)
+
 #endif  // _WIN32

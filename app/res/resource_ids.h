@@ -16,6 +16,9 @@
 #define IDX_CPL_TASKS_MOBILE 902
 #define IDX_CPL_TASKS 903
 #define IDX_CPL_TASKS_OEM 904
+// The avatar's picture strip (scripts/make-avatar.py draws it): four square 32-bit frames with
+// alpha side by side. A bitmap, so it shares its number with the icon above.
+#define IDB_AVATAR 108
 
 // Texts of the resource module VdAgentRes.dll (agent_strings.h holds their wording).
 // The balloon shown when a fingerprint reader is connected and the user could enroll.

@@ -12,6 +12,7 @@
 #include "platform/sim/process_shell.h"
 #include "platform/sim/program_table.h"
 #include "platform/sim/registry_store.h"
+#include "platform/sim/screen.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/thread_pool.h"
 #include "platform/sim/window_manager.h"
@@ -47,6 +48,7 @@ Machine::Machine(MachineDescription desc)
   m_modules = std::make_unique<ModuleTable>();
   m_programs = std::make_unique<ProgramTable>(*this);
   m_classObjects = std::make_unique<ClassObjectTable>();
+  m_screen = std::make_unique<Screen>(*this);
   InstallShell32(*this);
   m_clock->SetSettle([this](bool pump) {
     m_pool->WaitIdle();
@@ -68,6 +70,7 @@ Machine::~Machine() {
   m_clock->SetSettle(nullptr);
   // Objects left registered are released while the rest of the machine is still there.
   m_classObjects.reset();
+  m_screen.reset();
   m_programs.reset();
   m_windows.reset();
   m_desktop.reset();

@@ -36,6 +36,7 @@ class Desktop;
 class ModuleTable;
 class ProgramTable;
 class ClassObjectTable;
+class Screen;
 class Process;
 struct ProgramBehaviour;
 
@@ -96,6 +97,8 @@ class Machine {
   WindowManager& Windows() { return *m_windows; }
   SessionManager& Sessions() { return *m_sessions; }
   Desktop& GetDesktop() { return *m_desktop; }
+  // Window places, layered pictures, capture, tooltips, the mouse (see screen.h).
+  Screen& GetScreen() { return *m_screen; }
   ModuleTable& Modules() { return *m_modules; }
   // Programs started with CreateProcessW and how long they run (see program_table.h).
   ProgramTable& Programs() { return *m_programs; }
@@ -143,6 +146,7 @@ class Machine {
   std::unique_ptr<ModuleTable> m_modules;
   std::unique_ptr<ProgramTable> m_programs;
   std::unique_ptr<ClassObjectTable> m_classObjects;
+  std::unique_ptr<Screen> m_screen;
 
   std::mutex m_mu;
   DWORD m_nextPid = 4000;

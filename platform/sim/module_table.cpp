@@ -24,7 +24,7 @@ std::wstring ModuleTable::Key(const std::wstring& path) {
 
 void ModuleTable::Install(const std::wstring& path, Exports exports, Strings strings) {
   std::lock_guard lk(m_mu);
-  m_modules[Key(path)] = Image{std::move(exports), std::move(strings), {}, {}};
+  m_modules[Key(path)] = Image{std::move(exports), std::move(strings), {}, {}, {}};
 }
 
 void ModuleTable::Uninstall(const std::wstring& path) {
@@ -51,6 +51,16 @@ void ModuleTable::SetIcon(const std::wstring& path, UINT id, std::vector<IconIma
 void ModuleTable::SetDialog(const std::wstring& path, UINT id, DialogTemplate dialog) {
   std::lock_guard lk(m_mu);
   m_modules[Key(path)].dialogs[id] = std::move(dialog);
+}
+
+void ModuleTable::SetBitmap(const std::wstring& path, UINT id, IconImage bitmap) {
+  std::lock_guard lk(m_mu);
+  auto& bitmaps = m_modules[Key(path)].bitmaps;
+  if (bitmap.argb.empty()) {
+    bitmaps.erase(id);
+  } else {
+    bitmaps[id] = std::move(bitmap);
+  }
 }
 
 std::optional<ModuleTable::Image> ModuleTable::Find(const std::wstring& path) const {

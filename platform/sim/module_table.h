@@ -54,11 +54,15 @@ class ModuleTable {
   using Icons = std::map<UINT, std::vector<IconImage>>;
   // Dialog template resources by number.
   using Dialogs = std::map<UINT, DialogTemplate>;
+  // Bitmap resources (RT_BITMAP) by number: 32-bit pixels, rows top-down, each 0xAARRGGBB as
+  // stored in the file (LoadImageW hands them over unchanged).
+  using Bitmaps = std::map<UINT, IconImage>;
   struct Image {
     Exports exports;
     Strings strings;  // string resources by number
     Icons icons;
     Dialogs dialogs;
+    Bitmaps bitmaps;
   };
 
   ModuleTable();
@@ -73,6 +77,9 @@ class ModuleTable {
   // Adds or replaces dialog template `id` of the library at `path` (installed empty when it
   // is not there yet).
   void SetDialog(const std::wstring& path, UINT id, DialogTemplate dialog);
+  // Adds or replaces bitmap resource `id` of the library or program at `path`; an image
+  // without pixels removes it.
+  void SetBitmap(const std::wstring& path, UINT id, IconImage bitmap);
   // The exports of the library at `path` (compared without regard to case).
   std::optional<Image> Find(const std::wstring& path) const;
 

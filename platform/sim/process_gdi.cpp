@@ -187,10 +187,50 @@ GdiCounts GdiObjects(Process& process) {
 
 // ---- Icons ----------------------------------------------------------------------------------
 
-HANDLE ProcessGdi::LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT) {
+// A bitmap resource as LoadImageW gives it: with LR_CREATEDIBSECTION a bottom-up 32-bit DIB
+// section whose bytes the caller may reach through GetObjectW, else a device bitmap of the
+// same pixels. The size asked for is not applied (the agent loads at the resource's size).
+HANDLE ProcessGdi::LoadBitmapResource(HINSTANCE hInst, LPCWSTR name, UINT fuLoad) {
+  auto& modules = static_cast<ProcessModules&>(m_process.Modules());
+  const std::wstring path = hInst ? modules.PathOf(reinterpret_cast<HMODULE>(hInst)) : L"";
+  if (path.empty()) {
+    SetError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const auto image = m_process.GetMachine().Modules().Find(path);
+  if (!image || image->bitmaps.empty()) {
+    SetError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  auto it = IS_INTRESOURCE(name) ? image->bitmaps.find(LOWORD(reinterpret_cast<ULONG_PTR>(name)))
+                                 : image->bitmaps.end();
+  if (it == image->bitmaps.end()) {
+    SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  const IconImage& src = it->second;
+  if (src.width <= 0 || src.height <= 0 ||
+      src.argb.size() != static_cast<size_t>(src.width) * static_cast<size_t>(src.height)) {
+    SetError(ERROR_INVALID_DATA);
+    return nullptr;
+  }
+  Bitmap b;
+  b.dib = (fuLoad & LR_CREATEDIBSECTION) != 0;
+  b.pixels.Allocate(src.width, src.height, 32, false, b.dib ? 4 : 2);
+  // A 32-bit resource's fourth byte is its alpha: read with no colour masks covering it.
+  for (int y = 0; y < src.height; ++y)
+    for (int x = 0; x < src.width; ++x)
+      b.pixels.Set(x, y, src.argb[static_cast<size_t>(y) * static_cast<size_t>(src.width) +
+                                  static_cast<size_t>(x)]);
+  std::lock_guard lk(m_mu);
+  return AddBitmapLocked(std::move(b));
+}
+
+HANDLE ProcessGdi::LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy,
+                              UINT fuLoad) {
+  if (type == IMAGE_BITMAP) return LoadBitmapResource(hInst, name, fuLoad);
   if (type != IMAGE_ICON) {
-    // No bitmap resources are modelled: a module has none.
-    SetError(type == IMAGE_BITMAP ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   if (cx < 0 || cy < 0) {
@@ -421,7 +461,7 @@ HDC ProcessGdi::CreateCompatibleDC(HDC hdc) {
     return nullptr;
   }
   void* h = NewHandleLocked();
-  m_dcs.emplace(h, Dc{m_stockBitmap});
+  m_dcs.emplace(h, Dc{m_stockBitmap, false, 1});
   return static_cast<HDC>(h);
 }
 
@@ -461,7 +501,7 @@ BOOL ProcessGdi::DeleteObject(HGDIOBJ ho) {
 BOOL ProcessGdi::DeleteDC(HDC hdc) {
   std::lock_guard lk(m_mu);
   auto it = m_dcs.find(hdc);
-  if (it == m_dcs.end()) {
+  if (it == m_dcs.end() || it->second.screen) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -689,6 +729,79 @@ UINT_PTR ProcessShell::SHAppBarMessage(DWORD dwMessage, PAPPBARDATA pData) {
   pData->uEdge = look.taskbarEdge;
   pData->rc = look.taskbarRect;
   return TRUE;
+}
+
+// ---- Drawing --------------------------------------------------------------------------------
+
+int ProcessGdi::SetStretchBltMode(HDC hdc, int mode) {
+  std::lock_guard lk(m_mu);
+  auto it = m_dcs.find(hdc);
+  if (it == m_dcs.end() || mode < 1 || mode > 4) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const int previous = it->second.stretchMode;
+  it->second.stretchMode = mode;
+  return previous;
+}
+
+BOOL ProcessGdi::StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc,
+                            int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop) {
+  std::lock_guard lk(m_mu);
+  auto dit = m_dcs.find(hdcDest);
+  auto sit = m_dcs.find(hdcSrc);
+  if (dit == m_dcs.end() || sit == m_dcs.end()) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Mirroring (negative extents) and other raster operations are not needed here.
+  if (rop != SRCCOPY || wDest <= 0 || hDest <= 0 || wSrc <= 0 || hSrc <= 0) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Pixels& dst = m_bitmaps[dit->second.bitmap]->pixels;
+  const Pixels& src = m_bitmaps[sit->second.bitmap]->pixels;
+  for (int dy = 0; dy < hDest; ++dy) {
+    const int ty = yDest + dy;
+    const int sy = ySrc + static_cast<int>(static_cast<long long>(dy) * hSrc / hDest);
+    if (ty < 0 || ty >= dst.height || sy < 0 || sy >= src.height) continue;
+    for (int dx = 0; dx < wDest; ++dx) {
+      const int tx = xDest + dx;
+      const int sx = xSrc + static_cast<int>(static_cast<long long>(dx) * wSrc / wDest);
+      if (tx < 0 || tx >= dst.width || sx < 0 || sx >= src.width) continue;
+      dst.Set(tx, ty, src.Get(sx, sy));
+    }
+  }
+  return TRUE;
+}
+
+HDC ProcessGdi::AcquireScreenDc() {
+  std::lock_guard lk(m_mu);
+  void* h = NewHandleLocked();
+  m_dcs.emplace(h, Dc{m_stockBitmap, true, 1});
+  return static_cast<HDC>(h);
+}
+
+bool ProcessGdi::ReleaseScreenDc(HDC hdc) {
+  std::lock_guard lk(m_mu);
+  auto it = m_dcs.find(hdc);
+  if (it == m_dcs.end() || !it->second.screen) return false;
+  m_dcs.erase(it);
+  return true;
+}
+
+std::optional<std::vector<DWORD>> ProcessGdi::ReadPixels(HDC hdc, int x, int y, int w,
+                                                         int h) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_dcs.find(hdc);
+  if (it == m_dcs.end() || w < 0 || h < 0) return std::nullopt;
+  const Pixels& px = m_bitmaps.at(it->second.bitmap)->pixels;
+  if (x < 0 || y < 0 || x + w > px.width || y + h > px.height) return std::nullopt;
+  std::vector<DWORD> out;
+  out.reserve(static_cast<size_t>(w) * static_cast<size_t>(h));
+  for (int row = y; row < y + h; ++row)
+    for (int col = x; col < x + w; ++col) out.push_back(px.Get(col, row));
+  return out;
 }
 
 }  // namespace sim

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,9 +104,21 @@ class ProcessGdi : public platform::IGdi {
     std::vector<bool> mask;
   };
 
+  // Only SRCCOPY; any stretch mode copies the nearest source pixel (COLORONCOLOR), alpha
+  // byte included, so a 32-bit picture keeps its transparency.
   int SetStretchBltMode(HDC hdc, int mode) override;
   BOOL StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc,
                   int ySrc, int wSrc, int hSrc, DWORD rop) override;
+
+  // ---- For the window side of the process (GetDC, UpdateLayeredWindow) ----
+  // The screen's DC: a DC of the process until ReleaseScreenDc, so one never released shows
+  // in the counts.
+  HDC AcquireScreenDc();
+  bool ReleaseScreenDc(HDC hdc);
+  // 0xAARRGGBB pixels, rows top-down, of the rectangle of the bitmap selected into `hdc`;
+  // nothing when the DC is unknown or the rectangle leaves the bitmap.
+  std::optional<std::vector<DWORD>> ReadPixels(HDC hdc, int x, int y, int w, int h) const;
+
  private:
   struct Bitmap {
     Pixels pixels;
@@ -115,6 +128,8 @@ class ProcessGdi : public platform::IGdi {
   };
   struct Dc {
     HBITMAP bitmap = nullptr;
+    bool screen = false;
+    int stretchMode = 1;  // BLACKONWHITE
   };
   struct ImageList {
     int cx = 0;
@@ -126,6 +141,7 @@ class ProcessGdi : public platform::IGdi {
     std::wstring themeClass;
   };
 
+  HANDLE LoadBitmapResource(HINSTANCE hInst, LPCWSTR name, UINT fuLoad);
   void* NewHandleLocked();
   void SetError(DWORD e);
   HBITMAP AddBitmapLocked(Bitmap bitmap);

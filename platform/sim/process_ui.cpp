@@ -6,6 +6,7 @@
 #include "platform/sim/menus.h"
 #include "platform/sim/object_manager.h"
 #include "platform/sim/process_kernel.h"
+#include "platform/sim/screen.h"
 #include "platform/sim/session_manager.h"
 
 namespace sim {
@@ -31,8 +32,12 @@ BOOL ProcessUi::UnregisterClassW(LPCWSTR lpClassName, HINSTANCE) {
 HWND ProcessUi::CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
                                 DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
                                 HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
-  return m_wm.CreateWindowExW(Caller(), dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth,
-                              nHeight, hWndParent, hMenu, hInstance, lpParam);
+  HWND h = m_wm.CreateWindowExW(Caller(), dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y,
+                                nWidth, nHeight, hWndParent, hMenu, hInstance, lpParam);
+  // A window created where it should be is placed there (CW_USEDEFAULT leaves it unplaced).
+  if (h && X != CW_USEDEFAULT && nWidth != CW_USEDEFAULT && !(dwStyle & WS_CHILD))
+    m_process.GetMachine().GetScreen().SetRect(h, RECT{X, Y, X + nWidth, Y + nHeight});
+  return h;
 }
 
 BOOL ProcessUi::DestroyWindow(HWND hWnd) { return m_wm.DestroyWindow(Caller(), hWnd); }
@@ -64,7 +69,9 @@ LONG_PTR ProcessUi::SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 }
 
 BOOL ProcessUi::ShowWindow(HWND hWnd, int nCmdShow) {
-  return m_wm.ShowWindow(Caller(), hWnd, nCmdShow);
+  const BOOL was = m_wm.ShowWindow(Caller(), hWnd, nCmdShow);
+  NoteLayeredShown(hWnd, was != FALSE);
+  return was;
 }
 
 HWND ProcessUi::FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
@@ -334,9 +341,18 @@ int ProcessUi::GetSystemMetrics(int nIndex) {
   Machine& m = m_process.GetMachine();
   switch (nIndex) {
     case SM_CXSCREEN:
-      return 1920;
+      return Screen::kWidth;
     case SM_CYSCREEN:
-      return 1080;
+      return Screen::kHeight;
+    // The client area of a maximised window: the work area less a 23-pixel caption.
+    case SM_CXFULLSCREEN: {
+      const RECT a = m.GetScreen().WorkArea();
+      return a.right - a.left;
+    }
+    case SM_CYFULLSCREEN: {
+      const RECT a = m.GetScreen().WorkArea();
+      return a.bottom - a.top - 23;
+    }
     case SM_CLEANBOOT:
       return m.Description().cleanBoot;
     case SM_REMOTESESSION: {
@@ -385,6 +401,10 @@ long ProcessUi::BroadcastSystemMessageW(DWORD flags, LPDWORD lpInfo, UINT Msg, W
 // not know.
 BOOL ProcessUi::SystemParametersInfoW(UINT uiAction, UINT, PVOID pvParam, UINT) {
   Machine& m = m_process.GetMachine();
+  if (uiAction == SPI_GETWORKAREA && pvParam) {
+    *static_cast<RECT*>(pvParam) = m.GetScreen().WorkArea();
+    return TRUE;
+  }
   if (uiAction != SPI_GETSCREENSAVERRUNNING) {
     m.LastError() = ERROR_INVALID_PARAMETER;
     return FALSE;

@@ -114,6 +114,8 @@ class ProcessUi : public platform::IUi {
   BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) override;
  private:
   UiCaller Caller() const { return UiCaller{m_process.Pid(), m_process.SessionId()}; }
+  // A layered window that came up or went down is recorded on the desktop.
+  void NoteLayeredShown(HWND h, bool wasVisible);
   // A popup menu stays up for `openMs` of virtual time: the caller's messages are served,
   // as in the menu's own modal loop.
   void ModalWait(ULONGLONG openMs);

@@ -2,7 +2,7 @@
 // app/res/agent_strings.h, the prompts of app/res/agent_dialogs.h and the tray icons of
 // app/res/agent_icons.h, the same tables the
 // real module is built from, so the agent finds on the simulated machine what it finds in the
-// built DLL.
+// built DLL. The executable beside it gets the avatar's strip of app/res/agent_avatar.h.
 //
 //   agent_res_sim::InstallAgentResources(machine, L"C:\\Program Files\\...\\VdAgentRes.dll");
 #pragma once
@@ -13,11 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/res/agent_avatar.h"
 #include "app/res/agent_dialogs.h"
 #include "app/res/agent_icons.h"
 #include "app/res/agent_strings.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
+#include "platform/sim/screen.h"
 
 namespace agent_res_sim {
 
@@ -65,8 +67,46 @@ inline sim::ModuleTable::Dialogs AgentDialogs() {
   return dialogs;
 }
 
-// Installs the module at `dllPath` with every text, every prompt and every tray icon.
+// The avatar's strip as the executable holds it: straight alpha, rows top-down.
+inline sim::IconImage AgentAvatar() {
+  constexpr int kWidth = app_res::kAvatarSide * app_res::kAvatarFrames;
+  sim::IconImage img{kWidth, app_res::kAvatarSide, {}};
+  for (int y = 0; y < app_res::kAvatarSide; ++y)
+    for (int x = 0; x < kWidth; ++x) img.argb.push_back(app_res::AvatarPixel(x, y));
+  return img;
+}
+
+// "look <n>" for a picture that is frame n of the strip as a layered window shows it
+// (premultiplied alpha, actual size); empty for any other picture.
+inline std::wstring AvatarLookName(const sim::Screen::Picture& p) {
+  constexpr int kSide = app_res::kAvatarSide;
+  if (p.width != kSide || p.height != kSide) return L"";
+  auto premultiplied = [](std::uint32_t v) {
+    const std::uint32_t a = v >> 24;
+    auto c = [&](int shift) { return (((v >> shift) & 0xFFu) * a / 255) << shift; };
+    return (a << 24) | c(16) | c(8) | c(0);
+  };
+  for (int f = 0; f < app_res::kAvatarFrames; ++f) {
+    bool same = true;
+    for (int y = 0; y < kSide && same; ++y)
+      for (int x = 0; x < kSide && same; ++x)
+        same = p.At(x, y) == premultiplied(app_res::AvatarPixel(f * kSide + x, y));
+    if (same) return L"look " + std::to_wstring(f);
+  }
+  return L"";
+}
+
+// The avatar's strip as bitmap 108 of the executable at `exePath`; the desktop names the
+// looks it shows.
+inline void InstallAgentPicture(sim::Machine& m, const std::wstring& exePath) {
+  m.Modules().SetBitmap(exePath, IDB_AVATAR, AgentAvatar());
+  m.GetScreen().SetPictureNamer(&AvatarLookName);
+}
+
+// Installs the module at `dllPath` with every text, every prompt and every tray icon, and the
+// avatar's strip in "VdAgent.exe" beside it.
 inline void InstallAgentResources(sim::Machine& m, const std::wstring& dllPath) {
+  InstallAgentPicture(m, dllPath.substr(0, dllPath.find_last_of(L'\\') + 1) + L"VdAgent.exe");
   m.Modules().Install(dllPath, {},
                       sim::ModuleTable::Strings(std::begin(app_res::kAgentStrings),
                                                 std::end(app_res::kAgentStrings)));

@@ -143,6 +143,9 @@ enum class PolicyRead {
   Library,        // the library's query alone (GPO::get): types 1, 3 and 4
   LibraryUInt32,  // the library's query alone, only type 4 counts
   Section,        // the layered read of section "QuickActions"
+  // The library's query; when the query itself fails, HKLM "SOFTWARE\Veridane\VDHost"
+  // "WBFDevice" (support/settings/host_settings.h), else 0.
+  LibraryElseWbfDevice,
 };
 struct CPolicyEntry {
   CAnySetting setting;  // the default is the one its reader takes
@@ -153,8 +156,7 @@ inline constexpr CPolicyEntry kAll[] = {
     {{kCredentialsSelfEnrollment, SettingType::Bool, 1, nullptr}, PolicyRead::LibraryUInt32},
     {{kDisableRegistrationAtLogon, SettingType::Bool, 0, nullptr}, PolicyRead::Library},
     {{kStandaloneMode, SettingType::Bool, 0, nullptr}, PolicyRead::Library},
-    // Without a policy query the agent asks HKLM "SOFTWARE\Veridane\VDHost" "WBFDevice".
-    {{kMsWinbioCompatibility, SettingType::Dword, 1, nullptr}, PolicyRead::Library},
+    {{kMsWinbioCompatibility, SettingType::Dword, 1, nullptr}, PolicyRead::LibraryElseWbfDevice},
     {{kAdminNaggingPeriodReminder, SettingType::Dword, 1, nullptr}, PolicyRead::Library},
     {{kUserNaggingPeriodReminder, SettingType::Dword, 1, nullptr}, PolicyRead::Library},
     {{kLockUponSmartcardRemoval, SettingType::Dword, 0, nullptr}, PolicyRead::Library},

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "support/settings/host_settings.h"
 #include "support/settings/policy_library.h"
 #include "support/settings/policy_settings.h"
 #include "support/settings/settings_section.h"
+#include "support/trace/trace.h"
 #include "support/trace/trace_text.h"
 #include "support/vdfp/vdfp_api.h"
 
@@ -61,11 +63,21 @@ CReportRow ReadSectionValue(CUserSettingsGet& get, std::wstring group, const CAn
 
 // A named policy read through the library's query alone, as its reader does (GPO::get, or
 // a type-4 value only for LibraryUInt32): any non-negative status applies, no registry layer.
-CReportRow ReadLibraryPolicy(GPO::IPolicyLibrary& lib,
+CReportRow ReadLibraryPolicy(platform::IPlatform& plat, GPO::IPolicyLibrary& lib,
                              const SettingNames::Policies::CPolicyEntry& e) {
   CReportRow row = DefaultRow(kPoliciesGroup, e.setting);
   GPO::CPolicyItem item(lib, e.setting.name);
-  if (FAILED(item.Query())) return row;  // no library or no query: the reader's default
+  if (FAILED(item.Query())) {
+    // No library or no query: the reader's default, or the host's machine value it asks.
+    if (e.read == SettingNames::Policies::PolicyRead::LibraryElseWbfDevice) {
+      VDTraceNS::CScope ts("settings_report::ReadWBFDevice");
+      const auto v = HostSettings::ReadWBFDevice(plat.Registry(), ts);
+      row.number = v.value;
+      row.result = v.found ? S_OK : S_FALSE;
+      if (v.found) row.source = SettingSource::Hklm;
+    }
+    return row;
+  }
   const VDFP_POLICY_ITEM& it = item.Item();
   std::optional<ULONGLONG> v;
   if (e.read == SettingNames::Policies::PolicyRead::LibraryUInt32) {
@@ -156,7 +168,7 @@ std::vector<CReportRow> Build(platform::IPlatform& plat) {
       CReportRow row = ReadSectionValue(quickActions, kPoliciesGroup, e.setting);
       rows.push_back(std::move(row));
     } else {
-      rows.push_back(ReadLibraryPolicy(lib, e));
+      rows.push_back(ReadLibraryPolicy(plat, lib, e));
     }
   }
   return rows;

@@ -165,6 +165,33 @@ TEST_F(SettingsSourceTest, LibraryOnlyPoliciesNameTheStatusTheLibraryGave) {
   EXPECT_EQ(Host().Buffers().Outstanding(), 0u);
 }
 
+// Without the library the agent takes the host's machine value for the biometric framework
+// policy, and so does the report: the value, from HKLM, or 0 when there is none.
+class SettingsWithoutLibraryTest : public SimSettingsTest {
+ protected:
+  SettingsWithoutLibraryTest()
+      : SimSettingsTest({}, {.installLibrary = false, .missingExports = {}}) {}
+};
+
+TEST_F(SettingsWithoutLibraryTest, TheFrameworkPolicyFallsBackToTheHostValueAsTheAgentDoes) {
+  const CReportRow none = RowOf(settings_report::Build(Agent()), settings_report::kPoliciesGroup,
+                                Pol::kMsWinbioCompatibility);
+  EXPECT_EQ(Source(none.source), "Default");
+  EXPECT_EQ(none.number, 0u) << "no library and no host value: no framework reader";
+
+  Reg().SetDword(L"HKLM\\SOFTWARE\\Veridane\\VDHost", L"WBFDevice", 1);
+  const CReportRow set = RowOf(settings_report::Build(Agent()), settings_report::kPoliciesGroup,
+                               Pol::kMsWinbioCompatibility);
+  EXPECT_EQ(Source(set.source), "HKLM");
+  EXPECT_EQ(set.number, 1u);
+  // A hand-written string does not pass for a reader.
+  Reg().SetString(L"HKLM\\SOFTWARE\\Veridane\\VDHost", L"WBFDevice", L"1");
+  EXPECT_EQ(RowOf(settings_report::Build(Agent()), settings_report::kPoliciesGroup,
+                  Pol::kMsWinbioCompatibility)
+                .number,
+            0u);
+}
+
 TEST_F(SettingsSourceTest, QuickActionPoliciesAreReadInLayersUnderTheirPrefix) {
   // The status of the finger's quick action lives in the HKCU policies key under its prefix;
   // the user's own choice lives in the "KwAppSettings\QuickActions" sub-key.

@@ -141,8 +141,9 @@ TEST_F(VdAgentSimProgramTest, EveryFailureIsAMessageAndAnExitCode) {
        "events[0].hand: unknown field of kind 'finger'"},
       {"--scenario " + Write("s4.json", "{\"events\": [{\"kind\": \"end\"}]}"),
        "events[0]: needs exactly one of \"at\" and \"after\""},
-      {"--scenario " + Write("s5.json", "{\"events\": [{\"at\": 1, \"kind\": \"avatar\"}]}"),
-       "'avatar' is reserved"},
+      {"--scenario " + Write("s5.json", "{\"events\": [{\"at\": 1, \"kind\": \"avatar\", "
+                                        "\"action\": \"wave\"}]}"),
+       "expected one of look, drag"},
       {"--scenario " + Write("s9.json",
                              "{\"events\": [{\"at\": 1, \"kind\": \"mailslot\", "
                              "\"id\": 1, \"raw\": \"0102\"}]}"),
@@ -322,6 +323,30 @@ TEST(VdAgentSimTest, TheNotificationStateKindTakesAStateAndAnOptionalFailure) {
     const auto r = vdsim::RunScenario(*sc);
     EXPECT_TRUE(r.runError.empty()) << r.runError;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The avatar scenario's timing, which its order-only expectations cannot say: the look's five
+// seconds pass while the button is held, and the avatar goes two seconds after the release.
+TEST(VdAgentSimTest, TheDraggedAvatarOutlivesItsLookAndHidesTwoSecondsAfterTheRelease) {
+  std::ifstream in(std::string(VD_SCENARIO_DIR) + "/avatar.json");
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto sc = vdsim::ParseScenario(text.str());
+  const auto r = vdsim::RunScenario(sc);
+  ASSERT_TRUE(r.runError.empty()) << r.runError;
+  EXPECT_TRUE(vdsim::CheckExpectations(sc.expect, r).empty());
+  // The drag: pressed 1 s after look 0 (at 76 s), held 7 s.
+  const ULONGLONG look0 = 76000, release = 84000;
+  std::vector<ULONGLONG> hidden;
+  for (const auto& d : r.desktop)
+    if (d.kind == "layered" && d.text == "VD_GlobalAvatarIcon hidden") hidden.push_back(d.t);
+  ASSERT_FALSE(hidden.empty());
+  EXPECT_EQ(hidden.back(), release + 2000);
+  for (ULONGLONG t : hidden) EXPECT_FALSE(t > look0 && t < release) << "hidden at " << t;
 }
 
 }  // namespace

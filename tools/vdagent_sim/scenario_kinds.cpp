@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/sim/clock.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/file_system.h"
 #include "platform/sim/machine.h"
@@ -14,6 +15,7 @@
 #include "platform/sim/notification_area.h"
 #include "platform/sim/process.h"
 #include "platform/sim/registry_store.h"
+#include "platform/sim/screen.h"
 #include "platform/sim/session_manager.h"
 #include "platform/sim/window_manager.h"
 #include "policy/prompt_resources.h"
@@ -22,6 +24,7 @@
 #include "standins/vdfpapi/sim_install.h"
 #include "standins/vdscapi/sim_install.h"
 #include "tools/vdagent_sim/scenario.h"
+#include "tray/avatar_rules.h"
 
 namespace vdsim {
 
@@ -258,6 +261,45 @@ std::vector<BYTE> MailslotBytes(const json& e) {
 }
 
 // Another program of the session writes one datagram to the agent's mailslot.
+// The session's avatar window; the run stops when the agent has none (not ready yet, or its
+// picture is missing).
+HWND AvatarWindow(ScenarioContext& ctx) {
+  auto found = ctx.machine.Windows().WindowsOfClass(ctx.session, tray::kAvatarClass);
+  if (found.empty()) Refuse("the agent has no avatar window");
+  return found.front();
+}
+
+POINT PointField(const json& e, const char* name) {
+  const json& v = e.contains(name) ? e[name] : json();
+  if (!v.is_array() || v.size() != 2 || !v[0].is_number_integer() || !v[1].is_number_integer())
+    Refuse(std::string("\"") + name + "\" must be [x, y]");
+  return POINT{v[0].get<LONG>(), v[1].get<LONG>()};
+}
+
+// A look is posted as the agent's feedback step posts it; a drag is the user's hand on the
+// mouse, each step a moment of its own so the avatar reads the cursor where it is.
+void Avatar(ScenarioContext& ctx, const json& e) {
+  const HWND avatar = AvatarWindow(ctx);
+  if (e["action"] == "look") {
+    ctx.sender.Ui().PostMessageW(avatar, tray::kAvatarMessage,
+                                 static_cast<WPARAM>(IntegerField(e, "code", 0)),
+                                 static_cast<LPARAM>(IntegerField(e, "result", 0)));
+    return;
+  }
+  const POINT from = PointField(e, "from");
+  const POINT to = PointField(e, "to");
+  const auto hold = static_cast<ULONGLONG>(IntegerField(e, "holdMs", 200));
+  sim::Screen& screen = ctx.machine.GetScreen();
+  sim::Clock& clock = ctx.machine.GetClock();
+  const DWORD session = ctx.session;
+  if (!screen.PressLeft(session, from))
+    Refuse("no window under the mouse at (" + std::to_string(from.x) + ", " +
+           std::to_string(from.y) + ")");
+  const ULONGLONG now = clock.NowMs();
+  clock.ScheduleAt(now + hold / 2, [&screen, session, to] { screen.MoveMouse(session, to); });
+  clock.ScheduleAt(now + hold, [&screen, session, to] { screen.ReleaseLeft(session, to); });
+}
+
 void MailslotDatagram(ScenarioContext& ctx, const json& e) {
   const std::vector<BYTE> bytes = MailslotBytes(e);
   const std::wstring path = L"\\\\.\\mailslot\\{2FFE588A-4B8E-4F7F-A927-4162BD973FF2}:" +
@@ -706,7 +748,18 @@ std::vector<KindRow> MakeKinds() {
        "tray plug-in item whose text is \"item\"; later menus are answered as before",
        {{"item", F::String, true}},
        Plugin},
-      {"avatar", "the feedback window is dragged or changes its look", {}, {}},
+      {"avatar",
+       "the agent's feedback window: \"look\" posts its message with \"code\" (0-3, more is "
+       "ignored) and \"result\" (look 3's result code); \"drag\" presses the left button at "
+       "\"from\" [x, y], moves to \"to\" [x, y] halfway through \"holdMs\" (200) and "
+       "releases there",
+       {{"action", F::Choice, true, {"look", "drag"}},
+        {"code", F::Integer, false, {}, 0, 0xFFFFFFFFLL},
+        {"result", F::Integer, false, {}, -0x80000000LL, 0xFFFFFFFFLL},
+        {"from", F::Value},
+        {"to", F::Value},
+        {"holdMs", F::Integer, false, {}, 0, 600000}},
+       Avatar},
   };
 }
 
