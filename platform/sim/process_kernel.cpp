@@ -132,6 +132,10 @@ DWORD ProcessKernel::Wait(const std::shared_ptr<KernelObject>& obj, DWORD ms) {
   const DWORD tid = m_machine.CurrentThreadId();
   if (obj && objects.TryAcquire(obj, tid)) return WAIT_OBJECT_0;
   if (ms == 0) return WAIT_TIMEOUT;
+  struct Ended {
+    ProcessKernel& k;
+    ~Ended() { k.NoteWaitEnded(); }
+  } ended{*this};
   if (ms == INFINITE || m_machine.Pool().IsWorkerThread()) return BlockingWait(obj, ms);
 
   // This thread drives the clock: one due item at a time, checking the object after each.
@@ -181,6 +185,10 @@ void ProcessKernel::Sleep(DWORD dwMilliseconds) {
     std::this_thread::yield();
     return;
   }
+  struct Ended {
+    ProcessKernel& k;
+    ~Ended() { k.NoteWaitEnded(); }
+  } ended{*this};
   if (dwMilliseconds == INFINITE || m_machine.Pool().IsWorkerThread()) {
     BlockingWait(nullptr, dwMilliseconds);
     return;

@@ -36,6 +36,8 @@
 // USERPROFILE, USERNAME, COMPUTERNAME, ...).
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -53,6 +55,12 @@ class ProcessKernel : public platform::IKernel {
  public:
   explicit ProcessKernel(Process& p);
   ~ProcessKernel() override;
+
+  // Waits of this process's threads that have ended since it started (a signal or a
+  // time-out woke them): kernel waits and Sleep that did not return at once, and every
+  // MsgWaitForMultipleObjects with a time-out other than 0.
+  uint64_t WaitsEnded() const { return m_waitsEnded.load(); }
+  void NoteWaitEnded() { ++m_waitsEnded; }
 
   DWORD GetLastError() override;
   void SetLastError(DWORD dwErrCode) override;
@@ -179,6 +187,7 @@ class ProcessKernel : public platform::IKernel {
   Process& m_process;
   Machine& m_machine;
   std::map<std::wstring, std::pair<std::wstring, std::wstring>> m_env;  // folded -> name, value
+  std::atomic<uint64_t> m_waitsEnded{0};
 };
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/menus.h"
 #include "platform/sim/object_manager.h"
+#include "platform/sim/process_kernel.h"
 #include "platform/sim/screen.h"
 #include "platform/sim/session_manager.h"
 
@@ -127,7 +128,9 @@ DWORD ProcessUi::MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles,
     }
     objects.push_back(std::move(object));
   }
-  return m_wm.MsgWait(objects, dwMilliseconds, dwWakeMask);
+  const DWORD r = m_wm.MsgWait(objects, dwMilliseconds, dwWakeMask);
+  if (dwMilliseconds != 0) static_cast<ProcessKernel&>(m_process.Kernel()).NoteWaitEnded();
+  return r;
 }
 
 BOOL ProcessUi::GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {

@@ -1,6 +1,7 @@
 #include "platform/sim/thread_pool.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "platform/sim/machine.h"
 #include "platform/sim/object_manager.h"
@@ -219,6 +220,22 @@ DWORD ThreadPool::Finish(Callbacks& cb, std::unique_lock<std::mutex>& lk, Comple
   return ERROR_SUCCESS;
 }
 
+PoolCounts ThreadPool::Counts(DWORD pid) const {
+  std::lock_guard lk(m_tableMu);
+  PoolCounts c;
+  for (const auto& [h, w] : m_waits) c.waits += w->pid == pid;
+  for (const auto& [h, t] : m_timers) c.timers += t->pid == pid;
+  if (auto it = m_callbacks.find(pid); it != m_callbacks.end())
+    std::tie(c.waitCallbacks, c.timerCallbacks) = it->second;
+  return c;
+}
+
+void ThreadPool::NoteCallback(DWORD pid, bool timer) {
+  std::lock_guard lk(m_tableMu);
+  auto& ran = m_callbacks[pid];
+  ++(timer ? ran.second : ran.first);
+}
+
 void ThreadPool::RemoveProcess(DWORD pid) {
   std::vector<HANDLE> waits, timers;
   {
@@ -279,6 +296,7 @@ void ThreadPool::QueueWaitCallback(const std::shared_ptr<PoolWait>& w, bool time
       ++w->running;
       w->runningThreads.insert(self);
     }
+    NoteCallback(w->pid, false);
     w->callback(w->context, timedOut ? TRUE : FALSE);
     bool rearm = false;
     std::shared_ptr<KernelObject> completion;
@@ -383,6 +401,7 @@ void ThreadPool::QueueTick(const std::shared_ptr<PoolTimer>& t) {
       ++t->running;
       t->runningThreads.insert(self);
     }
+    NoteCallback(t->pid, true);
     t->callback(t->parameter, TRUE);
     std::shared_ptr<KernelObject> completion;
     {

@@ -46,6 +46,16 @@ class Machine;
 class Process;
 class KernelObject;
 
+// A process's registered waits and timer-queue timers, live and how often they called back.
+struct PoolCounts {
+  size_t waits = 0;   // registered, not yet unregistered
+  size_t timers = 0;  // created, not yet deleted (a one-shot that fired still counts)
+  uint64_t waitCallbacks = 0;   // since boot: a signal or a time-out ended a wait
+  uint64_t timerCallbacks = 0;  // since boot: ticks that ran
+
+  bool operator==(const PoolCounts&) const = default;
+};
+
 class ThreadPool {
  public:
   // How a delete or an unregister treats callbacks still running.
@@ -92,6 +102,8 @@ class ThreadPool {
   DWORD ChangeTimer(DWORD pid, HANDLE timer, DWORD dueMs, DWORD periodMs);
   DWORD DeleteTimer(DWORD pid, HANDLE timer, Completion mode, std::shared_ptr<KernelObject> event);
 
+  PoolCounts Counts(DWORD pid) const;
+
   // Ends every wait and timer of a process, waiting for their running callbacks.
   void RemoveProcess(DWORD pid);
 
@@ -117,9 +129,12 @@ class ThreadPool {
   Machine& m_machine;
   std::shared_ptr<State> m_state;
 
-  std::mutex m_tableMu;  // guards the two tables below
+  mutable std::mutex m_tableMu;  // guards the tables below
   std::map<HANDLE, std::shared_ptr<PoolWait>> m_waits;
   std::map<HANDLE, std::shared_ptr<PoolTimer>> m_timers;
+  std::map<DWORD, std::pair<uint64_t, uint64_t>> m_callbacks;  // pid -> waits', timers' ran
+
+  void NoteCallback(DWORD pid, bool timer);
 };
 
 }  // namespace sim

@@ -253,6 +253,8 @@ LRESULT WindowManager::Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp, Delivery:
     proc = w->proc;
     simProc = w->simProc;
     pid = w->pid;
+    UiActivity& a = m_activity[pid];
+    ++(via == Delivery::Via::Sent ? a.sent : via == Delivery::Via::Posted ? a.posted : a.timers);
   }
   CallHooks(Delivery{h, msg, wp, lp, Tid(), via});
   if (simProc) return (*simProc)(h, msg, wp, lp);
@@ -1215,6 +1217,7 @@ LRESULT WindowManager::DispatchMessageW(const MSG* msg) {
       auto it = m_timers.find(key);
       if (it != m_timers.end() && reinterpret_cast<LPARAM>(it->second->proc) == msg->lParam) {
         proc = it->second->proc;
+        ++m_activity[it->second->pid].timers;
       }
     }
     if (!proc) return 0;
@@ -1682,6 +1685,18 @@ std::vector<HWND> WindowManager::WindowsOfProcess(DWORD pid) const {
     if (w->pid == pid) r.push_back(w->hwnd);
   }
   return r;
+}
+
+size_t WindowManager::TimerCount(DWORD pid) const {
+  std::lock_guard lk(m_mu);
+  return static_cast<size_t>(std::count_if(m_timers.begin(), m_timers.end(),
+                                           [&](const auto& kv) { return kv.second->pid == pid; }));
+}
+
+UiActivity WindowManager::Activity(DWORD pid) const {
+  std::lock_guard lk(m_mu);
+  auto it = m_activity.find(pid);
+  return it == m_activity.end() ? UiActivity{} : it->second;
 }
 
 std::vector<UINT_PTR> WindowManager::TimerIds(HWND h) const {

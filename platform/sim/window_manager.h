@@ -74,6 +74,17 @@ struct WindowInfo {
   bool simOwned = false;
 };
 
+// How often a process's windows were called, by the way the message came: what a test of
+// the idle cost counts (every delivery is a wake-up of the owning thread).
+struct UiActivity {
+  uint64_t sent = 0;
+  uint64_t posted = 0;
+  uint64_t timers = 0;  // WM_TIMER to a window procedure or a TIMERPROC
+
+  uint64_t Total() const { return sent + posted + timers; }
+  bool operator==(const UiActivity&) const = default;
+};
+
 // One message handed to a window procedure (or to a timer's TIMERPROC).
 struct Delivery {
   enum class Via { Sent, Posted, Timer };
@@ -204,6 +215,10 @@ class WindowManager {
   std::vector<HWND> WindowsOfClass(DWORD sessionId, const std::wstring& className) const;
   std::vector<HWND> WindowsOfProcess(DWORD pid) const;
   std::vector<UINT_PTR> TimerIds(HWND h) const;
+  // Window and thread timers a process has set and not killed.
+  size_t TimerCount(DWORD pid) const;
+  // Messages delivered to the process's windows (and its timers' callbacks) since boot.
+  UiActivity Activity(DWORD pid) const;
   std::vector<HotKeyInfo> HotKeys(DWORD sessionId) const;
   // The name a registered message was first registered with; a hex number for others.
   std::wstring MessageName(UINT msg) const;
@@ -298,6 +313,7 @@ class WindowManager {
   int m_nextHookToken = 1;
   IdleDriver m_machineDriver;
   std::map<DWORD, int> m_kernelWaits;  // thread -> nested kernel waits under way
+  std::map<DWORD, UiActivity> m_activity;  // by process
 };
 
 }  // namespace sim

@@ -290,9 +290,9 @@ Scenario ParseScenario(const std::string& text) {
     const json& events = doc["events"];
     if (!events.is_array()) Fail("events", "expected an array");
     ULONGLONG previous = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-      const std::string where = "events[" + std::to_string(i) + "]";
-      const json& e = events[i];
+    // One event row: "at" counts from `origin`, "after" from the row before.
+    auto parseEvent = [&](const json& e, const std::string& where, std::size_t index,
+                          ULONGLONG origin) {
       if (!e.is_object()) Fail(where, "expected an object");
       if (!e.contains("kind")) Fail(where + ".kind", "missing");
       const std::string& kind = String(e["kind"], where + ".kind");
@@ -303,18 +303,54 @@ Scenario ParseScenario(const std::string& text) {
       const bool at = e.contains("at"), after = e.contains("after");
       if (at == after) Fail(where, "needs exactly one of \"at\" and \"after\"");
       ScenarioEvent ev;
-      ev.index = i;
+      ev.index = index;
       ev.kind = kind;
       if (at) {
-        ev.atMs = static_cast<ULONGLONG>(Number(e["at"], where + ".at", 0, kMaxTimeMs));
+        ev.atMs = origin + static_cast<ULONGLONG>(Number(e["at"], where + ".at", 0, kMaxTimeMs));
       } else {
         ev.atMs =
             previous + static_cast<ULONGLONG>(Number(e["after"], where + ".after", 0, kMaxTimeMs));
       }
+      if (ev.atMs > static_cast<ULONGLONG>(kMaxTimeMs)) Fail(where, "later than 24 hours");
       CheckEventFields(*row, e, where);
       ev.fields = e;
       previous = ev.atMs;
       sc.events.push_back(std::move(ev));
+    };
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      const std::string where = "events[" + std::to_string(i) + "]";
+      const json& e = events[i];
+      if (!e.is_object() || !e.contains("repeat")) {
+        parseEvent(e, where, i, 0);
+        continue;
+      }
+      // {"at": 3600000, "repeat": 40, "everyMs": 600000, "events": [...]}: the rows play
+      // "repeat" times, each time "everyMs" after the one before; in a row, "at" counts
+      // from the start of its round.
+      CheckMembers(e, where, {"at", "after", "repeat", "everyMs", "events"});
+      const bool at = e.contains("at"), after = e.contains("after");
+      if (at == after) Fail(where, "needs exactly one of \"at\" and \"after\"");
+      const ULONGLONG first =
+          at ? static_cast<ULONGLONG>(Number(e["at"], where + ".at", 0, kMaxTimeMs))
+             : previous +
+                   static_cast<ULONGLONG>(Number(e["after"], where + ".after", 0, kMaxTimeMs));
+      const auto count = Number(e["repeat"], where + ".repeat", 1, 10000);
+      if (!e.contains("everyMs")) Fail(where + ".everyMs", "missing");
+      const auto every =
+          static_cast<ULONGLONG>(Number(e["everyMs"], where + ".everyMs", 1, kMaxTimeMs));
+      if (!e.contains("events") || !e["events"].is_array() || e["events"].empty())
+        Fail(where + ".events", "expected a non-empty array");
+      for (long long round = 0; round < count; ++round) {
+        const ULONGLONG origin = first + static_cast<ULONGLONG>(round) * every;
+        previous = origin;
+        for (std::size_t j = 0; j < e["events"].size(); ++j) {
+          const json& inner = e["events"][j];
+          const std::string innerWhere = where + ".events[" + std::to_string(j) + "]";
+          if (inner.is_object() && inner.contains("repeat"))
+            Fail(innerWhere, "a repeat inside a repeat");
+          parseEvent(inner, innerWhere, i, origin);
+        }
+      }
     }
     std::stable_sort(
         sc.events.begin(), sc.events.end(),

@@ -18,7 +18,9 @@
 //                "notDesktop": [...], "notTrace": [...]}
 //   }
 //
-// "at" counts from the agent's start, "after" from the event before. Every event kind, its
+// "at" counts from the agent's start, "after" from the event before. Rows that recur are
+// written once: {"at": 3600000, "repeat": 40, "everyMs": 600000, "events": [...]} plays the
+// rows 40 times, ten minutes apart; inside, "at" counts from the start of each round. Every event kind, its
 // fields and what it does are one table (scenario_kinds.h). Anything the reader does not know
 // (a member, a kind, a field, a value of the wrong type or out of range) is refused with its
 // position, e.g. "events[2].action: expected one of lock, unlock, ...".

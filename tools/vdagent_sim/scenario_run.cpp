@@ -207,6 +207,7 @@ RunResult RunScenario(const Scenario& scenario, const RunOptions& options) {
     return true;
   });
 
+  if (options.onAgentProcess) options.onAgentProcess(machine, *process);
   {
     sim::CurrentProcessScope scope(process.get());
     VDTraceNS::Bind(process.get());

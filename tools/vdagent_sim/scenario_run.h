@@ -11,16 +11,25 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/vdagent_sim/scenario.h"
 
+namespace sim {
+class Machine;
+class Process;
+}  // namespace sim
+
 namespace vdsim {
 
 struct RunOptions {
   std::optional<std::filesystem::path> keepTraceDir;  // copy the trace files there
+  // Called once the agent's process exists, before its entry point runs (the clock reads
+  // the agent's start): a test schedules its own probes on the machine's clock here.
+  std::function<void(sim::Machine&, sim::Process& agent)> onAgentProcess;
 };
 
 struct DesktopRecord {
