@@ -156,4 +156,23 @@ expect_none ForgedToastMessagesAreSurvived "vda::wndproc"
 expect_sequence EachStartRegistersTheTerminalServicesClient \
   'DllRegisterServer result = 0x80004005$' 'DllRegisterServer result = 0x80004005$' \
   'module not found$'
+# The explorer's modes on traces of the real program: each lock with its cause (Wine refuses
+# the lock itself with 120, 0x80070078), the time per scope, a timeline page.
+explore() {  # case, extended regular expression, vdtrace options...
+  local case="$1" want="$2" out; shift 2
+  if ! out="$("$vdtrace" "$@" "$traces/$case/VdAgent.VdAgent.exe.1.trc3")" ||
+     ! grep -qE -- "$want" <<<"$out"; then
+    echo "FAIL $case: vdtrace $* shows no '$want'"; fail=1
+  fi
+}
+explore PulledCardLocksWorkstation \
+  '^[0-9/]+ [0-9:.]+ +[0-9]+ workstation lock: card removal; user: .+; failed: -2147024776$' --locks
+explore HotKeyLocksWorkstation 'workstation lock: quick action \(hotkey\)' --locks
+explore MailslotDatagramsBeforeReady 'workstation lock: proximity message 2 \(mailslot\)' --locks
+explore HotKeyLocksWorkstation ' _tWinMain$' --summary
+explore PulledCardLocksWorkstation 'LockWorkStation' --errors
+page="$(mktemp)"
+explore PulledCardLocksWorkstation '' --html "$page"
+grep -q 'CVdAgentMain::OnCardRemoved' "$page" || { echo "FAIL timeline page: no card removal"; fail=1; }
+rm -f "$page"
 exit $fail
