@@ -238,6 +238,9 @@ class MsiE2E : public ::testing::Test {
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApplications, L"BinDir");
     if (m_suitePath) WriteMachineString(kSuite, L"VeridanePath", *m_suitePath);
     if (m_binDir) WriteMachineString(kApplications, L"BinDir", *m_binDir);
+    // The Control Panel item the uninstall leaves by design names the removed program: with
+    // it, Wine's desktop never brings up its taskbar at this prefix's next start.
+    for (const wchar_t* key : {kCplClass, kCplNameSpace}) ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
   }
 
   // The agent from the installed place: its window appears, and a close ends it with 0.
