@@ -56,8 +56,7 @@ start() {
 
 # The agent waits for the taskbar at creation without a limit, and now and then Wine's
 # desktop process never makes it when programs start while it is still coming up: wait up
-# to 45 s (a loaded machine is slow to bring it up), restart this prefix's wineserver (and
-# with it the desktop) once, then give up.
+# to 20 s, restart this prefix's wineserver (and with it the desktop) once, then give up.
 wait_for_taskbar() {
   local waiter
   waiter="$(dirname "$dir")/wait_taskbar.exe"
@@ -65,11 +64,11 @@ wait_for_taskbar() {
     echo "wine-run.sh: $waiter is not built; not waiting for the taskbar" >&2
     return 0
   fi
-  timeout 90 wine "$waiter" 45000 </dev/null >>"$dir/wineboot.log" 2>&1 && return 0
-  echo "wine-run.sh: no taskbar window after 45 s; restarting the prefix's desktop" >&2
+  timeout 60 wine "$waiter" 20000 </dev/null >>"$dir/wineboot.log" 2>&1 && return 0
+  echo "wine-run.sh: no taskbar window after 20 s; restarting the prefix's desktop" >&2
   timeout 60 wineserver -k 2>/dev/null || true
   timeout 60 wineserver -p 2>/dev/null || true
-  timeout 90 wine "$waiter" 45000 </dev/null >>"$dir/wineboot.log" 2>&1 && return 0
+  timeout 60 wine "$waiter" 20000 </dev/null >>"$dir/wineboot.log" 2>&1 && return 0
   echo "wine-run.sh: the prefix's taskbar window (Shell_TrayWnd) never appeared;" \
        "agents started now would wait for it forever" >&2
   exit 3
