@@ -1152,15 +1152,13 @@ DWORD WindowManager::MsgWait(const std::vector<std::shared_ptr<KernelObject>>& o
   {
     Lock lk(m_mu);
     ++q->waiting;
+    // Messages only: once posted or sent they stay until this thread takes them. A timer's
+    // pending mark may be withdrawn by KillTimer before the thread wakes, which would leave
+    // it counted busy while it sleeps on; a timer wake is marked when the wait returns.
     q->onInput = [&, blocked] {
-      if (*blocked && HasInputLocked(*q, wakeMask)) pool.MarkWoken(self);
+      if (*blocked && HasInputLocked(*q, wakeMask & ~QS_TIMER)) pool.MarkWoken(self);
     };
-    q->cv.wait(lk, [&] {
-      if (*ended || (input = HasInputLocked(*q, wakeMask))) return true;
-      // Input that marked it busy went again (a timer killed meanwhile): idle once more.
-      if (*blocked) pool.MarkBlocking();
-      return false;
-    });
+    q->cv.wait(lk, [&] { return *ended || (input = HasInputLocked(*q, wakeMask)); });
     q->onInput = nullptr;
     --q->waiting;
   }
