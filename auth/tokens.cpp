@@ -15,6 +15,12 @@ std::vector<GUID> EnumTokens(CVDFPApi& api) {
     ts.Msg("No tokens found.");
     return {};
   }
+  // The array carries no size of its own: a count far beyond any suite's token types is a
+  // corrupt answer, and reading that far would run past the array.
+  if (count > kMaxTokenTypes) {
+    ts.Result("VDFPTokenEnum: implausible count", HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+    return {};
+  }
   std::vector<GUID> out(tokens.get(), tokens.get() + count);
   ts.Msg("%d tokens found", static_cast<int>(count));
   return out;

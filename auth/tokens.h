@@ -7,5 +7,9 @@
 
 #include "support/vdfp/vdfp_api.h"
 
-// Empty when the host cannot be asked or knows no token type; traced under "EnumTokens".
+// More token types than any suite registers: a larger count is refused as corrupt.
+inline constexpr DWORD kMaxTokenTypes = 256;
+
+// Empty when the host cannot be asked, knows no token type or answers an implausible count;
+// traced under "EnumTokens".
 std::vector<GUID> EnumTokens(CVDFPApi& api);

@@ -88,6 +88,31 @@ TEST_F(TokensScriptedTest, AnArrayHandedOutWithAFailureOrWithNoCountIsStillGiven
   EXPECT_EQ(m_fake.InvalidFrees(), 0u);
 }
 
+// The array has no size of its own: a count the array cannot hold is not believed (it would
+// be read past the array's end), and the array still goes back.
+TEST_F(TokensScriptedTest, AnImplausibleCountIsRefusedAndTheArrayGivenBack) {
+  m_fake.OnTokenEnum([](DWORD* count, std::vector<GUID>* array, bool* give) {
+    *count = 0x10000000;
+    *array = {VDFP_TOKEN_PIN};
+    *give = true;
+    return S_OK;
+  });
+  VDTraceNS::CRecordingSink sink;
+  EXPECT_TRUE(EnumTokens(m_api).empty());
+  EXPECT_EQ(sink.Texts('E'),
+            std::vector<std::string>{"-2147024883 VDFPTokenEnum: implausible count"});
+  EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
+
+  m_fake.OnTokenEnum([](DWORD* count, std::vector<GUID>* array, bool* give) {
+    *count = kMaxTokenTypes;
+    array->assign(kMaxTokenTypes, VDFP_TOKEN_PIN);
+    *give = true;
+    return S_OK;
+  });
+  EXPECT_EQ(EnumTokens(m_api).size(), kMaxTokenTypes);
+  EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
+}
+
 TEST_F(TokensScriptedTest, WithoutTheLibraryTheListIsEmpty) {
   m_machine.Modules().Uninstall(L"C:\\Windows\\system32\\VDFPApi.dll");
   VDTraceNS::CRecordingSink sink;
