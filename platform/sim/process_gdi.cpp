@@ -187,30 +187,51 @@ GdiCounts GdiObjects(Process& process) {
 
 // ---- Icons ----------------------------------------------------------------------------------
 
-// A bitmap resource as LoadImageW gives it: with LR_CREATEDIBSECTION a bottom-up 32-bit DIB
-// section whose bytes the caller may reach through GetObjectW, else a device bitmap of the
-// same pixels. The size asked for is not applied (the agent loads at the resource's size).
-HANDLE ProcessGdi::LoadBitmapResource(HINSTANCE hInst, LPCWSTR name, UINT fuLoad) {
+std::optional<ModuleTable::Image> ProcessGdi::ResourceModule(
+    HINSTANCE hInst, bool (*has)(const ModuleTable::Image&)) {
   auto& modules = static_cast<ProcessModules&>(m_process.Modules());
   const std::wstring path = hInst ? modules.PathOf(reinterpret_cast<HMODULE>(hInst)) : L"";
   if (path.empty()) {
     SetError(ERROR_INVALID_HANDLE);
-    return nullptr;
+    return std::nullopt;
   }
-  const auto image = m_process.GetMachine().Modules().Find(path);
-  if (!image || image->bitmaps.empty()) {
+  auto image = m_process.GetMachine().Modules().Find(path);
+  if (!image || !has(*image)) {
     SetError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return nullptr;
+    return std::nullopt;
   }
-  auto it = IS_INTRESOURCE(name) ? image->bitmaps.find(LOWORD(reinterpret_cast<ULONG_PTR>(name)))
-                                 : image->bitmaps.end();
-  if (it == image->bitmaps.end()) {
+  return image;
+}
+
+namespace {
+// A numbered resource of one table; string names are never ours.
+template <typename Table>
+const typename Table::mapped_type* FindNumbered(const Table& table, LPCWSTR name) {
+  if (!IS_INTRESOURCE(name)) return nullptr;
+  auto it = table.find(LOWORD(reinterpret_cast<ULONG_PTR>(name)));
+  return it == table.end() ? nullptr : &it->second;
+}
+
+bool HasPixels(const IconImage& img) {
+  return img.width > 0 && img.height > 0 &&
+         img.argb.size() == static_cast<size_t>(img.width) * static_cast<size_t>(img.height);
+}
+}  // namespace
+
+// A bitmap resource as LoadImageW gives it: with LR_CREATEDIBSECTION a bottom-up 32-bit DIB
+// section whose bytes the caller may reach through GetObjectW, else a device bitmap of the
+// same pixels. The size asked for is not applied (the agent loads at the resource's size).
+HANDLE ProcessGdi::LoadBitmapResource(HINSTANCE hInst, LPCWSTR name, UINT fuLoad) {
+  const auto image =
+      ResourceModule(hInst, [](const ModuleTable::Image& i) { return !i.bitmaps.empty(); });
+  if (!image) return nullptr;
+  const IconImage* found = FindNumbered(image->bitmaps, name);
+  if (!found) {
     SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
-  const IconImage& src = it->second;
-  if (src.width <= 0 || src.height <= 0 ||
-      src.argb.size() != static_cast<size_t>(src.width) * static_cast<size_t>(src.height)) {
+  const IconImage& src = *found;
+  if (!HasPixels(src)) {
     SetError(ERROR_INVALID_DATA);
     return nullptr;
   }
@@ -220,8 +241,9 @@ HANDLE ProcessGdi::LoadBitmapResource(HINSTANCE hInst, LPCWSTR name, UINT fuLoad
   // A 32-bit resource's fourth byte is its alpha: read with no colour masks covering it.
   for (int y = 0; y < src.height; ++y)
     for (int x = 0; x < src.width; ++x)
-      b.pixels.Set(x, y, src.argb[static_cast<size_t>(y) * static_cast<size_t>(src.width) +
-                                  static_cast<size_t>(x)]);
+      b.pixels.Set(x, y,
+                   src.argb[static_cast<size_t>(y) * static_cast<size_t>(src.width) +
+                            static_cast<size_t>(x)]);
   std::lock_guard lk(m_mu);
   return AddBitmapLocked(std::move(b));
 }
@@ -237,31 +259,21 @@ HANDLE ProcessGdi::LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, 
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto& modules = static_cast<ProcessModules&>(m_process.Modules());
-  const std::wstring path = hInst ? modules.PathOf(reinterpret_cast<HMODULE>(hInst)) : L"";
-  if (path.empty()) {
-    SetError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  const auto image = m_process.GetMachine().Modules().Find(path);
-  if (!image || image->icons.empty()) {
-    SetError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return nullptr;
-  }
-  auto it = IS_INTRESOURCE(name) ? image->icons.find(LOWORD(reinterpret_cast<ULONG_PTR>(name)))
-                                 : image->icons.end();
-  if (it == image->icons.end()) {
+  const auto image =
+      ResourceModule(hInst, [](const ModuleTable::Image& i) { return !i.icons.empty(); });
+  if (!image) return nullptr;
+  const auto* images = FindNumbered(image->icons, name);
+  if (!images) {
     SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
-  for (const auto& img : it->second) {
-    if (img.width <= 0 || img.height <= 0 ||
-        img.argb.size() != static_cast<size_t>(img.width) * static_cast<size_t>(img.height)) {
+  for (const auto& img : *images) {
+    if (!HasPixels(img)) {
       SetError(ERROR_INVALID_DATA);
       return nullptr;
     }
   }
-  IconData icon = IconFromResource(it->second, cx, cy);
+  IconData icon = IconFromResource(*images, cx, cy);
   std::lock_guard lk(m_mu);
   void* h = NewHandleLocked();
   m_icons.emplace(h, std::move(icon));

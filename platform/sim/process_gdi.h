@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/gdi.h"
+#include "platform/sim/module_table.h"
 #include "platform/sim/process.h"
 
 namespace sim {
@@ -142,6 +143,11 @@ class ProcessGdi : public platform::IGdi {
   };
 
   HANDLE LoadBitmapResource(HINSTANCE hInst, LPCWSTR name, UINT fuLoad);
+  // The module image behind `hInst`; none, with ERROR_INVALID_HANDLE or
+  // ERROR_RESOURCE_TYPE_NOT_FOUND set as LoadImageW sets them, when it is not loaded or holds
+  // no resource of the type `has` asks for.
+  std::optional<ModuleTable::Image> ResourceModule(HINSTANCE hInst,
+                                                   bool (*has)(const ModuleTable::Image&));
   void* NewHandleLocked();
   void SetError(DWORD e);
   HBITMAP AddBitmapLocked(Bitmap bitmap);
