@@ -1,5 +1,5 @@
-// What the Wine cases that install or register the agent read and write: the test program's
-// own folder and HKLM strings in the program's own view.
+// What the Wine cases that install or register the agent read, write and run: the test
+// program's own folder, HKLM strings in the program's own view, and programs run to their end.
 //
 //   using namespace wine_test;
 //   WriteMachineString(L"SOFTWARE\\Veridane\\Applications", L"BinDir", OwnDir());
@@ -44,6 +44,26 @@ inline void WriteMachineString(const wchar_t* key, const wchar_t* name, const st
   ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   ::RegCloseKey(k);
+}
+
+// A program run in `folder` until it ends: its exit code, the error when it could not start,
+// or STILL_ACTIVE when it did not end within `ms` (it is then ended).
+inline DWORD Run(const std::wstring& commandLine, const std::wstring& folder, DWORD ms) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  std::wstring line = commandLine;
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &si, &pi))
+    return ::GetLastError();
+  DWORD code = STILL_ACTIVE;
+  if (::WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0)
+    ::GetExitCodeProcess(pi.hProcess, &code);
+  else
+    ::TerminateProcess(pi.hProcess, 99);
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return code;
 }
 
 }  // namespace wine_test

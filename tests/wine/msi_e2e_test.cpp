@@ -78,21 +78,7 @@ void DeleteIfEmpty(const wchar_t* path) {
 
 // A started program, ended when the test did not see it end.
 DWORD Run(const std::wstring& commandLine, const std::wstring& folder, DWORD ms = kGenerousMs) {
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  std::wstring line = commandLine;
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &si, &pi))
-    return ::GetLastError();
-  DWORD code = STILL_ACTIVE;
-  if (::WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0)
-    ::GetExitCodeProcess(pi.hProcess, &code);
-  else
-    ::TerminateProcess(pi.hProcess, 99);
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
-  return code;
+  return wine_test::Run(commandLine, folder, ms);
 }
 
 std::wstring Package(const wchar_t* name = L"VdAgent.msi") {

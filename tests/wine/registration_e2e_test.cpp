@@ -31,21 +31,7 @@ constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
 constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
 
 DWORD RunAgent(const wchar_t* args) {
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  std::wstring line = L"\"" + OwnDir() + L"VdAgent.exe\" " + args;
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, OwnDir().c_str(),
-                        &si, &pi))
-    return ::GetLastError();
-  DWORD code = STILL_ACTIVE;
-  if (::WaitForSingleObject(pi.hProcess, kGenerousMs) == WAIT_OBJECT_0)
-    ::GetExitCodeProcess(pi.hProcess, &code);
-  else
-    ::TerminateProcess(pi.hProcess, 99);
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
-  return code;
+  return wine_test::Run(L"\"" + OwnDir() + L"VdAgent.exe\" " + args, OwnDir(), kGenerousMs);
 }
 
 class RegistrationE2E : public ::testing::Test {
