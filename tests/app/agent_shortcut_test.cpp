@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr wchar_t kAgentPath[] = L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe";
+constexpr wchar_t kInstalledAgent[] = L"C:\\Program Files\\Veridane\\Agent\\VdAgent.exe";
 constexpr wchar_t kPrograms[] = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
 constexpr wchar_t kBrandDll[] = L"C:\\Program Files\\Veridane\\Brand.dll";
 
@@ -31,7 +31,7 @@ class ShortcutTest : public ::testing::Test {
   explicit ShortcutTest(sim::MachineDescription desc = {}) : machine(std::move(desc)) {
     agent_res_sim::InstallAgentResources(machine,
                                          L"C:\\Program Files\\Veridane\\Agent\\VdAgentRes.dll");
-    proc = machine.CreateProcess({.exePath = kAgentPath, .elevatedAdmin = true});
+    proc = machine.CreateProcess({.exePath = kInstalledAgent, .elevatedAdmin = true});
     scope = std::make_unique<sim::CurrentProcessScope>(proc.get());
     agent = std::make_unique<core::CAgentProcess>(*proc, nullptr);
     VDTraceNS::Bind(proc.get());
@@ -71,10 +71,10 @@ TEST_F(ShortcutTest, InstallWritesTheLinkTheToastsAreRecognisedBy) {
 
   auto link = sim::ReadShellLink(machine.Files(), path);
   ASSERT_TRUE(link) << "the folder was made and the link saved";
-  EXPECT_EQ(link->target, kAgentPath);
+  EXPECT_EQ(link->target, kInstalledAgent);
   EXPECT_EQ(link->arguments, L"/OpenConsole");
   EXPECT_EQ(link->description, L"Protect your identity, data and communications.");
-  EXPECT_EQ(link->iconPath, kAgentPath);
+  EXPECT_EQ(link->iconPath, kInstalledAgent);
   EXPECT_EQ(link->iconIndex, -3);
   EXPECT_FALSE(link->hasExpandableIconBlock);
   EXPECT_EQ(link->flags & SLDF_HAS_EXP_ICON_SZ, 0u);

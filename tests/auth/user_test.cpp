@@ -18,7 +18,7 @@ namespace {
 using authtest::SimAgentTest;
 using vdfp_standin::VdfpDescription;
 
-const std::wstring kAliceSam = L"VDSIM-PC\\alice";
+const std::wstring kAliceAccount = L"VDSIM-PC\\alice";
 const std::wstring kBobSam = L"VDSIM-PC\\bob";
 
 bool HasText(const VDTraceNS::CRecordingSink& sink, char type, const std::string& text) {
@@ -55,11 +55,11 @@ class UserTest : public SimAgentTest {
 
 TEST_F(UserTest, NamedUserResolvesItsSidOnceAtConstructionAndKeepsIt) {
   VDTraceNS::CRecordingSink sink;
-  CUser alice(m_api, kAliceSam, VDFP_NAME_SAM);
+  CUser alice(m_api, kAliceAccount, VDFP_NAME_SAM);
   EXPECT_EQ(Translations(), 1u) << "the constructor's trace text needs the SID";
   EXPECT_EQ(alice.Sid(), m_aliceSid);
-  EXPECT_EQ(alice.AccountName(), kAliceSam);
-  EXPECT_EQ(alice.ToString(), L"'" + kAliceSam + L"' (SAM), SID=" + m_aliceSid);
+  EXPECT_EQ(alice.AccountName(), kAliceAccount);
+  EXPECT_EQ(alice.ToString(), L"'" + kAliceAccount + L"' (SAM), SID=" + m_aliceSid);
   EXPECT_EQ(Translations(), 1u);
 
   EXPECT_TRUE(HasText(sink, 'U', "Found a user SID " + Narrow(m_aliceSid)));
@@ -69,10 +69,10 @@ TEST_F(UserTest, NamedUserResolvesItsSidOnceAtConstructionAndKeepsIt) {
 
 TEST_F(UserTest, FailedTranslationLeavesTheFieldEmptyAndIsAskedAgain) {
   Host().Stop();
-  CUser alice(m_api, kAliceSam, VDFP_NAME_SAM);
+  CUser alice(m_api, kAliceAccount, VDFP_NAME_SAM);
   EXPECT_EQ(alice.Sid(), L"");
   EXPECT_EQ(Translations(), 2u);
-  EXPECT_EQ(alice.ToString(), L"'" + kAliceSam + L"' (SAM), SID=");
+  EXPECT_EQ(alice.ToString(), L"'" + kAliceAccount + L"' (SAM), SID=");
   EXPECT_EQ(Translations(), 3u);
 
   Host().Start();
@@ -104,9 +104,9 @@ TEST_F(UserTest, UntranslatableNameStaysValidAndItsNameNeedsNoLibrary) {
 TEST_F(UserTest, ValidityNeedsASidOrANameWithAFormat) {
   EXPECT_FALSE(CUser().IsValid());
   EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid).IsValid());
-  EXPECT_TRUE(CUser(m_api, kAliceSam, VDFP_NAME_SAM).IsValid());
+  EXPECT_TRUE(CUser(m_api, kAliceAccount, VDFP_NAME_SAM).IsValid());
   Host().Stop();  // no SID can be found for these
-  EXPECT_FALSE(CUser(m_api, kAliceSam, VDFP_NAME_NONE).IsValid());
+  EXPECT_FALSE(CUser(m_api, kAliceAccount, VDFP_NAME_NONE).IsValid());
   EXPECT_FALSE(CUser(m_api, L"", VDFP_NAME_SAM).IsValid());
 }
 
@@ -117,7 +117,7 @@ TEST_F(UserTest, SidsAreComparedWithoutCaseAgainstTheRightUsersTranslatedSid) {
   std::transform(lower.begin(), lower.end(), lower.begin(), ::towlower);
   EXPECT_TRUE(CUser::FromSid(m_api, lower) == CUser::FromSid(m_api, m_aliceSid));
   // The right user is known by name only until compared.
-  EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid) == CUser(m_api, kAliceSam, VDFP_NAME_SAM));
+  EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid) == CUser(m_api, kAliceAccount, VDFP_NAME_SAM));
   EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid) != CUser(m_api, kBobSam, VDFP_NAME_SAM));
   EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid) != CUser());
 }
@@ -145,7 +145,7 @@ TEST_F(UserTest, WithoutSidsNamesBeyondAsciiMatchAsWindowsMatchesThem) {
 
 TEST_F(UserTest, NamedUserWithoutSidAsksTheRightUsersNameInItsOwnFormat) {
   Host().Stop();
-  const CUser named(m_api, kAliceSam, VDFP_NAME_SAM);  // its SID could not be found
+  const CUser named(m_api, kAliceAccount, VDFP_NAME_SAM);  // its SID could not be found
   Host().Start();
   EXPECT_TRUE(named == CUser::FromSid(m_api, m_aliceSid, VDFP_NAME_SAM));
   EXPECT_TRUE(named != CUser::FromSid(m_api, m_aliceSid, VDFP_NAME_DISPLAY));
@@ -157,11 +157,11 @@ TEST_F(UserTest, AnInvalidLeftUserDiffersFromEverythingItselfIncluded) {
   EXPECT_FALSE(empty == CUser());
   Host().Stop();
   const CUser nameless(m_api, L"", VDFP_NAME_SAM);
-  const CUser formatless(m_api, kAliceSam, VDFP_NAME_NONE);
+  const CUser formatless(m_api, kAliceAccount, VDFP_NAME_NONE);
   EXPECT_TRUE(formatless != formatless);
   EXPECT_TRUE(nameless != CUser(m_api, L"", VDFP_NAME_SAM));
   // The rule belongs to the left side: a valid left user may still match.
-  EXPECT_TRUE(CUser(m_api, kAliceSam, VDFP_NAME_SAM) != formatless);
+  EXPECT_TRUE(CUser(m_api, kAliceAccount, VDFP_NAME_SAM) != formatless);
 }
 
 // ---- The arguments the library sees ----------------------------------------------------------
@@ -224,7 +224,7 @@ TEST_F(UserArgumentsTest, WithoutTheLibraryEveryLookupDegradesToNothing) {
 TEST_F(UserTest, FromWindowsIsTheSessionsUserInSamFormWithItsSid) {
   VDTraceNS::CRecordingSink sink;
   const CUser user = CUser::FromWindows(Agent(), m_api);
-  EXPECT_EQ(user.AccountName(), kAliceSam);
+  EXPECT_EQ(user.AccountName(), kAliceAccount);
   EXPECT_EQ(user.NameFormat(), static_cast<DWORD>(VDFP_NAME_SAM));
   EXPECT_EQ(user.Sid(), m_aliceSid);
   EXPECT_TRUE(HasText(sink, '>', "CUser::FromWindows"));
@@ -298,9 +298,9 @@ TEST_F(KioskUserTest, TheKeyIsReadInThe64BitViewForTheCurrentSession) {
 
 TEST_F(UserTest, FromOperationIsTheOperationsUserAndABadOperationNobody) {
   CVDFPAuthentication op(m_api);
-  ASSERT_EQ(m_api.VDFPCreateAuthentication(kAliceSam.c_str(), VDFP_NAME_SAM, op.put()), S_OK);
+  ASSERT_EQ(m_api.VDFPCreateAuthentication(kAliceAccount.c_str(), VDFP_NAME_SAM, op.put()), S_OK);
   const CUser user = CUser::FromOperation(m_api, op.get());
-  EXPECT_EQ(user.AccountName(), kAliceSam);
+  EXPECT_EQ(user.AccountName(), kAliceAccount);
   EXPECT_EQ(user.NameFormat(), static_cast<DWORD>(VDFP_NAME_SAM));
   EXPECT_EQ(user.Sid(), m_aliceSid);
 

@@ -34,7 +34,7 @@ class Key {
   LSTATUS m_status;
 };
 
-std::vector<BYTE> Bytes(const std::wstring& s) {
+std::vector<BYTE> StringBytes(const std::wstring& s) {
   std::vector<BYTE> b((s.size() + 1) * sizeof(WCHAR));
   std::memcpy(b.data(), s.c_str(), b.size());
   return b;
@@ -78,10 +78,10 @@ TEST_F(RegistryConformance, ValuesKeepTheirTypeAndBytesAndSizesAreInBytes) {
   ASSERT_EQ(k.status(), ERROR_SUCCESS);
   const DWORD dw = 0x12345678;
   const ULONGLONG qw = 0x1122334455667788ull;
-  const auto sz = Bytes(L"C:\\Vd\\Agent");
+  const auto sz = StringBytes(L"C:\\Vd\\Agent");
   const std::vector<BYTE> multi = [] {
     std::wstring m(L"one\0two\0", 8);
-    return Bytes(m);  // "one\0two\0\0"
+    return StringBytes(m);  // "one\0two\0\0"
   }();
   ASSERT_EQ(Reg().RegSetValueExW(k.get(), L"D", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dw),
                                  sizeof(dw)),

@@ -29,7 +29,7 @@ namespace {
 using namespace launcher_test;
 
 constexpr wchar_t kDashBoard[] = L"SOFTWARE\\Veridane\\Applications\\DashBoard";
-constexpr HRESULT kInvalidData = static_cast<HRESULT>(0x8007000DL);
+constexpr HRESULT kBadData = static_cast<HRESULT>(0x8007000DL);
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002L);
 
 std::string E(HRESULT hr, const std::string& what) { return std::to_string(hr) + " " + what; }
@@ -133,10 +133,10 @@ TEST_F(LaunchersTest, ATableInTheUsersRegistryLoadsInKeyOrder) {
 TEST_F(LaunchersTest, AMissingWrongOrEmptyValueIsARaisedAndTracedError) {
   EXPECT_EQ(LoadError(), kFileNotFound);  // no key
   StoreTable(Seq({}), REG_SZ);
-  EXPECT_EQ(LoadError(), kInvalidData);
+  EXPECT_EQ(LoadError(), kBadData);
   StoreTable({}, REG_BINARY);
-  EXPECT_EQ(LoadError(), kInvalidData);
-  EXPECT_TRUE(sink.Contains('E', E(kInvalidData, "AppLauncher")));
+  EXPECT_EQ(LoadError(), kBadData);
+  EXPECT_TRUE(sink.Contains('E', E(kBadData, "AppLauncher")));
   StoreTable(Seq({}));
   EXPECT_EQ(LoadError(), S_OK);
 }

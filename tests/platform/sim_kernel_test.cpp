@@ -658,8 +658,6 @@ TEST_F(SimKernelTest, ComApartmentIsPerThreadAndBalanced) {
   com.CoUninitialize();
 }
 
-}  // namespace
-
 // ---- Started programs ------------------------------------------------------------------------
 
 class SimProgramTest : public SimKernelTest {
@@ -964,3 +962,5 @@ TEST(SimTokenTest, MembershipFollowsHowTheProcessWasCreated) {
   EXPECT_EQ(probe->Kernel().GetLastError(), 1337u);  // ERROR_INVALID_SID
   EXPECT_EQ(member, 2);
 }
+
+}  // namespace

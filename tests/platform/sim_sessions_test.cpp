@@ -13,7 +13,7 @@ namespace {
 using simtest::DeliveryLog;
 using simtest::TestWindow;
 
-constexpr wchar_t kClass[] = L"Session Test Window";
+constexpr wchar_t kSessionClass[] = L"Session Test Window";
 
 std::vector<std::pair<WPARAM, LPARAM>> SessionChanges(const TestWindow& w) {
   std::vector<std::pair<WPARAM, LPARAM>> r;
@@ -27,13 +27,13 @@ class SimSessionsTest : public ::testing::Test {
  protected:
   std::unique_ptr<sim::Process> NewProcess(DWORD session) {
     auto p = m.CreateProcess({.sessionId = session});
-    TestWindow::RegisterClass(*p, kClass);
+    TestWindow::RegisterClass(*p, kSessionClass);
     return p;
   }
   // A window of `p` registered for session notifications.
   std::unique_ptr<TestWindow> Listener(sim::Process& p, DWORD flags) {
     auto w = std::make_unique<TestWindow>(p);
-    w->Create(kClass);
+    w->Create(kSessionClass);
     EXPECT_TRUE(p.Sessions().WTSRegisterSessionNotification(w->hwnd(), flags));
     return w;
   }
@@ -78,7 +78,7 @@ TEST_F(SimSessionsTest, NotificationsReachThisSessionOrAllSessionsListeners) {
   auto theirs = Listener(*p2, NOTIFY_FOR_THIS_SESSION);
   auto everything = Listener(*p2, NOTIFY_FOR_ALL_SESSIONS);
   TestWindow deaf(*p1);
-  deaf.Create(kClass);
+  deaf.Create(kSessionClass);
 
   EXPECT_TRUE(sm.Lock(1));
   EXPECT_FALSE(sm.Lock(1));  // already locked: no second event
@@ -193,10 +193,10 @@ TEST_F(SimSessionsTest, LogOffAsksEveryWindowFirstThenEndsTheSession) {
   auto pb = NewProcess(s2);
   auto watcher = Listener(*p1, NOTIFY_FOR_ALL_SESSIONS);
   TestWindow x(*pa);
-  x.Create(kClass);
+  x.Create(kSessionClass);
   simtest::UiThread thread(*pb);  // y lives on a thread of its own
   TestWindow y(*pb);
-  thread.Run([&] { y.Create(kClass); });
+  thread.Run([&] { y.Create(kSessionClass); });
   y.SetHandler([](HWND, UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
     if (msg == WM_QUERYENDSESSION) return FALSE;  // objects, and is overridden
     return std::nullopt;
@@ -224,9 +224,9 @@ TEST_F(SimSessionsTest, LogOffAsksEveryWindowFirstThenEndsTheSession) {
   EXPECT_FALSE(sm.LogOff(s2));
   m.RunUntilIdle();
   EXPECT_EQ(SessionChanges(*watcher), (Changes{{WTS_SESSION_LOGOFF, s2}}));
-  EXPECT_EQ(
-      desktop.Texts(s2, sim::desktop_kind::kSession),
-      (std::vector<std::wstring>{std::wstring(L"log off blocked by ") + kClass, L"logged off"}));
+  EXPECT_EQ(desktop.Texts(s2, sim::desktop_kind::kSession),
+            (std::vector<std::wstring>{std::wstring(L"log off blocked by ") + kSessionClass,
+                                       L"logged off"}));
 
   // Logging on again brings the shell back, which announces itself.
   const UINT taskbarCreated = pa->Ui().RegisterWindowMessageW(L"TaskbarCreated");
@@ -261,9 +261,9 @@ TEST_F(SimSessionsTest, TheShellCanStartLateAndRestartAnnouncingTheTaskbar) {
   const DWORD s2 = sm.CreateSession({.userName = L"bob", .remote = true, .startShell = false});
   auto p2 = NewProcess(s2);
   TestWindow w(*p2), sink(*p2), elsewhere(*p1);
-  w.Create(kClass);
-  sink.Create(kClass, L"", 0, HWND_MESSAGE);
-  elsewhere.Create(kClass);
+  w.Create(kSessionClass);
+  sink.Create(kSessionClass, L"", 0, HWND_MESSAGE);
+  elsewhere.Create(kSessionClass);
   const UINT taskbarCreated = p2->Ui().RegisterWindowMessageW(L"TaskbarCreated");
   EXPECT_EQ(p2->Ui().FindWindowW(L"Shell_TrayWnd", nullptr), nullptr);
 

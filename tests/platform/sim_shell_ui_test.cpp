@@ -17,7 +17,7 @@ namespace {
 
 using simtest::TestWindow;
 
-constexpr wchar_t kClass[] = L"Shell Test Window";
+constexpr wchar_t kShellClass[] = L"Shell Test Window";
 constexpr UINT kCallback = WM_APP + 100;
 
 using Events = std::vector<std::pair<WPARAM, LPARAM>>;
@@ -25,8 +25,8 @@ using Events = std::vector<std::pair<WPARAM, LPARAM>>;
 class SimShellTest : public ::testing::Test {
  protected:
   SimShellTest() {
-    TestWindow::RegisterClass(*p, kClass);
-    w.Create(kClass);
+    TestWindow::RegisterClass(*p, kShellClass);
+    w.Create(kShellClass);
   }
 
   NOTIFYICONDATAW Data(UINT id, UINT flags) const {
@@ -394,13 +394,13 @@ TEST_F(SimShellTest, ABroadcastSendToAThreadJoiningTheSenderTimesOutOnTheVirtual
   // The receiver owns a window and then waits, serving nothing, for the sender's thread to
   // end: the policy broadcast of a registry watcher while its owner stops it.
   auto receiverProcess = m.CreateProcess({.sessionId = 1});
-  TestWindow::RegisterClass(*receiverProcess, kClass);
+  TestWindow::RegisterClass(*receiverProcess, kShellClass);
   TestWindow busy{*receiverProcess};
   auto& kernel = receiverProcess->Kernel();
   HANDLE senderEnded = kernel.CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::promise<void> windowMade;
   std::thread receiver([&] {
-    busy.Create(kClass);
+    busy.Create(kShellClass);
     windowMade.set_value();
     kernel.WaitForSingleObject(senderEnded, INFINITE);
   });

@@ -12,7 +12,7 @@ using simtest::TestWindow;
 using simtest::UiThread;
 using Texts = std::vector<std::wstring>;
 
-constexpr wchar_t kClass[] = L"Input Test Window";
+constexpr wchar_t kInputClass[] = L"Input Test Window";
 constexpr SHORT kDown = static_cast<SHORT>(0x8000u);
 constexpr UINT kCtrlWin = MOD_CONTROL | MOD_WIN;
 
@@ -20,10 +20,10 @@ LPARAM HotKeyLParam(UINT mods, UINT vk) { return static_cast<LPARAM>((vk << 16) 
 
 class SimInputTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_NE(TestWindow::RegisterClass(*p, kClass), 0); }
+  void SetUp() override { ASSERT_NE(TestWindow::RegisterClass(*p, kInputClass), 0); }
   std::unique_ptr<TestWindow> Window(sim::Process& in, HWND parent = nullptr) {
     auto w = std::make_unique<TestWindow>(in);
-    EXPECT_NE(w->Create(kClass, L"", WS_POPUP, parent), nullptr);
+    EXPECT_NE(w->Create(kInputClass, L"", WS_POPUP, parent), nullptr);
     return w;
   }
   DWORD Error() { return m.LastError(); }
@@ -136,7 +136,7 @@ TEST_F(SimInputTest, OnlyTheOwnerThreadRegistersForAWindowOfItsSession) {
   // Hotkeys are per session: bob may hold the same combination.
   const DWORD bob = sm.CreateSession({.userName = L"bob", .remote = true});
   auto bobs = m.CreateProcess({.sessionId = bob});
-  TestWindow::RegisterClass(*bobs, kClass);
+  TestWindow::RegisterClass(*bobs, kInputClass);
   auto theirs = Window(*bobs);
   ASSERT_TRUE(ui.RegisterHotKey(w->hwnd(), 1, kCtrlWin, 'H'));
   EXPECT_TRUE(bobs->Ui().RegisterHotKey(theirs->hwnd(), 1, kCtrlWin, 'H'));
@@ -248,13 +248,13 @@ class SimBroadcastTest : public SimInputTest {
  protected:
   void SetUp() override {
     SimInputTest::SetUp();
-    TestWindow::RegisterClass(*peer, kClass);
+    TestWindow::RegisterClass(*peer, kInputClass);
     mine = Window(*p);
     theirs = Window(*peer);
     messageOnly = Window(*peer, HWND_MESSAGE);
     const DWORD bob = sm.CreateSession({.userName = L"bob", .remote = true});
     bobs = m.CreateProcess({.sessionId = bob});
-    TestWindow::RegisterClass(*bobs, kClass);
+    TestWindow::RegisterClass(*bobs, kInputClass);
     elsewhere = Window(*bobs);
   }
   size_t Got(const TestWindow& w) { return w.Count(msg); }

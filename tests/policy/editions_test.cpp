@@ -32,8 +32,8 @@ std::vector<BYTE> Bytes(const std::wstring& s, bool terminated) {
 }
 
 // One agent process on the machine, with its own caches.
-struct Agent {
-  Agent(sim::Machine& m, bool is32Bit = true)
+struct EditionAgent {
+  EditionAgent(sim::Machine& m, bool is32Bit = true)
       : plat(m.CreateProcess({.is32Bit = is32Bit})), scope(plat.get()), process(*plat, nullptr) {}
   std::unique_ptr<sim::Process> plat;
   sim::CurrentProcessScope scope;
@@ -56,7 +56,7 @@ class EditionsTest : public ::testing::Test {
     machine.Registry().SetValue(root + edition, L"Version", type, std::move(data));
   }
   bool Installed(const std::wstring& edition) {
-    Agent a(machine);
+    EditionAgent a(machine);
     return EDITIONS::IsInstalled(a.process.Editions(), (EDITIONS::kProductsKey + edition).c_str());
   }
 
@@ -67,7 +67,7 @@ class EditionsTest : public ::testing::Test {
 
 TEST_F(EditionsTest, TheBrandingStringNamesTheInstalledProductWithoutRegardToCase) {
   Brand(L"lumera KIOSK");
-  Agent a(machine);
+  EditionAgent a(machine);
   EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(),
                                            L"software\\veridane\\PRODUCTS\\Lumera Kiosk"));
@@ -81,22 +81,22 @@ TEST_F(EditionsTest, TheBrandingStringNamesTheInstalledProductWithoutRegardToCas
 
 TEST_F(EditionsTest, NoBrandingModuleOrStringMeansNoInstalledProduct) {
   {  // nothing configured
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   }
   {  // the module is named but not there
     machine.Registry().SetString(kBrandingKey, L"DLLPath", kBrandingDll);
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   }
   {  // the module lacks the string
     machine.Modules().Install(kBrandingDll, {}, {{1101, L"Lumera Kiosk"}});
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   }
   {  // an empty name does not make the bare products key an edition
     Brand(L"");
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_FALSE(
         EDITIONS::IsInstalledProduct(a.process.Editions(), L"SOFTWARE\\Veridane\\Products\\"));
   }
@@ -104,7 +104,7 @@ TEST_F(EditionsTest, NoBrandingModuleOrStringMeansNoInstalledProduct) {
 
 TEST_F(EditionsTest, TheInstalledProductIsAskedOncePerEditionAndProcess) {
   Brand(L"Lumera Kiosk");
-  Agent a(machine);
+  EditionAgent a(machine);
   ASSERT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   Unbrand();
   // The same edition in another case: answered from the cache.
@@ -116,14 +116,14 @@ TEST_F(EditionsTest, TheInstalledProductIsAskedOncePerEditionAndProcess) {
   EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraServer));
   EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
   // Another process has caches of its own.
-  Agent b(machine);
+  EditionAgent b(machine);
   EXPECT_TRUE(EDITIONS::IsInstalledProduct(b.process.Editions(), EDITIONS::kLumeraServer));
   EXPECT_FALSE(EDITIONS::IsInstalledProduct(b.process.Editions(), EDITIONS::kLumeraKiosk));
 }
 
 TEST_F(EditionsTest, AKnownCallerCacheIsAnsweredWithoutLooking) {
   Brand(L"Lumera Kiosk");
-  Agent a(machine);
+  EditionAgent a(machine);
   EDITIONS::TriState no = false;
   EXPECT_FALSE(EDITIONS::IsInstalledProduct(*a.plat, EDITIONS::kLumeraKiosk, no));
   EDITIONS::TriState yes = true;
@@ -168,13 +168,13 @@ TEST_F(EditionsTest, InstalledReadsTheProcessesOwnRegistryView) {
   // Written to the 64-bit view only: the 32-bit agent does not see it, a 64-bit one does.
   SetVersion(L"Classic Home", REG_SZ, Bytes(L"5.2", true), kProducts64);
   EXPECT_FALSE(Installed(L"Classic Home"));
-  Agent a64(machine, /*is32Bit=*/false);
+  EditionAgent a64(machine, /*is32Bit=*/false);
   EXPECT_TRUE(EDITIONS::IsInstalled(a64.process.Editions(), EDITIONS::kClassicHome));
 }
 
 TEST_F(EditionsTest, InstalledIsAskedOncePerEditionApartFromTheProductQuestion) {
   SetVersion(L"Classic Home", REG_SZ, Bytes(L"5.2", true));
-  Agent a(machine);
+  EditionAgent a(machine);
   ASSERT_TRUE(EDITIONS::IsInstalled(a.process.Editions(), EDITIONS::kClassicHome));
   ASSERT_FALSE(EDITIONS::IsInstalled(a.process.Editions(), EDITIONS::kPrintvue));
   machine.Registry().DeleteKey(std::wstring(kProducts32) + L"Classic Home");
@@ -214,7 +214,7 @@ TEST_F(EditionsTest, EachEditionBelongsToItsOwnFamilyOnly) {
   };
   for (const auto& c : cases) {
     Brand(c.product);
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_EQ(EDITIONS::IsLumeraADFamilyInstalled(a.process.Editions()), c.ad) << c.product;
     EXPECT_EQ(EDITIONS::IsLumeraFamilyInstalled(a.process.Editions()), c.lumera) << c.product;
     EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), c.appId) << c.product;
@@ -222,25 +222,25 @@ TEST_F(EditionsTest, EachEditionBelongsToItsOwnFamilyOnly) {
 }
 
 TEST_F(EditionsTest, TheApplicationIdentifierSettlesTheOemAnswerWhenNoLumeraEditionIs) {
-  const auto oemAnswer = [](Agent& a) {
+  const auto oemAnswer = [](EditionAgent& a) {
     return a.process.EditionCache.Get(EDITIONS::CEditionCaches::kIsInstalledProduct,
                                       EDITIONS::kOemlineSecurityManager);
   };
   Brand(L"Oemline Security Manager");
   {
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), L"");
     EXPECT_EQ(oemAnswer(a), EDITIONS::TriState(true));
   }
   Brand(L"Classic Home");
   {
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), L"");
     EXPECT_EQ(oemAnswer(a), EDITIONS::TriState(false));
   }
   Brand(L"Lumera Kiosk");
   {
-    Agent a(machine);
+    EditionAgent a(machine);
     EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
     EXPECT_EQ(oemAnswer(a), std::nullopt);  // a Lumera edition answers before the question
     // The answers behind the identifier are cached: it stays after the branding changes.

@@ -25,21 +25,17 @@
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
 #include "support/vdfp/vdfp_api.h"
+#include "tests/policy/policy_test_util.h"
 #include "tests/testing/forwarding_platform.h"
 
 namespace {
 
-constexpr ULONGLONG kPassword = 0x1, kFingerprint = 0x2, kSmartcard = 0x4;
-constexpr const wchar_t* kPolicies = L"HKLM\\SOFTWARE\\Veridane\\Policies";
+using policytest::HasResult;
 
-// A failure result traced with `message` (the record starts with the HRESULT).
-bool HasResult(const VDTraceNS::CRecordingSink& sink, const std::string& message) {
-  for (const auto& text : sink.Texts('E'))
-    if (text.size() > message.size() &&
-        text.compare(text.size() - message.size(), message.size(), message) == 0)
-      return true;
-  return false;
-}
+using policytest::kFingerprint;
+using policytest::kPassword;
+using policytest::kSmartcard;
+constexpr const wchar_t* kPolicies = L"HKLM\\SOFTWARE\\Veridane\\Policies";
 
 // Local time that can be set back (a daylight-saving change, a user fixing the clock).
 class ShiftedKernel : public vdtest::ForwardingKernel {

@@ -15,21 +15,15 @@
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
 #include "support/vdfp/vdfp_api.h"
+#include "tests/policy/policy_test_util.h"
 
 namespace {
+
+using policytest::HasResult;
 
 // Where the 32-bit view of the resets key lies on 64-bit Windows.
 constexpr const wchar_t* kResets =
     L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Applications\\Agent\\PasswordResets";
-
-// A failure result traced with `message` (the record starts with the HRESULT).
-bool HasResult(const VDTraceNS::CRecordingSink& sink, const std::string& message) {
-  for (const auto& text : sink.Texts('E'))
-    if (text.size() > message.size() &&
-        text.compare(text.size() - message.size(), message.size(), message) == 0)
-      return true;
-  return false;
-}
 
 class StartupChecksTest : public ::testing::Test {
  protected:

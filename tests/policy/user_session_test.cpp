@@ -19,19 +19,15 @@
 #include "support/trace/trace_sink.h"
 #include "support/vdfp/vdfp_api.h"
 #include "tests/auth/auth_test_util.h"
+#include "tests/policy/policy_test_util.h"
 
 namespace {
 
-constexpr ULONGLONG kPassword = 0x1, kFingerprint = 0x2, kSmartcard = 0x4;
+using policytest::HasResult;
 
-// A failure result traced with `message` (the record starts with the HRESULT).
-bool HasResult(const VDTraceNS::CRecordingSink& sink, const std::string& message) {
-  for (const auto& text : sink.Texts('E'))
-    if (text.size() > message.size() &&
-        text.compare(text.size() - message.size(), message.size(), message) == 0)
-      return true;
-  return false;
-}
+using policytest::kFingerprint;
+using policytest::kPassword;
+using policytest::kSmartcard;
 
 struct FakeSessionHost : IUserSessionHost {
   bool kiosk = false;

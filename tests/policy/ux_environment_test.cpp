@@ -39,7 +39,7 @@ std::vector<BYTE> Units(const std::wstring& s, std::size_t units) {
   return out;
 }
 
-bool HasResult(const VDTraceNS::CRecordingSink& sink, const std::string& message) {
+bool TracedResult(const VDTraceNS::CRecordingSink& sink, const std::string& message) {
   for (const auto& text : sink.Texts('E'))
     if (text.find(message) != std::string::npos) return true;
   return false;
@@ -141,13 +141,13 @@ TEST_F(UxEnvironmentTest, AnUnreadableImageStateIsNeverComplete) {
     sink.Clear();
     machine.Registry().SetValue(kImage64, L"StateName", c.type, c.data);
     EXPECT_EQ(ux_env::IsHPImageReady(plat), 1);
-    EXPECT_TRUE(HasResult(sink, "StateName is "));
+    EXPECT_TRUE(TracedResult(sink, "StateName is "));
   }
   // The longest state that fits is read (and is not complete).
   SetImageState(std::wstring(260, L'X'));
   sink.Clear();
   EXPECT_EQ(ux_env::IsHPImageReady(plat), 1);
-  EXPECT_FALSE(HasResult(sink, "StateName is "));
+  EXPECT_FALSE(TracedResult(sink, "StateName is "));
   EXPECT_TRUE(sink.Contains('U', "OOBE image state: " + std::string(260, 'X')));
 }
 
@@ -211,7 +211,7 @@ TEST_F(UxEnvironmentTest, ABadStoredCountStartsAgainFromZero) {
     machine.Registry().SetDword(L"HKLM\\SOFTWARE\\Veridane\\Applications\\KwAppSettings",
                                 L"LogonCount", 3);
     EXPECT_EQ(ux_env::RegisterLogon(agent), 1);
-    EXPECT_TRUE(HasResult(sink, "LogonCount is not a REG_DWORD"));
+    EXPECT_TRUE(TracedResult(sink, "LogonCount is not a REG_DWORD"));
     EXPECT_EQ(StoredCount(), 1u) << "the bad value is replaced";
   }
   // A count no agent wrote does not wrap around to a negative one.
@@ -305,7 +305,7 @@ TEST_F(UxEnvironmentTest, AStoredTimestampOfTheWrongShapeNeverPostpones) {
     machine.Registry().SetString(L"HKLM\\SOFTWARE\\Veridane\\Applications\\KwAppSettings",
                                  L"NaggingPeriodTimestamp", today);
     EXPECT_FALSE(ux_env::IsNaggingPostponed(agent));
-    EXPECT_TRUE(HasResult(sink, "NaggingPeriodTimestamp is "));
+    EXPECT_TRUE(TracedResult(sink, "NaggingPeriodTimestamp is "));
   }
   // The same date stored properly does postpone.
   SetTimestamp(today);
@@ -337,7 +337,7 @@ TEST_F(UxEnvironmentTest, AFailedPolicyQueryNeverPostpones) {
   agent.AuthLibrary().VDFPTerm();
   sink.Clear();
   EXPECT_FALSE(ux_env::IsNaggingPostponed(agent));
-  EXPECT_TRUE(HasResult(sink, "GPO::get"));
+  EXPECT_TRUE(TracedResult(sink, "GPO::get"));
   EXPECT_FALSE(sink.Contains('U', "Nagging postponed: true"));
   ASSERT_EQ(agent.AuthLibrary().VDFPInit(), S_OK);
 }
@@ -383,7 +383,7 @@ TEST_F(UxEnvironmentTest, AFailingShellQueryIsRaised) {
   } catch (const CResultError& e) {
     EXPECT_EQ(e.Result(), E_ACCESSDENIED);
   }
-  EXPECT_TRUE(HasResult(sink, "SHQueryUserNotificationState"));
+  EXPECT_TRUE(TracedResult(sink, "SHQueryUserNotificationState"));
 }
 
 // ---- Dates ----

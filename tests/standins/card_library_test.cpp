@@ -10,6 +10,7 @@
 #include "standins/vdscapi/sim_install.h"
 #include "support/vdfp/vdsc_api.h"
 #include "tests/auth/auth_test_util.h"
+#include "tests/standins/standin_exports.h"
 
 namespace {
 
@@ -48,10 +49,7 @@ void PrintTo(const Event& e, std::ostream* os) {
   *os << "{" << e.code << ", " << vdfp_standin::WideToUtf8(e.reader) << "}";
 }
 
-template <typename Pfn>
-Pfn Export(sim::Process& p, HMODULE lib, const char* name) {
-  return reinterpret_cast<Pfn>(reinterpret_cast<void (*)()>(p.Modules().GetProcAddress(lib, name)));
-}
+using standintest::Export;
 
 class CardLibraryTest : public authtest::SimAgentTest {
  protected:

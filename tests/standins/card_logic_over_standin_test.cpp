@@ -17,7 +17,7 @@ namespace {
 using authtest::Posted;
 using authtest::RecordingWindow;
 
-constexpr const char* kMachine = R"({
+constexpr const char* kCardMachine = R"({
   "users": [{"name": "alice", "session": 1, "enrolled": ["Password", "Contactless card"]},
             {"name": "bob", "enrolled": ["Password", "Proximity card"]}],
   "cardReaders": [{"name": "Tap Reader"}, {"name": "Slot Reader", "kind": "contact"}],
@@ -29,9 +29,9 @@ class CardLogicOverStandInTest : public authtest::SimAgentTest {
  protected:
   void SetUp() override {
     SimAgentTest::SetUp();
-    Install(vdfp_standin::VdfpDescription::FromJson(kMachine));
+    Install(vdfp_standin::VdfpDescription::FromJson(kCardMachine));
     m_cards = vdsc_standin::InstallVdscApi(m_machine, *m_vdfp,
-                                           vdsc_standin::CardsDescription::FromJson(kMachine));
+                                           vdsc_standin::CardsDescription::FromJson(kCardMachine));
     ASSERT_EQ(api.VDFPInit(), S_OK);
     host.window = window.hwnd();
     strings = sim::ProcessCom::LiveStrings();

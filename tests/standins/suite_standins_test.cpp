@@ -7,6 +7,7 @@
 #include "standins/suite/sim_install.h"
 #include "support/registry_read.h"
 #include "tests/auth/auth_test_util.h"
+#include "tests/standins/standin_exports.h"
 
 namespace {
 
@@ -14,10 +15,7 @@ using authtest::Posted;
 using authtest::RecordingWindow;
 using suite_standin::SuiteDescription;
 
-template <typename Pfn>
-Pfn Export(sim::Process& p, HMODULE lib, const char* name) {
-  return reinterpret_cast<Pfn>(reinterpret_cast<void (*)()>(p.Modules().GetProcAddress(lib, name)));
-}
+using standintest::Export;
 
 class SuiteTest : public authtest::SimAgentTest {
  protected:
@@ -387,15 +385,14 @@ TEST(SuiteDescriptionTest, ReadsEveryMemberAndRefusesWhatItCannotUse) {
   EXPECT_EQ(d.passwordManager.dashboardOpenMs, 250u);
   EXPECT_FALSE(d.sounds);
 
-  for (const char* bad :
-       {R"([])", R"({"sounds": 1})", R"({"fillIn": {"commands": {"x": {}}}})",
-        R"({"fillIn": {"commands": {"-1": {}}}})",
-        R"({"fillIn": {"commands": {"1": {"reply": [1]}}}})",
-        R"({"fillIn": {"commands": {"1": {"replyAfterMs": 5}}}})",
-        R"({"fillIn": {"commands": {"1": {"hr": 4294967296}}}})",
-        R"({"fillIn": {"commands": {"1": {"hr": "80004005"}}}})",
-        R"({"passwordManager": {"dashboardOpenMs": -1}})", R"({"sounds": tru})",
-        R"({"tsClient": []})", R"({"tsClient": {"registerResult": "x"}})"}) {
+  for (const char* bad : {R"([])", R"({"sounds": 1})", R"({"fillIn": {"commands": {"x": {}}}})",
+                          R"({"fillIn": {"commands": {"-1": {}}}})",
+                          R"({"fillIn": {"commands": {"1": {"reply": [1]}}}})",
+                          R"({"fillIn": {"commands": {"1": {"replyAfterMs": 5}}}})",
+                          R"({"fillIn": {"commands": {"1": {"hr": 4294967296}}}})",
+                          R"({"fillIn": {"commands": {"1": {"hr": "80004005"}}}})",
+                          R"({"passwordManager": {"dashboardOpenMs": -1}})", R"({"sounds": tru})",
+                          R"({"tsClient": []})", R"({"tsClient": {"registerResult": "x"}})"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(SuiteDescription::FromJson(bad), suite_standin::SuiteDescriptionError);
   }

@@ -12,6 +12,7 @@
 #include "standins/toast/sim_install.h"
 #include "support/suite_components.h"
 #include "support/toast_contract.h"
+#include "tests/standins/standin_exports.h"
 
 namespace {
 
@@ -37,10 +38,7 @@ HRESULT WINAPI OnToastDone(void* context, INT32 result) {
   return probe->answer;
 }
 
-template <typename Pfn>
-Pfn Export(sim::Process& p, HMODULE lib, const char* name) {
-  return reinterpret_cast<Pfn>(reinterpret_cast<void (*)()>(p.Modules().GetProcAddress(lib, name)));
-}
+using standintest::Export;
 
 class ToastStandinTest : public ::testing::Test {
  protected:

@@ -20,7 +20,7 @@ using support::CBrandingStrings;
 
 constexpr wchar_t kBrandingKey[] = L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common";
 constexpr wchar_t kBrandDll[] = L"C:\\Program Files\\Veridane\\Brand.dll";
-constexpr wchar_t kAgentFolder[] = L"C:\\Program Files\\Veridane\\Agent";
+constexpr wchar_t kProductFolder[] = L"C:\\Program Files\\Veridane\\Agent";
 constexpr wchar_t kAgentRes[] = L"C:\\Program Files\\Veridane\\Agent\\VdAgentRes.dll";
 
 // The process's modules, counting loads and frees by the path asked for.
@@ -90,7 +90,7 @@ class BrandingStringsTest : public ::testing::Test {
 TEST_F(BrandingStringsTest, TheBrandingModuleWinsAndTheAgentsModuleIsNotEvenLoaded) {
   InstallBrand({{124, L"Brand title"}});
   InstallAgentRes({{124, L"Agent title"}});
-  CBrandingStrings strings(plat, kAgentFolder);
+  CBrandingStrings strings(plat, kProductFolder);
   EXPECT_EQ(strings.String(124), L"Brand title");
   EXPECT_EQ(plat.modules.loads[kAgentRes], 0);
   EXPECT_EQ(plat.modules.notAsData, 0) << "a resource module must not run code";
@@ -125,7 +125,7 @@ TEST_F(BrandingStringsTest, WithoutAUsableBrandingModuleTheAgentsModuleGivesTheT
     m.Modules().Install(kAgentRes, {}, {{605, L"Agent title"}});
     c.arrange(m);
     auto p = m.CreateProcess({});
-    CBrandingStrings strings(*p, kAgentFolder);
+    CBrandingStrings strings(*p, kProductFolder);
     EXPECT_EQ(strings.String(605), L"Agent title");
   }
 }
@@ -135,7 +135,7 @@ TEST_F(BrandingStringsTest, AStringFoundNowhereIsEmptyAndTraced) {
   {
     SCOPED_TRACE("the agent's module is there without the string");
     InstallAgentRes({{124, L"Agent title"}});
-    CBrandingStrings strings(plat, kAgentFolder);
+    CBrandingStrings strings(plat, kProductFolder);
     EXPECT_EQ(strings.String(607), L"");
     EXPECT_TRUE(sink.Contains('U', "String 607 found in no resource module"));
   }
@@ -143,7 +143,7 @@ TEST_F(BrandingStringsTest, AStringFoundNowhereIsEmptyAndTraced) {
     SCOPED_TRACE("no agent's module either");
     machine.Modules().Uninstall(kAgentRes);
     sink.Clear();
-    CBrandingStrings strings(plat, kAgentFolder);
+    CBrandingStrings strings(plat, kProductFolder);
     EXPECT_EQ(strings.String(607), L"");
     EXPECT_TRUE(sink.Contains(
         'U',
@@ -164,7 +164,7 @@ TEST_F(BrandingStringsTest, ALongStringComesWhole) {
     texts[static_cast<UINT>(n)] = s;
   }
   InstallBrand(texts);
-  CBrandingStrings strings(plat, kAgentFolder);
+  CBrandingStrings strings(plat, kProductFolder);
   for (size_t n : lengths) {
     SCOPED_TRACE(n);
     EXPECT_EQ(strings.String(static_cast<UINT>(n)), texts[static_cast<UINT>(n)]);
@@ -175,7 +175,7 @@ TEST_F(BrandingStringsTest, EachModuleIsLoadedOnceAndFreedWithItsOwner) {
   InstallBrand({{122, L"Brand message"}});
   InstallAgentRes({{124, L"Agent title"}});
   {
-    CBrandingStrings strings(plat, kAgentFolder);
+    CBrandingStrings strings(plat, kProductFolder);
     EXPECT_TRUE(plat.modules.loads.empty()) << "nothing loads before the first string";
     for (int i = 0; i < 3; ++i) {
       EXPECT_EQ(strings.String(122), L"Brand message");
@@ -190,7 +190,7 @@ TEST_F(BrandingStringsTest, EachModuleIsLoadedOnceAndFreedWithItsOwner) {
 
 TEST_F(BrandingStringsTest, AModuleThatDoesNotLoadIsNotTriedAgain) {
   machine.Registry().SetString(kBrandingKey, L"DLLPath", kBrandDll);  // not installed
-  CBrandingStrings strings(plat, kAgentFolder);                       // no agent module either
+  CBrandingStrings strings(plat, kProductFolder);                     // no agent module either
   EXPECT_EQ(strings.String(122), L"");
   InstallBrand({{122, L"Brand message"}});  // too late for this process
   EXPECT_EQ(strings.String(122), L"");
@@ -258,7 +258,7 @@ TEST_F(BrandingStringsTest, PlaceholdersTakeTheNamesWithTheirFallbacks) {
     m.Registry().SetString(kBrandingKey, L"DLLPath", kBrandDll);
     m.Modules().Install(kAgentRes, {}, c.agent);
     auto p = m.CreateProcess({});
-    CBrandingStrings strings(*p, kAgentFolder);
+    CBrandingStrings strings(*p, kProductFolder);
     EXPECT_EQ(strings.String(200), c.expected);
   }
 }

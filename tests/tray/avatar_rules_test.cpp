@@ -1,6 +1,7 @@
 // The avatar's rules apart from any window: fitting into the work area, the looks, the
 // balloon texts and tip point, and premultiplied alpha.
 #include "tray/avatar_rules.h"
+#include "tests/tray/rect_text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +11,8 @@
 
 namespace {
 
-bool SameRect(const RECT& a, const RECT& b) {
-  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-std::string Show(const RECT& r) {
-  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
-         "," + std::to_string(r.bottom);
-}
+using traytest::SameRect;
+using traytest::Show;
 
 TEST(AvatarRules, TheSquareIsFittedRightAndBottomFirstThenLeftAndTop) {
   const RECT area{0, 0, 1920, 1040};
@@ -37,8 +33,8 @@ TEST(AvatarRules, TheSquareIsFittedRightAndBottomFirstThenLeftAndTop) {
     EXPECT_TRUE(SameRect(got, c.expected)) << c.why << ": " << Show(got);
   }
   // An offset work area (taskbar at the left) moves the bounds with it.
-  EXPECT_TRUE(SameRect(tray::FitIntoWorkArea({0, 0, 48, 48}, {40, 0, 1920, 1080}),
-                       {40, 0, 88, 48}));
+  EXPECT_TRUE(
+      SameRect(tray::FitIntoWorkArea({0, 0, 48, 48}, {40, 0, 1920, 1080}), {40, 0, 88, 48}));
 }
 
 TEST(AvatarRules, LooksBalloonTextsAndTipPoint) {
@@ -74,10 +70,10 @@ TEST(AvatarRules, LooksBalloonTextsAndTipPoint) {
 
 TEST(AvatarRules, PremultiplyScalesColourByAlpha) {
   // B, G, R, A per pixel.
-  std::vector<BYTE> px = {200, 100, 50, 255,  200, 100, 50, 0,  255, 255, 255, 128,  9, 9, 9, 1};
+  std::vector<BYTE> px = {200, 100, 50, 255, 200, 100, 50, 0, 255, 255, 255, 128, 9, 9, 9, 1};
   tray::PremultiplyAlpha(px.data(), 4);
-  const std::vector<BYTE> expected = {200, 100, 50, 255,  0, 0, 0, 0,
-                                      128, 128, 128, 128,  0, 0, 0, 1};
+  const std::vector<BYTE> expected = {200, 100, 50,  255, 0, 0, 0, 0,
+                                      128, 128, 128, 128, 0, 0, 0, 1};
   EXPECT_EQ(px, expected);
 }
 

@@ -20,18 +20,14 @@
 #include "platform/sim/window_manager.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
+#include "tests/tray/rect_text.h"
 
 namespace {
 
 using tray::kAvatarMessage;
 
-bool SameRect(const RECT& a, const RECT& b) {
-  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-std::string Show(const RECT& r) {
-  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
-         "," + std::to_string(r.bottom);
-}
+using traytest::SameRect;
+using traytest::Show;
 
 constexpr int kSide = 16;
 // Frame n's pixels: straight alpha 0x80, red n * 60, and a transparent corner.
@@ -127,8 +123,8 @@ TEST_F(AvatarWindowTest, WithoutItsPictureTheAvatarIsUnusable) {
   Start();
   EXPECT_EQ(guide->MessageId(), 0u);
   EXPECT_EQ(guide->Window(), nullptr);
-  EXPECT_TRUE(sink.Contains('E', std::to_string(static_cast<long>(E_FAIL)) +
-                                     " Failed to create window."));
+  EXPECT_TRUE(
+      sink.Contains('E', std::to_string(static_cast<long>(E_FAIL)) + " Failed to create window."));
 }
 
 TEST_F(AvatarWindowTest, ALookShowsItsFrameForItsTimeAndDrawsLeaveNoObjects) {
