@@ -7,7 +7,7 @@
 #   bash scripts/bench.sh [--benchmark_min_time=0.5s ...]   extra arguments go to each program
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh build
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native -j2
 out=build/native/bench-json
