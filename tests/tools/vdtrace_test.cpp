@@ -235,9 +235,11 @@ TEST_F(VdtraceTest, SeveralFilesAreOneRunAndBadInputNamesTheFileItIsIn) {
   std::vector<std::uint8_t> cut = second.Bytes();
   cut.pop_back();
   const fs::path bad = Write("bad.trc3", cut);
-  const fs::path after = Write("after.trc3", vdtest::TraceFileBuilder().Header().Record(3, 'U', "later").Bytes());
+  const fs::path after =
+      Write("after.trc3", vdtest::TraceFileBuilder().Header().Record(3, 'U', "later").Bytes());
   const std::string html = " --html " + (m_dir / "p.html").string();
-  for (const std::string& mode : std::vector<std::string>{"", " --summary", " --locks", " --errors", html}) {
+  for (const std::string& mode :
+       std::vector<std::string>{"", " --summary", " --locks", " --errors", html}) {
     SCOPED_TRACE(mode);
     r = Run(a.string() + " " + bad.string() + " " + after.string() + mode);
     EXPECT_EQ(r.exitCode, 1);
@@ -254,8 +256,9 @@ TEST_F(VdtraceTest, SeveralFilesAreOneRunAndBadInputNamesTheFileItIsIn) {
 TEST_F(VdtraceTest, OptionsThatCannotWorkAreUsageErrors) {
   const std::string f =
       Write("ok.trc3", vdtest::TraceFileBuilder().Header().Record(1, 'U', "x").Bytes()).string();
-  for (const char* args : {" --summary --follow", " --locks --errors", " --summary --locks",
-                           " --from 8:00", " --to", " --thread x", " --scope '('", " --html"}) {
+  for (const char* args :
+       {" --summary --follow", " --locks --errors", " --summary --locks", " --locks --scope x",
+        " --from 8:00", " --to", " --thread x", " --scope '('", " --html"}) {
     const RunResult r = Run(f + args);
     EXPECT_EQ(r.exitCode, 2) << args;
     EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
@@ -294,28 +297,30 @@ class VdtraceScenarioTest : public VdtraceTest {
 };
 
 TEST_F(VdtraceScenarioTest, LocksGetTheirCauseFromTheAgentsRecords) {
-  EXPECT_EQ(Locks(Play("hotkey-lock")),
-            (std::vector<std::string>{
-                "03/02/26 08:00:08.000 # workstation lock: quick action (hotkey); user: VDSIM-PC\\alice",
-                "03/02/26 08:00:08.000 # session lock: quick action (hotkey) (workstation lock at "
-                "08:00:08.000); user: VDSIM-PC\\alice"}));
+  EXPECT_EQ(
+      Locks(Play("hotkey-lock")),
+      (std::vector<std::string>{
+          "03/02/26 08:00:08.000 # workstation lock: quick action (hotkey); user: VDSIM-PC\\alice",
+          "03/02/26 08:00:08.000 # session lock: quick action (hotkey) (workstation lock at "
+          "08:00:08.000); user: VDSIM-PC\\alice"}));
   // A finger, a card leaving the reader, the proximity service's code 2, then the log-off.
-  EXPECT_EQ(Locks(Play("demo")),
-            (std::vector<std::string>{
-                "03/02/26 08:00:08.000 # workstation lock: quick action (finger); user: VDSIM-PC\\alice",
-                "03/02/26 08:00:08.000 # session lock: quick action (finger) (workstation lock at "
-                "08:00:08.000); user: VDSIM-PC\\alice",
-                "03/02/26 08:00:12.000 # session unlock: -; user: VDSIM-PC\\alice",
-                "03/02/26 08:01:16.300 # workstation lock: quick action (card); user: VDSIM-PC\\alice",
-                "03/02/26 08:01:16.300 # session lock: quick action (card) (workstation lock at "
-                "08:01:16.300); user: VDSIM-PC\\alice",
-                "03/02/26 08:01:20.000 # session unlock: -; user: VDSIM-PC\\alice",
-                "03/02/26 08:02:20.000 # workstation lock: proximity message 2 (mailslot); user: "
-                "VDSIM-PC\\alice",
-                "03/02/26 08:02:20.000 # session lock: proximity message 2 (mailslot) (workstation "
-                "lock at 08:02:20.000); user: VDSIM-PC\\alice",
-                "03/02/26 08:02:24.000 # session unlock: -; user: VDSIM-PC\\alice",
-                "03/02/26 08:02:35.000 # log-off: -; user: VDSIM-PC\\alice"}));
+  EXPECT_EQ(
+      Locks(Play("demo")),
+      (std::vector<std::string>{
+          "03/02/26 08:00:08.000 # workstation lock: quick action (finger); user: VDSIM-PC\\alice",
+          "03/02/26 08:00:08.000 # session lock: quick action (finger) (workstation lock at "
+          "08:00:08.000); user: VDSIM-PC\\alice",
+          "03/02/26 08:00:12.000 # session unlock: -; user: VDSIM-PC\\alice",
+          "03/02/26 08:01:16.300 # workstation lock: quick action (card); user: VDSIM-PC\\alice",
+          "03/02/26 08:01:16.300 # session lock: quick action (card) (workstation lock at "
+          "08:01:16.300); user: VDSIM-PC\\alice",
+          "03/02/26 08:01:20.000 # session unlock: -; user: VDSIM-PC\\alice",
+          "03/02/26 08:02:20.000 # workstation lock: proximity message 2 (mailslot); user: "
+          "VDSIM-PC\\alice",
+          "03/02/26 08:02:20.000 # session lock: proximity message 2 (mailslot) (workstation "
+          "lock at 08:02:20.000); user: VDSIM-PC\\alice",
+          "03/02/26 08:02:24.000 # session unlock: -; user: VDSIM-PC\\alice",
+          "03/02/26 08:02:35.000 # log-off: -; user: VDSIM-PC\\alice"}));
 }
 
 TEST_F(VdtraceScenarioTest, AFastUserSwitchExplainsTheDisconnect) {
@@ -370,8 +375,8 @@ TEST_F(VdtraceScenarioTest, ErrorsAndScopesPickOutTheLockPathOfAnAgentTrace) {
   const std::string listener = m[1];
   r = Run(Quote(trace) + " --scope OnInboundMessage --thread " + listener);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const std::string prefix = "03/02/26 08:00:08.800 " + std::string(6 - listener.size(), ' ') +
-                             listener;
+  const std::string prefix =
+      "03/02/26 08:00:08.800 " + std::string(6 - listener.size(), ' ') + listener;
   EXPECT_NE(r.out.find(prefix + " >     CVdAgentMain::OnInboundMessage\n" + prefix +
                        " U       Bluetooth proximity message = 0x02\n" + prefix +
                        " U       Lock workstation...\n" + prefix +
@@ -388,6 +393,38 @@ TEST_F(VdtraceScenarioTest, ErrorsAndScopesPickOutTheLockPathOfAnAgentTrace) {
       << r.out;
   EXPECT_NE(r.out.find(" >       CheckUserPasswordReset\n"), std::string::npos);
   EXPECT_EQ(r.out.find(" U "), std::string::npos);  // no message of that trace is a failure
+}
+
+TEST_F(VdtraceScenarioTest, FiltersNarrowTheSummaryThePageAndTheLockList) {
+  const fs::path trace = Play("hotkey-lock");
+  // One scope's summary counts it and what ran inside it, not the scopes around it.
+  RunResult r = Run(Quote(trace) + " --summary --scope OnHotkeyMessage");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("::OnHotkeyMessage\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("RunMainLoop"), std::string::npos) << r.out;
+
+  // The lock list still reads every record for the cause; the filters pick the entries.
+  r = Run(Quote(trace) + " --locks --to 08:00:08.000");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(
+      r.out, m, std::regex(R"(08:00:08\.000 +(\d+) workstation lock: quick action \(hotkey\))")))
+      << r.out;
+  const std::string locker = m[1];
+  EXPECT_EQ(Run(Quote(trace) + " --locks --from 08:00:08.001").out.find("lock: quick action"),
+            std::string::npos);
+  EXPECT_EQ(Run(Quote(trace) + " --locks --thread " + locker + "0").out, "");
+
+  // The page of one thread has one lane.
+  const fs::path page = m_dir / "one-thread.html";
+  r = Run(Quote(trace) + " --html " + Quote(page) + " --thread " + locker);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::ifstream in(page);
+  const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::regex lane("class=\"lane\"");
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(html.begin(), html.end(), lane), std::sregex_iterator()),
+      1);
 }
 
 // ---- The timeline page in a browser ----
@@ -424,11 +461,13 @@ TEST_F(VdtraceTest, TheTimelinePageShowsLanesScopesAndFailuresInABrowser) {
   EXPECT_NE(html.find("&lt;script&gt;document.title="), std::string::npos);
   std::smatch m;
   const std::regex lane("class=\"lane\"");
-  EXPECT_EQ(std::distance(std::sregex_iterator(html.begin(), html.end(), lane),
-                          std::sregex_iterator()),
-            1);
-  EXPECT_TRUE(std::regex_search(html, m, std::regex(R"(class="scope[^"]*holds-failure[^"]*"[^>]*>CVdAgentMain::OnCreate<)")));
-  EXPECT_TRUE(std::regex_search(html, m, std::regex(R"(class="failure"[^>]*title="[^"]* E -2147467259 VDFPInit")")));
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(html.begin(), html.end(), lane), std::sregex_iterator()),
+      1);
+  EXPECT_TRUE(std::regex_search(
+      html, m, std::regex(R"(class="scope[^"]*holds-failure[^"]*"[^>]*>CVdAgentMain::OnCreate<)")));
+  EXPECT_TRUE(std::regex_search(
+      html, m, std::regex(R"(class="failure"[^>]*title="[^"]* E -2147467259 VDFPInit")")));
   // On the time axis CPolicy::Init spans its 1234 ms (the run is short enough for 1 px/ms);
   // in record order its three records.
   cmd = "timeout 120 " + chromium + flags + "--dump-dom 'file://" + page.string() + "#time' >" +

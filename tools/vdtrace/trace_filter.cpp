@@ -88,51 +88,61 @@ bool IsFailure(const TraceEvent& e) {
   }
 }
 
-bool CFilteredPrinter::InTime(const TraceEvent& e) const {
+bool CEventFilter::InTime(const std::optional<std::int64_t>& key) const {
   if (!m_opt.from && !m_opt.to) return true;
-  if (!e.key) return false;
-  auto at = [&](const TimeBound& b) { return b.timeOfDay ? *e.key % kMsPerDay : *e.key; };
+  if (!key) return false;
+  auto at = [&](const TimeBound& b) { return b.timeOfDay ? *key % kMsPerDay : *key; };
   if (m_opt.from && at(*m_opt.from) < m_opt.from->ms) return false;
   if (m_opt.to && at(*m_opt.to) > m_opt.to->ms) return false;
   return true;
 }
 
+CEventFilter::Verdict CEventFilter::OnEvent(const TraceEvent& e) {
+  if (e.type == VDTraceNS::kContinued) m_inScope.clear();
+  if (e.IsStamp()) return {};
+  std::vector<bool>& frames = m_inScope[e.thread];
+  if (e.type == VDTraceNS::kScopeEnter) {
+    const bool outer = !frames.empty() && frames.back();
+    frames.push_back(outer ||
+                     (m_opt.scope && std::regex_search(std::string(e.text), *m_opt.scope)));
+  }
+  // A '<' without its '>' (cut off by an earlier file) belongs to no frame.
+  Verdict v;
+  v.exitsOwnScope =
+      e.type == VDTraceNS::kScopeExit && !e.scopes->empty() && frames.size() == e.scopes->size();
+  const bool inScope = !m_opt.scope || (!frames.empty() && frames.back() &&
+                                        (e.type != VDTraceNS::kScopeExit || v.exitsOwnScope));
+  v.pass = (!m_opt.thread || *m_opt.thread == e.thread) && inScope && InTime(e.key);
+  if (v.exitsOwnScope) frames.pop_back();
+  return v;
+}
+
 void CFilteredPrinter::OnEvent(const TraceEvent& e) {
-  if (!m_opt.Any()) {
+  if (!m_filter.Options().Any()) {
     m_out(FormatLine(e));
     return;
   }
   if (e.type == VDTraceNS::kContinued) m_frames.clear();
+  const CEventFilter::Verdict v = m_filter.OnEvent(e);
   if (e.IsStamp()) return;
+  if (!m_filter.Options().errors) {
+    if (v.pass) m_out(FormatLine(e));
+    return;
+  }
   std::vector<Frame>& frames = m_frames[e.thread];
-  if (e.type == VDTraceNS::kScopeEnter) {
-    const bool outer = !frames.empty() && frames.back().inScope;
-    const bool match = m_opt.scope && std::regex_search(std::string(e.text), *m_opt.scope);
-    frames.push_back({outer || match, m_opt.errors ? FormatLine(e) : std::string()});
-  }
-  // A '<' without its '>' (cut off by an earlier file) belongs to no frame.
-  const bool ownFrame = e.type == VDTraceNS::kScopeExit && !e.scopes->empty() &&
-                        frames.size() == e.scopes->size();
-  const bool inScope = !m_opt.scope || (!frames.empty() && frames.back().inScope &&
-                                        (e.type != VDTraceNS::kScopeExit || ownFrame));
-  const bool pass = (!m_opt.thread || *m_opt.thread == e.thread) && inScope && InTime(e);
-
-  if (m_opt.errors) {
-    if (pass && IsFailure(e)) {
-      // The failure with the scopes it happened in, outermost first.
-      for (Frame& f : frames) {
-        if (f.printed) continue;
-        m_out(f.enterLine);
-        f.printed = true;
-      }
-      m_out(FormatLine(e));
-    } else if (ownFrame && frames.back().printed) {
-      m_out(FormatLine(e));  // closes a scope shown for a failure inside it
+  if (e.type == VDTraceNS::kScopeEnter) frames.push_back({FormatLine(e)});
+  if (v.pass && IsFailure(e)) {
+    // The failure with the scopes it happened in, outermost first.
+    for (Frame& f : frames) {
+      if (f.printed) continue;
+      m_out(f.enterLine);
+      f.printed = true;
     }
-  } else if (pass) {
     m_out(FormatLine(e));
+  } else if (v.exitsOwnScope && frames.back().printed) {
+    m_out(FormatLine(e));  // closes a scope shown for a failure inside it
   }
-  if (ownFrame) frames.pop_back();
+  if (v.exitsOwnScope) frames.pop_back();
 }
 
 }  // namespace vdtrace

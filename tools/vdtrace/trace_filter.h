@@ -45,24 +45,44 @@ struct FilterOptions {
   bool Any() const { return thread || scope || from || to || errors; }
 };
 
+// Which records pass --thread, --scope and --from/--to. Fed every record of the run in order,
+// it follows each thread's open scopes so that --scope passes a matching scope's records and
+// everything inside it. Stamps ('t', 'T', 'N') never pass: they carry no thread's story.
+class CEventFilter {
+ public:
+  explicit CEventFilter(FilterOptions options) : m_opt(std::move(options)) {}
+
+  struct Verdict {
+    bool pass = false;
+    bool exitsOwnScope = false;  // a '<' that closes the thread's innermost '>' seen here
+  };
+  Verdict OnEvent(const TraceEvent& e);
+  const FilterOptions& Options() const { return m_opt; }
+  // Within --from/--to; a record without a readable time is outside any bound.
+  bool InTime(const std::optional<std::int64_t>& key) const;
+
+ private:
+  FilterOptions m_opt;
+  std::map<std::uint32_t, std::vector<bool>> m_inScope;  // per thread, per open scope
+};
+
 class CFilteredPrinter {
  public:
   using LineSink = std::function<void(std::string_view line)>;
   CFilteredPrinter(FilterOptions options, LineSink out)
-      : m_opt(std::move(options)), m_out(std::move(out)) {}
+      : m_filter(std::move(options)), m_out(std::move(out)) {}
 
   void OnHeaderLine(std::string_view line) { m_out(line); }
   void OnEvent(const TraceEvent& e);
 
  private:
+  // An open scope, for --errors: its '>' line is printed before a failure inside it.
   struct Frame {
-    bool inScope;           // this scope or one around it matches --scope
-    std::string enterLine;  // printed before a failure inside it (--errors)
+    std::string enterLine;
     bool printed = false;
   };
-  bool InTime(const TraceEvent& e) const;
 
-  FilterOptions m_opt;
+  CEventFilter m_filter;
   LineSink m_out;
   std::map<std::uint32_t, std::vector<Frame>> m_frames;
 };

@@ -1,5 +1,6 @@
 // vdtrace FILE... [--follow] [--thread N] [--scope REGEX] [--from TIME] [--to TIME] [--errors]
-// vdtrace FILE... --summary | --locks | --html OUT
+// vdtrace FILE... [--thread N] [--scope REGEX] [--from TIME] [--to TIME]
+//                 --summary | --locks | --html OUT
 //
 // Prints a trace file's header lines as they are, then one line per record:
 //   <date> <time> <thread id> <type> <indentation per open scope of the thread><text>
@@ -9,7 +10,9 @@
 // ("MM/DD/YY HH:MM:SS.mmm" or a time of day "HH:MM:SS[.mmm]"), --errors (failures with the
 // scopes around them).
 // --summary: time per scope name and the span of each thread; --locks: every lock, unlock and
-// log-off with its cause and user; --html OUT: the run as a timeline page.
+// log-off with its cause and user; --html OUT: the run as a timeline page. The summary and the
+// page take the records the filters pass. --locks reads the whole run, since a cause can be in
+// any thread's records, and lists the entries on the thread and in the time asked for.
 // Bad input is reported on stderr with its file and offset after what could be read; the exit
 // code is then 1 (2 for usage and I/O errors).
 #include <cstdio>
@@ -33,7 +36,8 @@ int Usage(const char* why = nullptr) {
   std::fprintf(stderr,
                "usage: vdtrace FILE... [--follow] [--thread N] [--scope REGEX] [--from TIME]\n"
                "                       [--to TIME] [--errors]\n"
-               "       vdtrace FILE... --summary | --locks | --html OUT\n"
+               "       vdtrace FILE... [--thread N] [--scope REGEX] [--from TIME] [--to TIME]\n"
+               "                       --summary | --locks | --html OUT\n"
                "  TIME: \"MM/DD/YY HH:MM:SS.mmm\" or \"HH:MM:SS[.mmm]\", as the lines show it\n");
   return 2;
 }
@@ -106,8 +110,10 @@ std::string Parse(int argc, char** argv, Options& o) {
   }
   if (o.files.empty()) return "no trace file";
   if (modes > 1) return "--summary, --locks and --html go one at a time";
-  if (o.mode != Mode::kText && (o.follow || o.filter.Any()))
-    return "--follow and the filters go with the text output only";
+  if (o.mode != Mode::kText && (o.follow || o.filter.errors))
+    return "--follow and --errors go with the text output only";
+  if (o.mode == Mode::kLocks && o.filter.scope)
+    return "--locks reads every scope for the causes: use --thread, --from or --to with it";
   return {};
 }
 
@@ -119,16 +125,27 @@ int main(int argc, char** argv) {
   if (const std::string why = Parse(argc, argv, o); !why.empty()) return Usage(why.c_str());
 
   vdtrace::CFilteredPrinter printer(o.filter, PrintLine);
+  vdtrace::CEventFilter filter(o.filter);
   vdtrace::CTraceSummary summary;
   vdtrace::CLockAudit locks;
   vdtrace::CHtmlTimeline page;
   vdtrace::CRunModel model(
       [&](const vdtrace::TraceEvent& e) {
+        // Stamps pass too: they end a run's open scopes.
+        const bool pass = filter.OnEvent(e).pass || e.IsStamp();
         switch (o.mode) {
-          case Mode::kText: printer.OnEvent(e); break;
-          case Mode::kSummary: summary.OnEvent(e); break;
-          case Mode::kLocks: locks.OnEvent(e); break;
-          case Mode::kHtml: page.OnEvent(e); break;
+          case Mode::kText:
+            printer.OnEvent(e);
+            break;
+          case Mode::kSummary:
+            if (pass) summary.OnEvent(e);
+            break;
+          case Mode::kLocks:
+            locks.OnEvent(e);
+            break;
+          case Mode::kHtml:
+            if (pass) page.OnEvent(e);
+            break;
         }
       },
       [&](std::string_view line) {
@@ -143,14 +160,21 @@ int main(int argc, char** argv) {
 
   // What could be read is shown even when reading stopped early.
   switch (o.mode) {
-    case Mode::kText: break;
+    case Mode::kText:
+      break;
     case Mode::kSummary:
       summary.Finish();
       summary.Print(PrintLine);
       break;
-    case Mode::kLocks:
-      for (const std::string& line : locks.Lines()) PrintLine(line);
+    case Mode::kLocks: {
+      const std::vector<std::string> lines = locks.Lines();
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        const vdtrace::CLockAudit::Entry& entry = locks.Entries()[i];
+        if ((!o.filter.thread || *o.filter.thread == entry.thread) && filter.InTime(entry.key))
+          PrintLine(lines[i]);
+      }
       break;
+    }
     case Mode::kHtml: {
       std::ofstream out(o.htmlOut, std::ios::binary | std::ios::trunc);
       page.Write(out);
@@ -166,7 +190,8 @@ int main(int argc, char** argv) {
   if (!ok) {
     std::fprintf(stderr, "vdtrace: %s\n", reader.Error().c_str());
     if (reader.BadInput())
-      std::fprintf(stderr, "vdtrace: reading stopped there; the output above is what came before\n");
+      std::fprintf(stderr,
+                   "vdtrace: reading stopped there; the output above is what came before\n");
     return reader.BadInput() ? 1 : 2;
   }
   return 0;
