@@ -43,6 +43,11 @@ start() {
   # events, windows), as programs in one Windows session do.
   if [ ! -f "$WINEPREFIX/.vd-ready" ]; then
     timeout 300 wine wineboot -i >"$dir/wineboot.log" 2>&1
+    # The session that created the prefix is ended before anything runs: in it, every COM
+    # class-object registration and revocation waits about 10 s (an agent start and stop
+    # took 20 s longer), in every later session they take milliseconds.
+    timeout 60 wineserver -k 2>/dev/null || true
+    timeout 60 wineserver -w 2>/dev/null || true
     touch "$WINEPREFIX/.vd-ready"
   fi
   timeout 60 wineserver -p 2>/dev/null || true  # already running is fine
