@@ -66,12 +66,25 @@ TEST_F(TokensScriptedTest, AnArrayHandedOutWithAFailureNoCountOrAnImplausibleOne
     std::size_t listed;
     std::vector<std::string> errors;
   } rows[] = {
-      {"failure", E_FAIL, 2, {VDFP_TOKEN_PIN, VDFP_TOKEN_PALM}, 0, {"-2147467259 VDFPTokenEnum failed"}},
+      {"failure",
+       E_FAIL,
+       2,
+       {VDFP_TOKEN_PIN, VDFP_TOKEN_PALM},
+       0,
+       {"-2147467259 VDFPTokenEnum failed"}},
       {"no count", S_OK, 0, {VDFP_TOKEN_PIN}, 0, {}},
-      {"implausible count", S_OK, 0x10000000, {VDFP_TOKEN_PIN}, 0,
+      {"implausible count",
+       S_OK,
+       0x10000000,
+       {VDFP_TOKEN_PIN},
+       0,
        {"-2147024883 VDFPTokenEnum: implausible count"}},
-      {"the most there can be", S_OK, kMaxTokenTypes,
-       std::vector<GUID>(kMaxTokenTypes, VDFP_TOKEN_PIN), kMaxTokenTypes, {}},
+      {"the most there can be",
+       S_OK,
+       kMaxTokenTypes,
+       std::vector<GUID>(kMaxTokenTypes, VDFP_TOKEN_PIN),
+       kMaxTokenTypes,
+       {}},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);

@@ -360,8 +360,8 @@ TEST_F(StandinTest, FingerprintAuthenticationNeedsTheOperationsOwnFinger) {
   auto authenticate = [&](VDFP_CAPTURE capture, DWORD cut = 0) {
     const auto request = vdfp_standin::EncodeUIntSequence({1, capture});
     return m_api.VDFPTokenAuthenticate(VDFP_TOKEN_FINGERPRINT, op.get(),
-                                       DWORD(request.size()) - cut, request.data(),
-                                       reply.putSize(), reply.put());
+                                       DWORD(request.size()) - cut, request.data(), reply.putSize(),
+                                       reply.put());
   };
   EXPECT_EQ(authenticate(carol), VDFP_E_LOGON_FAILURE);
   EXPECT_EQ(reply.get(), nullptr);
