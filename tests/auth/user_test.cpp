@@ -123,25 +123,29 @@ TEST_F(UserTest, SidsAreComparedWithoutCaseAgainstTheRightUsersTranslatedSid) {
   EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid) != CUser());
 }
 
-TEST_F(UserTest, WithoutSidsNamesDifferingInCaseAreEqualOnlyInTheSameFormat) {
+TEST_F(UserTest, WithoutSidsNamesMatchAsWindowsMatchesThemAndOnlyInTheSameFormat) {
   Host().Stop();  // keeps every SID empty
-  const CUser upper(m_api, L"VDSIM-PC\\ALICE", VDFP_NAME_SAM);
-  EXPECT_TRUE(upper == CUser(m_api, L"vdsim-pc\\alice", VDFP_NAME_SAM));
-  EXPECT_FALSE(upper != CUser(m_api, L"vdsim-pc\\alice", VDFP_NAME_SAM));
-  EXPECT_TRUE(upper != CUser(m_api, L"VDSIM-PC\\ALICE", VDFP_NAME_NETBIOS));
-  EXPECT_TRUE(upper != CUser(m_api, L"VDSIM-PC\\bob", VDFP_NAME_SAM));
-}
-
-TEST_F(UserTest, WithoutSidsNamesBeyondAsciiMatchAsWindowsMatchesThem) {
-  Host().Stop();
-  // A change of case is no change of user, in any script.
-  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\J\u00FCrgen", VDFP_NAME_SAM) ==
-              CUser(m_api, L"vdsim-pc\\J\u00DCRGEN", VDFP_NAME_SAM));
-  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\\u0410\u043B\u0451\u043D\u0430", VDFP_NAME_SAM) ==
-              CUser(m_api, L"VDSIM-PC\\\u0430\u041B\u0401\u041D\u0410", VDFP_NAME_SAM));
-  // Folding is one unit for one unit: a sharp s never matches "SS".
-  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\Stra\u00DFer", VDFP_NAME_SAM) !=
-              CUser(m_api, L"VDSIM-PC\\STRASSER", VDFP_NAME_SAM));
+  const struct {
+    std::wstring left, right;
+    DWORD rightFormat;
+    bool equal;
+  } rows[] = {
+      {L"VDSIM-PC\\ALICE", L"vdsim-pc\\alice", VDFP_NAME_SAM, true},
+      {L"VDSIM-PC\\ALICE", L"VDSIM-PC\\ALICE", VDFP_NAME_NETBIOS, false},
+      {L"VDSIM-PC\\ALICE", L"VDSIM-PC\\bob", VDFP_NAME_SAM, false},
+      // A change of case is no change of user, in any script.
+      {L"VDSIM-PC\\J\u00FCrgen", L"vdsim-pc\\J\u00DCRGEN", VDFP_NAME_SAM, true},
+      {L"VDSIM-PC\\\u0410\u043B\u0451\u043D\u0430", L"VDSIM-PC\\\u0430\u041B\u0401\u041D\u0410",
+       VDFP_NAME_SAM, true},
+      // Folding is one unit for one unit: a sharp s never matches "SS".
+      {L"VDSIM-PC\\Stra\u00DFer", L"VDSIM-PC\\STRASSER", VDFP_NAME_SAM, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(Narrow(r.left + L" / " + r.right));
+    const CUser left(m_api, r.left, VDFP_NAME_SAM), right(m_api, r.right, r.rightFormat);
+    EXPECT_EQ(left == right, r.equal);
+    EXPECT_EQ(left != right, !r.equal);
+  }
 }
 
 TEST_F(UserTest, NamedUserWithoutSidAsksTheRightUsersNameInItsOwnFormat) {
