@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kiosk/unlock_script.h"
@@ -30,6 +31,14 @@ class UnlockScriptTest : public KioskFixture {
     return m_machine.Files().ReadFile(path).value_or("<none>");
   }
   bool Exists(const std::wstring& path) { return m_machine.Files().Exists(path); }
+  // What a start ran, from where and on which desktop, and whether it started.
+  static auto How(const ScriptKernel::Start& s) {
+    return std::make_tuple(s.application, s.commandLine, s.directory, s.desktop, s.started);
+  }
+  static auto Expected(std::wstring app, std::wstring command) {
+    return std::make_tuple(app, command, std::wstring(kSystemDir),
+                           std::wstring(L"winsta0\\default"), true);
+  }
 };
 
 // ---- The policy value -------------------------------------------------------------------------
@@ -171,13 +180,9 @@ TEST_F(UnlockScriptTest, AProgramRunsOnceOnTheUsersDesktopAndBothHandlesAreClose
   EXPECT_TRUE(Traced(sink, "Full path script!!!"));
   ASSERT_EQ(plat.kernel.starts.size(), 1u);
   const auto& s = plat.kernel.starts[0];
-  EXPECT_EQ(s.application, kLocalExe);
-  EXPECT_EQ(s.commandLine, L"");
+  EXPECT_EQ(How(s), Expected(kLocalExe, L""));
   EXPECT_EQ(s.flags, static_cast<DWORD>(CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS));
-  EXPECT_EQ(s.directory, kSystemDir);
-  EXPECT_EQ(s.desktop, L"winsta0\\default");
   EXPECT_FALSE(s.inherit);
-  EXPECT_TRUE(s.started);
   EXPECT_TRUE(plat.kernel.AllProcessHandlesClosedOnce());
   EXPECT_FALSE(Traced(sink, "Process cannot be stoped!!!"));
 }
@@ -193,13 +198,8 @@ TEST_F(UnlockScriptTest, AScriptThatIsNoProgramRunsThroughCscript) {
   ASSERT_EQ(plat.kernel.starts.size(), 2u);
   EXPECT_EQ(plat.kernel.starts[0].application, kLocalVbs);
   EXPECT_FALSE(plat.kernel.starts[0].started);
-  const auto& s = plat.kernel.starts[1];
   const std::wstring command = L"C:\\Windows\\system32\\cscript.exe \"" + kLocalVbs + L"\" //B";
-  EXPECT_EQ(s.application, L"");
-  EXPECT_EQ(s.commandLine, command);
-  EXPECT_EQ(s.directory, kSystemDir);
-  EXPECT_EQ(s.desktop, L"winsta0\\default");
-  EXPECT_TRUE(s.started);
+  EXPECT_EQ(How(plat.kernel.starts[1]), Expected(L"", command));
   EXPECT_TRUE(Traced(sink, "Script path is " + std::string(command.begin(), command.end())));
   EXPECT_TRUE(plat.kernel.AllProcessHandlesClosedOnce());
 }
