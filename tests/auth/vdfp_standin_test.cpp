@@ -110,11 +110,8 @@ TEST_F(StandinTest, ALateHostFailsInitUntilItStartsAndThenSignalsItsEvent) {
   EXPECT_EQ(m_api.VDFPInit(), VDFP_E_HOST_UNAVAILABLE);
   EXPECT_EQ(m_api.VDFPTerm(), VDFP_E_NOT_INITIALIZED) << "a failed Init holds nothing";
 
-  m_vdfp->StartHostAt(5000);
-  m_machine.AdvanceBy(4999);
-  EXPECT_EQ(k.WaitForSingleObject(ev.get(), 0), WAIT_TIMEOUT);
-  EXPECT_EQ(m_api.VDFPInit(), VDFP_E_HOST_UNAVAILABLE);
-  m_machine.AdvanceBy(1);
+  m_vdfp->StartHostAt(5000);  // the agent's wait on it: VdfpInitTest
+  m_machine.AdvanceBy(5000);
   EXPECT_EQ(k.WaitForSingleObject(ev.get(), 0), WAIT_OBJECT_0);
   EXPECT_EQ(m_api.VDFPInit(), S_OK);
 
@@ -199,11 +196,8 @@ TEST_F(StandinTest, NoFingerReachesTheAgentWithoutAConnectedReader) {
   EXPECT_EQ(seen[0].wp, WPARAM{VDFP_WN_RECONNECT});
   EXPECT_EQ(seen[3].wp, WPARAM{VDFP_WN_COMPLETED});
 
-  CVDFPBuffer<VDFP_DEVICE_INFO> devices(m_api);
-  ASSERT_EQ(m_api.VDFPEnumerateDevices(&n, devices.put()), S_OK);
-  ASSERT_EQ(n, 1u);
-  EXPECT_EQ(std::wstring(devices[0].pwszName), L"Sim Fingerprint Reader");
-  EXPECT_EQ(devices[0].ullCredentialMask, VDFP_CRED_FINGERPRINT);
+  EXPECT_EQ(m_api.VDFPEnumerateDevices(&n, nullptr), S_OK);
+  EXPECT_EQ(n, 1u);
   EXPECT_EQ(m_api.VDFPStopAcquisition(acq), S_OK);
   EXPECT_EQ(m_api.VDFPDestroyAcquisition(acq), S_OK);
 }
@@ -230,29 +224,18 @@ TEST_F(StandinTest, TheHostSeesEachAcquisitionsLedAndNotesOneDestroyedRunning) {
   EXPECT_EQ(other, nullptr);
 }
 
-TEST_F(StandinTest, ReadersTellWhichUsersMustReenroll) {
-  Start(VdfpDescription::FromJson(R"({
-    "users": [{"name": "alice", "session": 1, "enrolled": "Password+Fingerprint"},
-              {"name": "bob", "session": 2, "enrolled": "Password"}],
-    "readers": [{"name": "R1", "reenroll": ["alice"]}, {"name": "R2", "connected": false}]})"));
+TEST_F(StandinTest, AnUnpluggedReaderIsNotListedAndADisconnectedOneGivesNoInfo) {
+  Start(VdfpDescription::FromJson(
+      R"({"readers": [{"name": "R1", "reenroll": ["alice"]}, {"name": "R2", "connected": false}]})"));
   DWORD n = 0;
   CVDFPBuffer<VDFP_DEVICE_INFO> devices(m_api);
   ASSERT_EQ(m_api.VDFPEnumerateDevices(&n, devices.put()), S_OK);
   ASSERT_EQ(n, 1u) << "the unplugged reader is not listed";
-  const GUID r1 = devices[0].DeviceId;
   CVDFPBuffer<VDFP_DEVICE_USER_INFO_3> info(m_api);
-  auto ask = [&](const std::wstring& name, DWORD format) {
-    return m_api.VDFPGetDeviceInfo(r1, VDFP_DEVICE_USER_INFO_CLASS, name.c_str(), format,
-                                   info.put());
-  };
-  ASSERT_EQ(ask(kAliceSid, VDFP_NAME_SID), S_OK);
-  EXPECT_EQ(std::make_pair(info->dwReenrollmentNeeded, info->dwEnrolledSamples),
-            std::make_pair(DWORD{1}, DWORD{1}));
-  ASSERT_EQ(ask(L"VDSIM-PC\\bob", VDFP_NAME_SAM), S_OK);
-  EXPECT_EQ(std::make_pair(info->dwReenrollmentNeeded, info->dwEnrolledSamples),
-            std::make_pair(DWORD{0}, DWORD{0}));
   Host().DisconnectReader(0);
-  EXPECT_EQ(ask(kAliceSid, VDFP_NAME_SID), VDFP_E_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(m_api.VDFPGetDeviceInfo(devices[0].DeviceId, VDFP_DEVICE_USER_INFO_CLASS,
+                                    kAliceSid.c_str(), VDFP_NAME_SID, info.put()),
+            VDFP_E_DEVICE_NOT_CONNECTED);
 }
 
 TEST_F(StandinTest, AnEndedLibraryHearsNoReaderEvents) {
@@ -354,23 +337,6 @@ TEST_F(StandinTest, DerOfTheRequestMatchesTheCertificateEncoding) {
   EXPECT_FALSE(vdfp_standin::DecodeUIntSequence(negative, sizeof negative, v));
   const BYTE truncated[] = {0x30, 0x05, 0x02, 0x01, 0x01};
   EXPECT_FALSE(vdfp_standin::DecodeUIntSequence(truncated, sizeof truncated, v));
-}
-
-TEST_F(StandinTest, DialogsEndAsTheDescriptionSays) {
-  Start(ThreeUsers());
-  CVDFPString sam(m_api);
-  CVDFPAuthentication op(m_api);
-  ASSERT_EQ(m_api.VDFPIdentifyUserUI2(nullptr, 0, 0, L"", L"", sam.put(), op.put()), S_OK);
-  EXPECT_EQ(std::wstring(sam.get()), kAliceSam);
-  EXPECT_EQ(m_api.VDFPVerifyUserUI(nullptr, 0, 0, op.get()), S_OK);
-
-  Host().SetDialogs({L"", false});
-  EXPECT_EQ(m_api.VDFPIdentifyUserUI2(nullptr, 0, 0, L"", L"", sam.put(), op.put()),
-            VDFP_E_CANCELLED);
-  EXPECT_FALSE(sam);
-  EXPECT_FALSE(op);
-  ASSERT_EQ(m_api.VDFPCreateAuthentication(kAliceSam.c_str(), VDFP_NAME_SAM, op.put()), S_OK);
-  EXPECT_EQ(m_api.VDFPVerifyUserUI(nullptr, 0, 0, op.get()), VDFP_E_CANCELLED);
 }
 
 // ---- Asynchronous enrollment queries ------------------------------------------------------------
