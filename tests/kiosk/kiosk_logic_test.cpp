@@ -3,7 +3,6 @@
 // changes and what other programs and the event log see of them.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,41 +24,30 @@ constexpr const wchar_t* kExeScript = L"\\\\files.corp.test\\kiosk\\unlock.exe";
 class KioskSessionTest : public KioskFixture {};
 
 TEST_F(KioskSessionTest, TheAccountValueDecidesOnlyWhenItIsADword) {
-  auto set = [this](std::function<void(sim::RegistryStore&)> f) { return [this, f] { f(reg()); }; };
+  constexpr int kNoKey = -1, kNoValue = REG_NONE;
   const struct {
     const char* what;
     bool kioskLogon;
-    std::function<void()> account;  // null: no session key
+    int type;  // of KioskAccount
+    std::vector<BYTE> data;
     bool kiosk;
   } rows[] = {
-      {"kiosk logon off", false, set([](auto& r) { r.SetDword(kSessionKey, L"KioskAccount", 1); }),
-       false},
-      {"no session key", true, nullptr, true},
-      {"no KioskAccount", true, [] {}, true},
-      {"KioskAccount 0", true, set([](auto& r) { r.SetDword(kSessionKey, L"KioskAccount", 0); }),
-       false},
-      {"KioskAccount 1", true, set([](auto& r) { r.SetDword(kSessionKey, L"KioskAccount", 1); }),
-       true},
-      {"KioskAccount \"0\" as text", true,
-       set([](auto& r) { r.SetString(kSessionKey, L"KioskAccount", L"0"); }), true},
-      {"KioskAccount binary zero", true, set([](auto& r) {
-         r.SetBinary(kSessionKey, L"KioskAccount", {0, 0, 0, 0});
-       }),
-       true},
-      {"KioskAccount REG_DWORD of 2 bytes", true, set([](auto& r) {
-         r.SetValue(kSessionKey, L"KioskAccount", REG_DWORD, {0, 0});
-       }),
-       true},
+      {"kiosk logon off", false, REG_DWORD, {1, 0, 0, 0}, false},
+      {"no session key", true, kNoKey, {}, true},
+      {"no KioskAccount", true, kNoValue, {}, true},
+      {"KioskAccount 0", true, REG_DWORD, {0, 0, 0, 0}, false},
+      {"KioskAccount 1", true, REG_DWORD, {1, 0, 0, 0}, true},
+      {"KioskAccount \"0\" as text", true, REG_SZ, {'0', 0, 0, 0}, true},
+      {"KioskAccount binary zero", true, REG_BINARY, {0, 0, 0, 0}, true},
+      {"KioskAccount REG_DWORD of 2 bytes", true, REG_DWORD, {0, 0}, true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     core::CAgentProcess fresh(plat, nullptr);  // the logon flag is cached per process
     reg().SetDword(kPolicyKey, L"KioskLogon", r.kioskLogon ? 1 : 0);
     reg().DeleteKey(kSessionKey);
-    if (r.account) {
-      reg().SetString(kSessionKey, L"KioskUser", kBob);
-      r.account();
-    }
+    if (r.type != kNoKey) reg().SetString(kSessionKey, L"KioskUser", kBob);
+    if (r.type > kNoValue) reg().SetValue(kSessionKey, L"KioskAccount", r.type, r.data);
     EXPECT_EQ(KIOSK::IsKioskSession(fresh), r.kiosk);
   }
 }
