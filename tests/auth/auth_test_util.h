@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/sim/machine.h"
@@ -76,6 +77,18 @@ class RecordingWindow {
   std::mutex m_mu;
   std::vector<Posted> m_seen;
 };
+
+// A kiosk user record as the logon side writes it: version, format (or presence), the name in
+// UTF-16 with its terminator unless `terminated` is false.
+inline std::vector<BYTE> KioskRecord(DWORD version, DWORD field, const std::u16string& name,
+                                     bool terminated = true) {
+  std::vector<BYTE> r;
+  for (DWORD v : {version, field})
+    for (int i = 0; i < 4; ++i) r.push_back(static_cast<BYTE>(v >> (8 * i)));
+  for (char16_t c : name) r.insert(r.end(), {static_cast<BYTE>(c), static_cast<BYTE>(c >> 8)});
+  if (terminated) r.insert(r.end(), {0, 0});
+  return r;
+}
 
 // A machine with the stand-in installed and one agent process in session 1, whose code the
 // test thread runs (the current-process scope is set for the test's lifetime).

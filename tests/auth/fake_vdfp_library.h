@@ -3,15 +3,21 @@
 // place of the stand-in on a simulated machine; one at a time (its state is static).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/sim/machine.h"
 #include "platform/sim/module_table.h"
+#include "platform/sim/process.h"
+#include "support/trace/trace.h"
+#include "support/vdfp/vdfp_api.h"
 #include "support/vdfp/vdfpapi_types.h"
 
 namespace authtest {
@@ -105,6 +111,17 @@ class FakeVdfpLibrary {
   }
 
   sim::Machine& m_machine;
+};
+
+// A machine with the scripted library in place of the stand-in, and one agent process.
+class ScriptedVdfpTest : public ::testing::Test {
+ protected:
+  void SetUp() override { VDTraceNS::Bind(nullptr); }
+  sim::Machine m_machine;
+  std::unique_ptr<sim::Process> m_agent = m_machine.CreateProcess({.sessionId = 1});
+  sim::CurrentProcessScope m_scope{m_agent.get()};
+  FakeVdfpLibrary m_fake{m_machine};
+  CVDFPApi m_api{*m_agent};
 };
 
 }  // namespace authtest

@@ -79,7 +79,7 @@ TEST_F(FingerprintLogicTest, ReadyStartsTheAcquisitionOnlyWithoutWbfReaderOrWhen
     host.feedbackState = c.feedback;
     Start();
     EXPECT_EQ(Running(), c.running);
-    if (c.running) {
+    if (c.running && Running()) {  // a missing acquisition is a failure, not a crash
       const auto a = Acquisitions()[0];
       EXPECT_EQ(a.window, window.hwnd());
       EXPECT_EQ(a.message, kReaderMsg);
@@ -109,28 +109,19 @@ TEST_F(FingerprintLogicTest, CompletedCaptureStopsRunsTheActionAsATaskThenRestar
 }
 
 TEST_F(FingerprintLogicTest, CaptureWhileAnActionMayNotStartIsDroppedAndTheReaderRestarts) {
-  // The window's rule: an action that began 60 s ago or less (or in the future) blocks.
+  // Whether an action may start is the window's answer (its own tests cover the 60 s rule).
   Install(authtest::WithWinbioPolicy(0));
   Start();
-  struct Case {
-    const char* name;
-    LONGLONG actionAgeMs;  // 0: no action
-    bool posted;
-  };
-  const Case cases[] = {{"no action", 0, true},
-                        {"30 s ago", 30000, false},
-                        {"exactly 60 s ago", 60000, false},
-                        {"61 s ago", 61000, true},
-                        {"in the future", -5000, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    host.canStart = c.actionAgeMs == 0 || c.actionAgeMs > 60000;
+  ASSERT_TRUE(Running());
+  for (bool canStart : {true, false, true}) {
+    SCOPED_TRACE(canStart);
+    host.canStart = canStart;
     CRecordingSink sink;
     const unsigned startsBefore = Acquisitions()[0].starts;
     Host().TouchFinger(L"alice");
     Deliver();
-    EXPECT_EQ(host.PendingTasks(), c.posted ? 1u : 0u);
-    if (!c.posted) {
+    EXPECT_EQ(host.PendingTasks(), canStart ? 1u : 0u);
+    if (!canStart) {
       EXPECT_TRUE(Running()) << "restarted at once";
       EXPECT_EQ(Acquisitions()[0].starts, startsBefore + 1);
       EXPECT_TRUE(sink.Contains('U', "Action is in progress or disabled. Ignored"));

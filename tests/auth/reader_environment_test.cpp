@@ -92,22 +92,4 @@ TEST_F(ReaderEnvironmentTest, MachineWithoutDomainAnswersCountsAsConfigured) {
   EXPECT_TRUE(sink.Contains('U', "No auth domains were found"));
 }
 
-TEST_F(ReaderEnvironmentTest, AdministratorOnlyWhenAMembershipIsConfirmed) {
-  // A membership test that cannot be made answers "no".
-  CRecordingSink sink;
-  const bool admin = CReaderEnvironment::IsUserAdministrator(Agent().Kernel());
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD cb = sizeof(sid);
-  BOOL member = FALSE;
-  const bool canAsk =
-      Agent().Kernel().CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &cb) &&
-      Agent().Kernel().CheckTokenMembership(nullptr, sid, &member);
-  if (!canAsk) {
-    EXPECT_FALSE(admin);
-    EXPECT_FALSE(sink.Texts('E').empty()) << "the failure is traced";
-  } else {
-    EXPECT_EQ(admin, member != FALSE);
-  }
-}
-
 }  // namespace

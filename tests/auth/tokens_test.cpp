@@ -40,77 +40,68 @@ TEST_F(TokensTest, TheHostsTokenTypesInItsOrder) {
   EXPECT_EQ(sink.Texts('>'), std::vector<std::string>{"EnumTokens"});
 }
 
-TEST_F(TokensTest, NoTokenTypesIsAnEmptyList) {
+TEST_F(TokensTest, NoTokenTypesOrAHostThatCannotAnswerGiveAnEmptyList) {
   Start(VdfpDescription::FromJson(R"({"tokens": []})"));
   VDTraceNS::CRecordingSink sink;
   EXPECT_TRUE(EnumTokens(m_api).empty());
   EXPECT_EQ(sink.Texts('U'), std::vector<std::string>{"No tokens found."});
-}
-
-TEST_F(TokensTest, AHostThatCannotAnswerGivesAnEmptyListAndTheCode) {
-  Start(VdfpDescription::Default());
+  sink.Clear();
   Host().Stop();
-  VDTraceNS::CRecordingSink sink;
   EXPECT_TRUE(EnumTokens(m_api).empty());
   // 0x800706BA: the host is not running.
   EXPECT_EQ(sink.Texts('E'), std::vector<std::string>{"-2147023174 VDFPTokenEnum failed"});
   EXPECT_TRUE(sink.Texts('U').empty());
 }
 
-class TokensScriptedTest : public ::testing::Test {
- protected:
-  void SetUp() override { VDTraceNS::Bind(nullptr); }
-  sim::Machine m_machine;
-  std::unique_ptr<sim::Process> m_agent = m_machine.CreateProcess({.sessionId = 1});
-  sim::CurrentProcessScope m_scope{m_agent.get()};
-  authtest::FakeVdfpLibrary m_fake{m_machine};
-  CVDFPApi m_api{*m_agent};
-};
+class TokensScriptedTest : public authtest::ScriptedVdfpTest {};
 
-TEST_F(TokensScriptedTest, AnArrayHandedOutWithAFailureOrWithNoCountIsStillGivenBack) {
-  m_fake.OnTokenEnum([](DWORD* count, std::vector<GUID>* array, bool* give) {
-    *count = 2;
-    *array = {VDFP_TOKEN_PIN, VDFP_TOKEN_PALM};
-    *give = true;
-    return E_FAIL;
-  });
-  EXPECT_TRUE(EnumTokens(m_api).empty());
-  EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
-
-  m_fake.OnTokenEnum([](DWORD* count, std::vector<GUID>* array, bool* give) {
-    *count = 0;
-    *array = {VDFP_TOKEN_PIN};
-    *give = true;
-    return S_OK;
-  });
-  EXPECT_TRUE(EnumTokens(m_api).empty());
-  EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
-  EXPECT_EQ(m_fake.InvalidFrees(), 0u);
-}
-
-// The array has no size of its own: a count the array cannot hold is not believed (it would
-// be read past the array's end), and the array still goes back.
-TEST_F(TokensScriptedTest, AnImplausibleCountIsRefusedAndTheArrayGivenBack) {
-  m_fake.OnTokenEnum([](DWORD* count, std::vector<GUID>* array, bool* give) {
-    *count = 0x10000000;
-    *array = {VDFP_TOKEN_PIN};
-    *give = true;
-    return S_OK;
-  });
-  VDTraceNS::CRecordingSink sink;
-  EXPECT_TRUE(EnumTokens(m_api).empty());
-  EXPECT_EQ(sink.Texts('E'),
-            std::vector<std::string>{"-2147024883 VDFPTokenEnum: implausible count"});
-  EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
-
-  m_fake.OnTokenEnum([](DWORD* count, std::vector<GUID>* array, bool* give) {
-    *count = kMaxTokenTypes;
-    array->assign(kMaxTokenTypes, VDFP_TOKEN_PIN);
-    *give = true;
-    return S_OK;
-  });
-  EXPECT_EQ(EnumTokens(m_api).size(), kMaxTokenTypes);
-  EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
+// The array has no size of its own: a count it cannot hold is not believed (it would be read
+// past the array's end). Whatever the answer, an array handed out goes back.
+TEST_F(TokensScriptedTest, AnArrayHandedOutWithAFailureNoCountOrAnImplausibleOneIsGivenBack) {
+  const struct {
+    const char* what;
+    HRESULT hr;
+    DWORD count;
+    std::vector<GUID> array;
+    std::size_t listed;
+    std::vector<std::string> errors;
+  } rows[] = {
+      {"failure",
+       E_FAIL,
+       2,
+       {VDFP_TOKEN_PIN, VDFP_TOKEN_PALM},
+       0,
+       {"-2147467259 VDFPTokenEnum failed"}},
+      {"no count", S_OK, 0, {VDFP_TOKEN_PIN}, 0, {}},
+      {"implausible count",
+       S_OK,
+       0x10000000,
+       {VDFP_TOKEN_PIN},
+       0,
+       {"-2147024883 VDFPTokenEnum: implausible count"}},
+      {"the most there can be",
+       S_OK,
+       kMaxTokenTypes,
+       std::vector<GUID>(kMaxTokenTypes, VDFP_TOKEN_PIN),
+       kMaxTokenTypes,
+       {}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    m_fake.OnTokenEnum([&r](DWORD* count, std::vector<GUID>* array, bool* give) {
+      *count = r.count;
+      *array = r.array;
+      *give = true;
+      return r.hr;
+    });
+    VDTraceNS::CRecordingSink sink;
+    EXPECT_EQ(EnumTokens(m_api).size(), r.listed);
+    if (!r.errors.empty()) {
+      EXPECT_EQ(sink.Texts('E'), r.errors);
+    }
+    EXPECT_EQ(m_fake.OutstandingBuffers(), 0u);
+    EXPECT_EQ(m_fake.InvalidFrees(), 0u);
+  }
 }
 
 TEST_F(TokensScriptedTest, WithoutTheLibraryTheListIsEmpty) {

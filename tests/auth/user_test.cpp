@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <functional>
 
 #include "auth/protected_data.h"
 #include "auth/user.h"
@@ -122,25 +123,29 @@ TEST_F(UserTest, SidsAreComparedWithoutCaseAgainstTheRightUsersTranslatedSid) {
   EXPECT_TRUE(CUser::FromSid(m_api, m_aliceSid) != CUser());
 }
 
-TEST_F(UserTest, WithoutSidsNamesDifferingInCaseAreEqualOnlyInTheSameFormat) {
+TEST_F(UserTest, WithoutSidsNamesMatchAsWindowsMatchesThemAndOnlyInTheSameFormat) {
   Host().Stop();  // keeps every SID empty
-  const CUser upper(m_api, L"VDSIM-PC\\ALICE", VDFP_NAME_SAM);
-  EXPECT_TRUE(upper == CUser(m_api, L"vdsim-pc\\alice", VDFP_NAME_SAM));
-  EXPECT_FALSE(upper != CUser(m_api, L"vdsim-pc\\alice", VDFP_NAME_SAM));
-  EXPECT_TRUE(upper != CUser(m_api, L"VDSIM-PC\\ALICE", VDFP_NAME_NETBIOS));
-  EXPECT_TRUE(upper != CUser(m_api, L"VDSIM-PC\\bob", VDFP_NAME_SAM));
-}
-
-TEST_F(UserTest, WithoutSidsNamesBeyondAsciiMatchAsWindowsMatchesThem) {
-  Host().Stop();
-  // A change of case is no change of user, in any script.
-  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\J\u00FCrgen", VDFP_NAME_SAM) ==
-              CUser(m_api, L"vdsim-pc\\J\u00DCRGEN", VDFP_NAME_SAM));
-  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\\u0410\u043B\u0451\u043D\u0430", VDFP_NAME_SAM) ==
-              CUser(m_api, L"VDSIM-PC\\\u0430\u041B\u0401\u041D\u0410", VDFP_NAME_SAM));
-  // Folding is one unit for one unit: a sharp s never matches "SS".
-  EXPECT_TRUE(CUser(m_api, L"VDSIM-PC\\Stra\u00DFer", VDFP_NAME_SAM) !=
-              CUser(m_api, L"VDSIM-PC\\STRASSER", VDFP_NAME_SAM));
+  const struct {
+    std::wstring left, right;
+    DWORD rightFormat;
+    bool equal;
+  } rows[] = {
+      {L"VDSIM-PC\\ALICE", L"vdsim-pc\\alice", VDFP_NAME_SAM, true},
+      {L"VDSIM-PC\\ALICE", L"VDSIM-PC\\ALICE", VDFP_NAME_NETBIOS, false},
+      {L"VDSIM-PC\\ALICE", L"VDSIM-PC\\bob", VDFP_NAME_SAM, false},
+      // A change of case is no change of user, in any script.
+      {L"VDSIM-PC\\J\u00FCrgen", L"vdsim-pc\\J\u00DCRGEN", VDFP_NAME_SAM, true},
+      {L"VDSIM-PC\\\u0410\u043B\u0451\u043D\u0430", L"VDSIM-PC\\\u0430\u041B\u0401\u041D\u0410",
+       VDFP_NAME_SAM, true},
+      // Folding is one unit for one unit: a sharp s never matches "SS".
+      {L"VDSIM-PC\\Stra\u00DFer", L"VDSIM-PC\\STRASSER", VDFP_NAME_SAM, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(Narrow(r.left + L" / " + r.right));
+    const CUser left(m_api, r.left, VDFP_NAME_SAM), right(m_api, r.right, r.rightFormat);
+    EXPECT_EQ(left == right, r.equal);
+    EXPECT_EQ(left != right, !r.equal);
+  }
 }
 
 TEST_F(UserTest, NamedUserWithoutSidAsksTheRightUsersNameInItsOwnFormat) {
@@ -166,15 +171,7 @@ TEST_F(UserTest, AnInvalidLeftUserDiffersFromEverythingItselfIncluded) {
 
 // ---- The arguments the library sees ----------------------------------------------------------
 
-class UserArgumentsTest : public ::testing::Test {
- protected:
-  void SetUp() override { VDTraceNS::Bind(nullptr); }
-  sim::Machine m_machine;
-  std::unique_ptr<sim::Process> m_agent = m_machine.CreateProcess({.sessionId = 1});
-  sim::CurrentProcessScope m_scope{m_agent.get()};
-  authtest::FakeVdfpLibrary m_fake{m_machine};
-  CVDFPApi m_api{*m_agent};
-};
+class UserArgumentsTest : public authtest::ScriptedVdfpTest {};
 
 TEST_F(UserArgumentsTest, SidIsWantedAsFormat8AndTheNameInTheUsersOwnFormatEvenZero) {
   m_fake.OnTranslate([](const auto& call, std::wstring* out, bool* give) {
@@ -228,9 +225,8 @@ TEST_F(UserTest, FromWindowsIsTheSessionsUserInSamFormWithItsSid) {
   EXPECT_EQ(user.NameFormat(), static_cast<DWORD>(VDFP_NAME_SAM));
   EXPECT_EQ(user.Sid(), m_aliceSid);
   EXPECT_TRUE(HasText(sink, '>', "CUser::FromWindows"));
-}
 
-TEST_F(UserTest, FromWindowsInAnotherSessionIsThatSessionsUser) {
+  // In another session, that session's user.
   m_machine.Sessions().CreateSession({.id = 2, .userName = L"bob"});
   auto other = m_machine.CreateProcess({.sessionId = 2});
   sim::CurrentProcessScope scope(other.get());
@@ -260,40 +256,40 @@ TEST_F(KioskUserTest, TheSessionsKioskKeyNamesTheUser) {
   EXPECT_EQ(user.Sid(), vdfp_standin::SessionUserSid(2)) << "bob's SID, as the host knows him";
 }
 
-TEST_F(KioskUserTest, NothingWhenKioskLogonIsOffTheKeyIsMissingOrTheAccountFlagIsNotSet) {
-  Seed();
-  EXPECT_FALSE(FromKiosk(false).IsValid());
-  m_machine.Registry().SetDword(kKey, L"KioskAccount", 0);
-  EXPECT_FALSE(FromKiosk().IsValid());
-  m_machine.Registry().SetString(kKey, L"KioskAccount", L"1");  // not a REG_DWORD
-  EXPECT_FALSE(FromKiosk().IsValid());
-  m_machine.Registry().DeleteKey(kKey);
-  EXPECT_FALSE(FromKiosk().IsValid());
-}
-
-TEST_F(KioskUserTest, WithoutKioskUserTheUserHasNoNameAndWithoutTypeNoFormat) {
-  Seed();
-  m_machine.Registry().DeleteValue(kKey, L"KioskUser");
-  CUser user = FromKiosk();
-  EXPECT_EQ(user.AccountName(), L"");
-  EXPECT_EQ(user.NameFormat(), static_cast<DWORD>(VDFP_NAME_SAM));
-  EXPECT_FALSE(user.IsValid());
-
+TEST_F(KioskUserTest, NobodyUnlessTheSessionsOwn64BitKeyNamesAUserWithAFormat) {
+  auto& reg = m_machine.Registry();
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    bool kioskLogon = true;
+  } rows[] = {
+      {"kiosk logon off", [] {}, false},
+      {"KioskAccount 0", [&] { reg.SetDword(kKey, L"KioskAccount", 0); }},
+      {"KioskAccount not a REG_DWORD", [&] { reg.SetString(kKey, L"KioskAccount", L"1"); }},
+      {"no key", [&] { reg.DeleteKey(kKey); }},
+      {"no KioskUser", [&] { reg.DeleteValue(kKey, L"KioskUser"); }},
+      {"no KioskUserType", [&] { reg.DeleteValue(kKey, L"KioskUserType"); }},
+      // A 32-bit agent on 64-bit Windows: the 32-bit copy of the key is not the one.
+      {"32-bit view only",
+       [&] {
+         reg.DeleteKey(kKey);
+         Seed(L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Kiosk\\Session\\1");
+       }},
+      {"another session's key",
+       [&] {
+         reg.DeleteKey(kKey);
+         Seed(L"HKLM\\SOFTWARE\\Veridane\\Kiosk\\Session\\2");
+       }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    Seed();
+    r.spoil();
+    EXPECT_FALSE(FromKiosk(r.kioskLogon).IsValid());
+  }
   Seed();
   m_machine.Registry().DeleteValue(kKey, L"KioskUserType");
-  user = FromKiosk();
-  EXPECT_EQ(user.NameFormat(), 0u);
-  EXPECT_FALSE(user.IsValid());
-}
-
-TEST_F(KioskUserTest, TheKeyIsReadInThe64BitViewForTheCurrentSession) {
-  // A 32-bit agent on 64-bit Windows: the 32-bit copy of the key is not the one.
-  Seed(L"HKLM\\SOFTWARE\\WOW6432Node\\Veridane\\Kiosk\\Session\\1");
-  EXPECT_FALSE(FromKiosk().IsValid());
-  Seed(L"HKLM\\SOFTWARE\\Veridane\\Kiosk\\Session\\2");
-  EXPECT_FALSE(FromKiosk().IsValid()) << "another session's key";
-  Seed();
-  EXPECT_TRUE(FromKiosk().IsValid());
+  EXPECT_EQ(FromKiosk().AccountName(), kBobSam) << "the name is still read";
 }
 
 TEST_F(UserTest, FromOperationIsTheOperationsUserAndABadOperationNobody) {
@@ -313,18 +309,6 @@ TEST_F(UserTest, FromOperationIsTheOperationsUserAndABadOperationNobody) {
 
 class KioskRecordTest : public UserTest {
  protected:
-  static std::vector<BYTE> Record(DWORD version, DWORD field, const std::u16string& name) {
-    std::vector<BYTE> r;
-    for (DWORD v : {version, field})
-      for (int i = 0; i < 4; ++i) r.push_back(static_cast<BYTE>(v >> (8 * i)));
-    for (char16_t c : name) {
-      r.push_back(static_cast<BYTE>(c));
-      r.push_back(static_cast<BYTE>(c >> 8));
-    }
-    r.push_back(0);
-    r.push_back(0);
-    return r;
-  }
   void Put(std::vector<BYTE> data, std::optional<std::vector<BYTE>> entropy = std::nullopt) {
     vdfp_standin::SlotDesc slot;
     slot.slot = kVDKioskUserSlot;
@@ -335,52 +319,36 @@ class KioskRecordTest : public UserTest {
   CUser Read() { return CUser::FromKioskSharedMemory(m_api); }
 };
 
-TEST_F(KioskRecordTest, Version3NamesAValidUserInItsFormat) {
-  Put(Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"));
+TEST_F(KioskRecordTest, Version3NamesAValidUserInItsFormatUnderTheAgentsEntropyOnly) {
+  const std::vector<BYTE> ours(std::begin(kVDProtectedDataEntropyBytes),
+                               std::end(kVDProtectedDataEntropyBytes));
+  Put(authtest::KioskRecord(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"), ours);
   const CUser user = Read();
   EXPECT_TRUE(user.IsValid());
   EXPECT_EQ(user.AccountName(), kBobSam);
   EXPECT_EQ(user.NameFormat(), static_cast<DWORD>(VDFP_NAME_SAM));
-}
-
-TEST_F(KioskRecordTest, Versions1And2NeverGiveAValidUser) {
-  Put(Record(2, 1, u"VDSIM-PC\\bob"));
-  CUser user = Read();
-  EXPECT_EQ(user.AccountName(), kBobSam);
-  EXPECT_EQ(user.NameFormat(), 0u);
-  EXPECT_FALSE(user.IsValid());
-
-  Put(Record(1, 1, u""));
-  user = Read();
-  EXPECT_EQ(user.AccountName(), L"");
-  EXPECT_FALSE(user.IsValid());
-}
-
-TEST_F(KioskRecordTest, TheRecordOpensWithTheAgentsEntropyOnly) {
-  const std::vector<BYTE> ours(std::begin(kVDProtectedDataEntropyBytes),
-                               std::end(kVDProtectedDataEntropyBytes));
-  Put(Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"), ours);
-  EXPECT_TRUE(Read().IsValid());
   std::vector<BYTE> other = ours;
   other[0] ^= 1;
-  Put(Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"), other);
+  Put(authtest::KioskRecord(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"), other);
   EXPECT_FALSE(Read().IsValid());
 }
 
 TEST_F(KioskRecordTest, NoSlotABrokenRecordOrNoHostGiveTheEmptyUserWithEveryBufferBack) {
   EXPECT_FALSE(Read().IsValid());  // no slot
-  std::vector<BYTE> unterminated = Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob");
-  unterminated.resize(unterminated.size() - 2);
-  Put(unterminated);
-  EXPECT_FALSE(Read().IsValid());
-  Put({3, 0, 0, 0, 3, 0, 0});  // seven bytes
-  EXPECT_FALSE(Read().IsValid());
-  Put({});
-  EXPECT_FALSE(Read().IsValid());
-  Put(Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"));
+  const std::vector<BYTE> broken[] = {
+      authtest::KioskRecord(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob", false),
+      {3, 0, 0, 0, 3, 0, 0},  // seven bytes
+      {},
+      authtest::KioskRecord(2, 1, u"VDSIM-PC\\bob"),  // version 2 carries no format
+  };
+  for (const auto& r : broken) {
+    Put(r);
+    EXPECT_FALSE(Read().IsValid()) << r.size() << " bytes";
+  }
+  Put(authtest::KioskRecord(3, VDFP_NAME_SAM, u"VDSIM-PC\\bob"));
   Host().Stop();
   EXPECT_FALSE(Read().IsValid());
-  EXPECT_EQ(Host().CallCount("VDFPReadProtectedData"), 5u);
+  EXPECT_EQ(Host().CallCount("VDFPReadProtectedData"), 6u);
   // TearDown checks that every record block went back.
 }
 

@@ -68,16 +68,6 @@ TEST_F(VdfpInitTest, HostStartingLaterInitialisesFromTheWait) {
   EXPECT_EQ(Host().CallCount("VDFPTerm"), 1u);
 }
 
-TEST_F(VdfpInitTest, HostThatStartedBeforeTheAgentIsFoundRunning) {
-  // The host made and signalled the event itself; the agent finds it signalled.
-  Install();
-  RecordingWindow w(Agent(), kReady, kReady);
-  CVDFPInit init(Agent(), m_api);
-  EXPECT_EQ(init.Start(w.hwnd()), S_OK);
-  m_machine.RunUntilIdle();
-  EXPECT_EQ(w.Take(), (std::vector<Posted>{{kReady, 0, 0}}));
-}
-
 TEST_F(VdfpInitTest, FailedInitialisationPostsReadyWithItsCode) {
   vdfp_standin::SimInstallOptions opts;
   opts.installLibrary = false;

@@ -24,47 +24,30 @@ constexpr const wchar_t* kExeScript = L"\\\\files.corp.test\\kiosk\\unlock.exe";
 class KioskSessionTest : public KioskFixture {};
 
 TEST_F(KioskSessionTest, TheAccountValueDecidesOnlyWhenItIsADword) {
-  enum class Account { kNoKey, kNoValue, kZero, kOne, kString, kBinary, kShortDword };
-  struct Row {
+  constexpr int kNoKey = -1, kNoValue = REG_NONE;
+  const struct {
     const char* what;
     bool kioskLogon;
-    Account account;
+    int type;  // of KioskAccount
+    std::vector<BYTE> data;
     bool kiosk;
-  } const rows[] = {
-      {"kiosk logon off", false, Account::kOne, false},
-      {"no session key", true, Account::kNoKey, true},
-      {"no KioskAccount", true, Account::kNoValue, true},
-      {"KioskAccount 0", true, Account::kZero, false},
-      {"KioskAccount 1", true, Account::kOne, true},
-      {"KioskAccount \"0\" as text", true, Account::kString, true},
-      {"KioskAccount binary zero", true, Account::kBinary, true},
-      {"KioskAccount REG_DWORD of 2 bytes", true, Account::kShortDword, true},
+  } rows[] = {
+      {"kiosk logon off", false, REG_DWORD, {1, 0, 0, 0}, false},
+      {"no session key", true, kNoKey, {}, true},
+      {"no KioskAccount", true, kNoValue, {}, true},
+      {"KioskAccount 0", true, REG_DWORD, {0, 0, 0, 0}, false},
+      {"KioskAccount 1", true, REG_DWORD, {1, 0, 0, 0}, true},
+      {"KioskAccount \"0\" as text", true, REG_SZ, {'0', 0, 0, 0}, true},
+      {"KioskAccount binary zero", true, REG_BINARY, {0, 0, 0, 0}, true},
+      {"KioskAccount REG_DWORD of 2 bytes", true, REG_DWORD, {0, 0}, true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     core::CAgentProcess fresh(plat, nullptr);  // the logon flag is cached per process
     reg().SetDword(kPolicyKey, L"KioskLogon", r.kioskLogon ? 1 : 0);
     reg().DeleteKey(kSessionKey);
-    if (r.account != Account::kNoKey) reg().SetString(kSessionKey, L"KioskUser", kBob);
-    switch (r.account) {
-      case Account::kZero:
-        reg().SetDword(kSessionKey, L"KioskAccount", 0);
-        break;
-      case Account::kOne:
-        reg().SetDword(kSessionKey, L"KioskAccount", 1);
-        break;
-      case Account::kString:
-        reg().SetString(kSessionKey, L"KioskAccount", L"0");
-        break;
-      case Account::kBinary:
-        reg().SetBinary(kSessionKey, L"KioskAccount", {0, 0, 0, 0});
-        break;
-      case Account::kShortDword:
-        reg().SetValue(kSessionKey, L"KioskAccount", REG_DWORD, {0, 0});
-        break;
-      default:
-        break;
-    }
+    if (r.type != kNoKey) reg().SetString(kSessionKey, L"KioskUser", kBob);
+    if (r.type > kNoValue) reg().SetValue(kSessionKey, L"KioskAccount", r.type, r.data);
     EXPECT_EQ(KIOSK::IsKioskSession(fresh), r.kiosk);
   }
 }
@@ -99,6 +82,12 @@ class KioskLogicTest : public KioskFixture, private IKioskHost {
             static_cast<LPARAM>(pid)};
   }
   std::vector<Broadcast> TakeBroadcasts() { return std::exchange(plat.ui.broadcasts, {}); }
+  // No program was told of a change, the window got nothing and no script started.
+  void ExpectNothingTold() {
+    EXPECT_TRUE(TakeBroadcasts().empty());
+    EXPECT_TRUE(TakePosted().empty());
+    EXPECT_TRUE(plat.kernel.starts.empty()) << "no unlock script";
+  }
   std::vector<Posted> TakePosted() {
     m_machine.RunUntilIdle();
     return window.Take();
@@ -143,10 +132,8 @@ TEST_F(KioskLogicTest, OutsideAKioskSessionNoEventDoesAnything) {
   logic.OnEndSession(TRUE, static_cast<LPARAM>(ENDSESSION_LOGOFF));
   EXPECT_FALSE(logic.KioskUser().IsValid());
   EXPECT_TRUE(FastConnectEntries().empty());
-  EXPECT_TRUE(TakeBroadcasts().empty());
-  EXPECT_TRUE(TakePosted().empty());
   EXPECT_TRUE(LoggedEvents().empty());
-  EXPECT_TRUE(plat.kernel.starts.empty());
+  ExpectNothingTold();
 }
 
 TEST_F(KioskLogicTest, DisconnectsTellEveryProgramAndKeepTheUser) {
@@ -186,9 +173,16 @@ TEST_F(KioskLogicTest, UnlockBySamePersonNeitherTellsAnyoneNorRunsTheScript) {
   logic.OnSessionChange(WTS_SESSION_UNLOCK);
   EXPECT_TRUE(Traced(sink, "WTS_SESSION_UNLOCK"));
   EXPECT_EQ(FastConnectEntries(), std::vector<std::wstring>{L"VDFCRunLogon"});
-  EXPECT_TRUE(TakeBroadcasts().empty());
-  EXPECT_TRUE(TakePosted().empty());
-  EXPECT_TRUE(plat.kernel.starts.empty());
+  ExpectNothingTold();
+  // The logon side cleared the name: the key names nobody now, and nothing changes.
+  reg().DeleteValue(kSessionKey, L"KioskUser");
+  logic.OnSessionChange(WTS_SESSION_UNLOCK);
+  EXPECT_EQ(logic.KioskUser().AccountName(), kBob);
+  ExpectNothingTold();
+  EXPECT_FALSE(logic.ChangeKioskUser(CUser(), true, 77));
+  EXPECT_FALSE(logic.ChangeKioskUser(CUser(agent.AuthLibrary(), L"", VDFP_NAME_SAM), true, 77));
+  EXPECT_EQ(logic.KioskUser().AccountName(), kBob);
+  ExpectNothingTold();
 }
 
 TEST_F(KioskLogicTest, UnlockByAnotherPersonChangesTheUserTellsEveryoneAndRunsTheScriptOnce) {
@@ -211,26 +205,7 @@ TEST_F(KioskLogicTest, UnlockBeforeAnyoneWasIdentifiedLeavesTheKioskUserUnset) {
   logic.OnSessionChange(WTS_SESSION_UNLOCK);
   EXPECT_EQ(FastConnectEntries(), std::vector<std::wstring>{L"VDFCRunLogon"});
   EXPECT_FALSE(logic.KioskUser().IsValid());
-  EXPECT_TRUE(TakeBroadcasts().empty());
-  EXPECT_TRUE(plat.kernel.starts.empty());
-}
-
-TEST_F(KioskLogicTest, AFailedLookupChangesNothing) {
-  SetUnlockScript(kExeScript);
-  ReadyWithBob();
-  // The logon side cleared the name: the key names nobody now.
-  reg().DeleteValue(kSessionKey, L"KioskUser");
-  logic.OnSessionChange(WTS_SESSION_UNLOCK);
-  EXPECT_EQ(logic.KioskUser().AccountName(), kBob);
-  EXPECT_TRUE(TakeBroadcasts().empty());
-  EXPECT_TRUE(TakePosted().empty());
-  EXPECT_TRUE(plat.kernel.starts.empty()) << "no script for nobody";
-
-  EXPECT_FALSE(logic.ChangeKioskUser(CUser(), true, 77));
-  EXPECT_FALSE(logic.ChangeKioskUser(CUser(agent.AuthLibrary(), L"", VDFP_NAME_SAM), true, 77));
-  EXPECT_EQ(logic.KioskUser().AccountName(), kBob);
-  EXPECT_TRUE(TakeBroadcasts().empty());
-  EXPECT_TRUE(plat.kernel.starts.empty());
+  ExpectNothingTold();
 }
 
 TEST_F(KioskLogicTest, AnIdentifiedPersonIsTakenWithTheCallersProcessIdAndNoScript) {
@@ -282,47 +257,35 @@ class KioskRecordLogicTest : public KioskLogicTest {
     slot.data = std::move(data);
     Host().SetProtectedData(slot);
   }
-  static std::vector<BYTE> Record(DWORD version, DWORD field, const std::u16string& name,
-                                  bool terminated = true) {
-    std::vector<BYTE> r;
-    for (DWORD v : {version, field})
-      for (int i = 0; i < 4; ++i) r.push_back(static_cast<BYTE>(v >> (8 * i)));
-    for (char16_t c : name) {
-      r.push_back(static_cast<BYTE>(c));
-      r.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (terminated) r.insert(r.end(), {0, 0});
-    return r;
-  }
 };
 
 TEST_F(KioskRecordLogicTest, TheRecordsPersonBecomesTheKioskUserWithTheSendersProcessId) {
   SetUnlockScript(kExeScript);
   ReadyWithBob();
-  Put(Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\carol"));
+  Put(authtest::KioskRecord(3, VDFP_NAME_SAM, u"VDSIM-PC\\carol"));
   logic.OnVDKioskUserIdentified(4242);
   EXPECT_EQ(logic.KioskUser().AccountName(), kCarol);
   EXPECT_EQ(TakeBroadcasts(), std::vector<Broadcast>{Changed(4242)});
   EXPECT_EQ(TakePosted(), std::vector<Posted>{kUserChanged});
-  EXPECT_TRUE(plat.kernel.starts.empty());
+  ExpectNothingTold();
 }
 
 TEST_F(KioskRecordLogicTest, AMalformedRecordChangesNothing) {
   ReadyWithBob();
   const std::vector<std::vector<BYTE>> bad = {
-      {},                                                   // empty slot
-      {3, 0, 0},                                            // shorter than its header
-      Record(3, VDFP_NAME_SAM, u"VDSIM-PC\\carol", false),  // no terminator
-      Record(9, VDFP_NAME_SAM, u"VDSIM-PC\\carol"),         // unknown version
-      Record(3, 0, u"VDSIM-PC\\carol"),                     // no name format
-      Record(1, 1, u""),                                    // present, but no name
+      {},         // empty slot
+      {3, 0, 0},  // shorter than its header
+      authtest::KioskRecord(3, VDFP_NAME_SAM, u"VDSIM-PC\\carol", false),  // no terminator
+      authtest::KioskRecord(9, VDFP_NAME_SAM, u"VDSIM-PC\\carol"),         // unknown version
+      authtest::KioskRecord(3, 0, u"VDSIM-PC\\carol"),                     // no name format
+      authtest::KioskRecord(1, 1, u""),                                    // present, but no name
   };
   for (size_t i = 0; i < bad.size(); ++i) {
     SCOPED_TRACE(i);
     Put(bad[i]);
     logic.OnVDKioskUserIdentified(4242);
     EXPECT_EQ(logic.KioskUser().AccountName(), kBob);
-    EXPECT_TRUE(TakeBroadcasts().empty());
+    ExpectNothingTold();
   }
 }
 

@@ -72,7 +72,6 @@ class ScriptKernel : public ForwardingKernel {
   struct Copy {
     std::wstring from, to;
     bool withProgress = false;
-    bool succeeded = false;
   };
   std::vector<Copy> copies;
   // Renames fail with this error while it is set.
@@ -96,7 +95,7 @@ class ScriptKernel : public ForwardingKernel {
 
   BOOL CopyFileExW(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL,
                    DWORD) override {
-    copies.push_back({from, to, progress != nullptr, false});
+    copies.push_back({from, to, progress != nullptr});
     std::string bytes;
     ULONGLONG duration = 0;
     if (auto it = remote.find(Lower(from)); it != remote.end()) {
@@ -124,7 +123,6 @@ class ScriptKernel : public ForwardingKernel {
       }
     }
     m_machine.Files().WriteFile(to, bytes);
-    copies.back().succeeded = true;
     return TRUE;
   }
 

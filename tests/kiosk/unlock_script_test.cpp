@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "kiosk/temp_file.h"
 #include "kiosk/unlock_script.h"
 #include "tests/kiosk/kiosk_fixture.h"
 
@@ -30,6 +31,14 @@ class UnlockScriptTest : public KioskFixture {
     return m_machine.Files().ReadFile(path).value_or("<none>");
   }
   bool Exists(const std::wstring& path) { return m_machine.Files().Exists(path); }
+  // What a start ran, from where and on which desktop, and whether it started.
+  static auto How(const ScriptKernel::Start& s) {
+    return std::make_tuple(s.application, s.commandLine, s.directory, s.desktop, s.started);
+  }
+  static auto Expected(std::wstring app, std::wstring command) {
+    return std::make_tuple(app, command, std::wstring(kSystemDir),
+                           std::wstring(L"winsta0\\default"), true);
+  }
 };
 
 // ---- The policy value -------------------------------------------------------------------------
@@ -89,16 +98,7 @@ TEST_F(UnlockScriptTest, ABareNameIsFetchedFromTheDomainsScriptsShare) {
 
 // ---- The local copy ---------------------------------------------------------------------------
 
-TEST_F(UnlockScriptTest, TheFirstCopyCreatesTheFolderUnderTemp) {
-  Remote(kShareScript, "WScript.Echo 1");
-  std::wstring local;
-  ASSERT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local), S_OK);
-  EXPECT_EQ(local, kLocalVbs);
-  EXPECT_EQ(Local(kLocalVbs), "WScript.Echo 1");
-  EXPECT_EQ(plat.shell.folders, std::vector<std::wstring>{kScriptFolder});
-}
-
-TEST_F(UnlockScriptTest, AFailedFirstCopyGivesNoPath) {
+TEST_F(UnlockScriptTest, TheFirstCopyCreatesTheFolderUnderTempAndAFailedOneGivesNoPath) {
   std::wstring local = L"untouched";
   EXPECT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local),
             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
@@ -106,6 +106,12 @@ TEST_F(UnlockScriptTest, AFailedFirstCopyGivesNoPath) {
   EXPECT_FALSE(Exists(kLocalVbs));
   EXPECT_EQ(KIOSK::CopyScriptFile(plat, L"", &local), E_INVALIDARG);
   EXPECT_EQ(KIOSK::CopyScriptFile(plat, L"\\\\srv\\share\\", &local), E_INVALIDARG);
+
+  Remote(kShareScript, "WScript.Echo 1");
+  ASSERT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local), S_OK);
+  EXPECT_EQ(local, kLocalVbs);
+  EXPECT_EQ(Local(kLocalVbs), "WScript.Echo 1");
+  EXPECT_EQ(plat.shell.folders.back(), kScriptFolder);
 }
 
 TEST_F(UnlockScriptTest, AFolderThatCannotBeMadeIsOnlyTraced) {
@@ -121,39 +127,34 @@ TEST_F(UnlockScriptTest, AFolderThatCannotBeMadeIsOnlyTraced) {
                                ". Error is 0x80070005"));
 }
 
-TEST_F(UnlockScriptTest, ARefreshWithinTwoSecondsReplacesThePreviousCopy) {
-  m_machine.Files().WriteFile(kLocalVbs, "old");
-  Remote(kShareScript, "new", 1996);  // the last progress call comes at 1996 ms
-  VDTraceNS::CRecordingSink sink;
-  std::wstring local;
-  ASSERT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local), S_OK);
-  EXPECT_EQ(local, kLocalVbs);
-  EXPECT_EQ(Local(kLocalVbs), "new");
-  EXPECT_FALSE(Exists(kLocalVbs + L".tmp"));
-  EXPECT_TRUE(Traced(sink, "File exists, trying to refresh quickly..."));
-  EXPECT_TRUE(Traced(sink, "Local copy has been refreshed successfully."));
+TEST_F(UnlockScriptTest, ARefreshReplacesThePreviousCopyOnlyWhenItEndsWithinTwoSeconds) {
+  const struct {
+    const char* what;
+    std::optional<ULONGLONG> copyMs;  // none: the share is away
+    const char* kept;
+  } rows[] = {
+      {"1996 ms, the last progress call", 1996, "new"},
+      {"2000 ms: cancelled", 2000, "old"},
+      {"the share is away", std::nullopt, "old"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    m_machine.Files().WriteFile(kLocalVbs, "old");
+    plat.kernel.remote.clear();
+    plat.kernel.copies.clear();
+    if (r.copyMs) Remote(kShareScript, "new", *r.copyMs);
+    VDTraceNS::CRecordingSink sink;
+    std::wstring local;
+    ASSERT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local), S_OK);
+    EXPECT_EQ(local, kLocalVbs);
+    EXPECT_EQ(Local(kLocalVbs), r.kept);
+    EXPECT_FALSE(Exists(kLocalVbs + L".tmp"));
+    EXPECT_TRUE(Traced(sink, "File exists, trying to refresh quickly..."));
+    EXPECT_EQ(Traced(sink, "Local copy has been refreshed successfully."), r.kept[0] == 'n');
+    ASSERT_EQ(plat.kernel.copies.size(), 1u);
+    EXPECT_TRUE(plat.kernel.copies[0].withProgress);
+  }
   EXPECT_TRUE(plat.shell.folders.empty());
-}
-
-TEST_F(UnlockScriptTest, ARefreshReachingTwoSecondsIsCancelledAndThePreviousCopyStays) {
-  m_machine.Files().WriteFile(kLocalVbs, "old");
-  Remote(kShareScript, "new", 2000);
-  std::wstring local;
-  ASSERT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local), S_OK);
-  EXPECT_EQ(local, kLocalVbs);
-  EXPECT_EQ(Local(kLocalVbs), "old");
-  EXPECT_FALSE(Exists(kLocalVbs + L".tmp"));
-  ASSERT_EQ(plat.kernel.copies.size(), 1u);
-  EXPECT_TRUE(plat.kernel.copies[0].withProgress);
-  EXPECT_FALSE(plat.kernel.copies[0].succeeded);
-}
-
-TEST_F(UnlockScriptTest, AFailedRefreshKeepsThePreviousCopy) {
-  m_machine.Files().WriteFile(kLocalVbs, "old");
-  std::wstring local;
-  ASSERT_EQ(KIOSK::CopyScriptFile(plat, kShareScript, &local), S_OK) << "the share is away";
-  EXPECT_EQ(Local(kLocalVbs), "old");
-  EXPECT_FALSE(Exists(kLocalVbs + L".tmp"));
 }
 
 TEST_F(UnlockScriptTest, APreviousCopyThatCannotBeMovedAsideFailsTheCopy) {
@@ -168,31 +169,6 @@ TEST_F(UnlockScriptTest, APreviousCopyThatCannotBeMovedAsideFailsTheCopy) {
   EXPECT_TRUE(plat.kernel.copies.empty());
 }
 
-TEST_F(UnlockScriptTest, TheGuardRestoresUnlessCommitted) {
-  m_machine.Files().WriteFile(kLocalVbs, "old");
-  {
-    CVDTempFile guard(plat.Kernel(), kLocalVbs);
-    EXPECT_TRUE(guard.Existed());
-    EXPECT_FALSE(Exists(kLocalVbs));
-    EXPECT_EQ(Local(kLocalVbs + L".tmp"), "old");
-    m_machine.Files().WriteFile(kLocalVbs, "half");
-  }
-  EXPECT_EQ(Local(kLocalVbs), "old");
-  {
-    CVDTempFile guard(plat.Kernel(), kLocalVbs);
-    m_machine.Files().WriteFile(kLocalVbs, "new");
-    guard.Commit();
-  }
-  EXPECT_EQ(Local(kLocalVbs), "new");
-  EXPECT_FALSE(Exists(kLocalVbs + L".tmp"));
-  {
-    CVDTempFile guard(plat.Kernel(), kLocalExe);  // nothing there: nothing to keep
-    EXPECT_FALSE(guard.Existed());
-    EXPECT_EQ(guard.Status(), S_OK);
-  }
-  EXPECT_FALSE(Exists(kLocalExe));
-}
-
 // ---- Running it -------------------------------------------------------------------------------
 
 TEST_F(UnlockScriptTest, AProgramRunsOnceOnTheUsersDesktopAndBothHandlesAreClosed) {
@@ -204,13 +180,9 @@ TEST_F(UnlockScriptTest, AProgramRunsOnceOnTheUsersDesktopAndBothHandlesAreClose
   EXPECT_TRUE(Traced(sink, "Full path script!!!"));
   ASSERT_EQ(plat.kernel.starts.size(), 1u);
   const auto& s = plat.kernel.starts[0];
-  EXPECT_EQ(s.application, kLocalExe);
-  EXPECT_EQ(s.commandLine, L"");
+  EXPECT_EQ(How(s), Expected(kLocalExe, L""));
   EXPECT_EQ(s.flags, static_cast<DWORD>(CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS));
-  EXPECT_EQ(s.directory, kSystemDir);
-  EXPECT_EQ(s.desktop, L"winsta0\\default");
   EXPECT_FALSE(s.inherit);
-  EXPECT_TRUE(s.started);
   EXPECT_TRUE(plat.kernel.AllProcessHandlesClosedOnce());
   EXPECT_FALSE(Traced(sink, "Process cannot be stoped!!!"));
 }
@@ -226,13 +198,8 @@ TEST_F(UnlockScriptTest, AScriptThatIsNoProgramRunsThroughCscript) {
   ASSERT_EQ(plat.kernel.starts.size(), 2u);
   EXPECT_EQ(plat.kernel.starts[0].application, kLocalVbs);
   EXPECT_FALSE(plat.kernel.starts[0].started);
-  const auto& s = plat.kernel.starts[1];
   const std::wstring command = L"C:\\Windows\\system32\\cscript.exe \"" + kLocalVbs + L"\" //B";
-  EXPECT_EQ(s.application, L"");
-  EXPECT_EQ(s.commandLine, command);
-  EXPECT_EQ(s.directory, kSystemDir);
-  EXPECT_EQ(s.desktop, L"winsta0\\default");
-  EXPECT_TRUE(s.started);
+  EXPECT_EQ(How(plat.kernel.starts[1]), Expected(L"", command));
   EXPECT_TRUE(Traced(sink, "Script path is " + std::string(command.begin(), command.end())));
   EXPECT_TRUE(plat.kernel.AllProcessHandlesClosedOnce());
 }
