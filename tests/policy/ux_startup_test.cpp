@@ -14,11 +14,6 @@ constexpr wchar_t kBrandingKey[] = L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common"
 
 class UXStartupTest : public UXLogicTest {
  protected:
-  // Advances the clock and runs what the ticks posted.
-  void Advance(ULONGLONG ms) {
-    machine.AdvanceBy(ms);
-    host->RunPosted();
-  }
   // The sequence ran (RegisterLogon is its first step).
   int Sequences() const { return env.logonsRegistered; }
   // Nobody configured the machine: no "MachineConfigured", no enabled domain.
