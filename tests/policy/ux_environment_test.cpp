@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "core/agent_process.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/module_table.h"
 #include "platform/sim/process.h"
+#include "platform/sim/process_shell.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "policy/ole_date.h"
@@ -53,7 +56,6 @@ class UxEnvironmentTest : public ::testing::Test {
     ASSERT_EQ(agent.AuthLibrary().VDFPInit(), S_OK);
     sid = machine.Sessions().UserSid(1);
     kw = L"HKU\\" + sid + L"\\SOFTWARE\\Veridane\\Applications\\KwAppSettings";
-    uxtest::g_quietTime = {};
   }
   void TearDown() override {
     agent.AuthLibrary().VDFPTerm();
@@ -346,25 +348,14 @@ TEST_F(UxEnvironmentTest, TheTimestampIsTodaysLocalDate) {
 TEST_F(UxEnvironmentTest, QuietTimeComesFromTheShellWhenItCanBeAsked) {
   for (auto state : {QUNS_QUIET_TIME, QUNS_BUSY, QUNS_APP, QUNS_ACCEPTS_NOTIFICATIONS}) {
     SCOPED_TRACE(static_cast<int>(state));
-    uxtest::g_quietTime.state = state;
+    machine.GetDesktop().SetNotificationState(1, state);
     EXPECT_EQ(ux_env::CheckQuietTime(plat), state);
   }
   EXPECT_TRUE(sink.Contains('U', "User notification state = 6"));
-  EXPECT_EQ(uxtest::g_quietTime.calls, 4);
 }
 
-TEST_F(UxEnvironmentTest, WithoutTheShellsEntryNotificationsAreAcceptedAndItsFailureIsRaised) {
-  uxtest::g_quietTime.state = QUNS_QUIET_TIME;
-  plat.modules.hasExport = false;
-  EXPECT_EQ(ux_env::CheckQuietTime(plat), QUNS_ACCEPTS_NOTIFICATIONS);
-  plat.modules.hasExport = true;
-  plat.modules.shellLoaded = false;
-  EXPECT_EQ(ux_env::CheckQuietTime(plat), QUNS_ACCEPTS_NOTIFICATIONS);
-  EXPECT_EQ(uxtest::g_quietTime.calls, 0);
-  EXPECT_TRUE(sink.Contains('U', "User notification state = 5"));
-
-  plat.modules.shellLoaded = true;
-  uxtest::g_quietTime.result = E_ACCESSDENIED;
+TEST_F(UxEnvironmentTest, AFailingShellQueryIsRaisedAndWithoutItsEntryNotificationsAreAccepted) {
+  machine.GetDesktop().FailNotificationStateQuery(1, E_ACCESSDENIED);
   try {
     ux_env::CheckQuietTime(plat);
     ADD_FAILURE() << "no error raised";
@@ -372,6 +363,16 @@ TEST_F(UxEnvironmentTest, WithoutTheShellsEntryNotificationsAreAcceptedAndItsFai
     EXPECT_EQ(e.Result(), E_ACCESSDENIED);
   }
   EXPECT_TRUE(TracedResult(sink, "SHQueryUserNotificationState"));
+
+  // A process started without the entry, then one without Shell32.dll at all.
+  machine.Modules().RemoveExport(sim::kShell32Path, "SHQueryUserNotificationState");
+  for (const char* without : {"the entry", "Shell32.dll"}) {
+    auto other = machine.CreateProcess({.sessionId = 1});
+    sim::CurrentProcessScope in(other.get());
+    EXPECT_EQ(ux_env::CheckQuietTime(*other), QUNS_ACCEPTS_NOTIFICATIONS) << "without " << without;
+    machine.Modules().Uninstall(sim::kShell32Path);
+  }
+  EXPECT_TRUE(sink.Contains('U', "User notification state = 5"));
 }
 
 // ---- Dates ----

@@ -4,6 +4,7 @@
 // Postponement by policy is covered function by function in ux_environment_test.cpp.
 #include <string>
 
+#include "platform/sim/desktop.h"
 #include "policy/prompt_resources.h"
 #include "policy/ux_machine_environment.h"
 #include "support/settings/settings_section.h"
@@ -21,7 +22,6 @@ class UXMachineTest : public UXLogicTest {
 
   void SetUp() override {
     UXLogicTest::SetUp();
-    uxtest::g_quietTime = {};
     kw = L"HKU\\" + machine.Sessions().UserSid(1) +
          L"\\SOFTWARE\\Veridane\\Applications\\KwAppSettings";
     UseProcess(*proc);
@@ -56,15 +56,14 @@ class UXMachineTest : public UXLogicTest {
 TEST_F(UXMachineTest, APasswordOnlyUserIsRecommendedEnrollmentOnceQuietTimeEnds) {
   ASSERT_TRUE(vdfp->Host().SetDomainState(L"OS", 0));  // nobody configured the machine yet
   host->enrolled = VDFP_CRED_PASSWORD;
-  uxtest::g_quietTime.state = QUNS_QUIET_TIME;
+  machine.GetDesktop().SetNotificationState(1, QUNS_QUIET_TIME);
   real->ShowStartupUI();
   Advance(10000);
   EXPECT_TRUE(Logged("OOBE period, slowing down timer."));
   Advance(120000);
   EXPECT_TRUE(host->notices.empty());
-  EXPECT_EQ(uxtest::g_quietTime.calls, 2);
 
-  uxtest::g_quietTime.state = QUNS_ACCEPTS_NOTIFICATIONS;
+  machine.GetDesktop().SetNotificationState(1, QUNS_ACCEPTS_NOTIFICATIONS);
   Advance(120000);
   EXPECT_EQ(real->LogonCount(), 1);
   EXPECT_EQ(machine.Registry().GetDword(kw, L"LogonCount"), 1u);
