@@ -181,7 +181,7 @@ TEST_F(TaskQueueTest, RescheduleChangesThePeriodOfALiveTaskOnly) {
   EXPECT_EQ(runs, 2);
 }
 
-TEST_F(TaskQueueTest, CancelStopsALiveTaskAndComplainsAboutACompletedOne) {
+TEST_F(TaskQueueTest, CancelStopsALiveTaskEvenFromInsideItAndComplainsAboutACompletedOne) {
   int a = 0, b = 0;
   const UINT ida = W().Schedule(500, [&](UINT) { return ++a, false; });
   const UINT idb = W().Schedule(500, [&](UINT) { return ++b, true; });
@@ -198,9 +198,8 @@ TEST_F(TaskQueueTest, CancelStopsALiveTaskAndComplainsAboutACompletedOne) {
 
   W().CancelSchedule(idb);  // it completed at its first run
   EXPECT_TRUE(sink.Contains('E', "-2147024809 No such task found"));
-}
 
-TEST_F(TaskQueueTest, AScheduledTaskMayCancelItselfAndScheduleAnother) {
+  // A task may cancel itself and schedule another.
   int runs = 0, follow = 0;
   W().Schedule(100, [&](UINT self) {
     ++runs;
