@@ -19,7 +19,7 @@ namespace {
 constexpr wchar_t kExe[] = L"C:\\Program Files (x86)\\Veridane\\Agent\\VdAgent.exe";
 constexpr wchar_t kBrand[] = L"C:\\Program Files\\Acme\\Brand.dll";
 
-TEST(AboutLink, OnlyAPlainWebAddressIsOpened) {
+TEST(AboutLink, OnlyAPlainWebAddressIsOpenedAndShownAsALink) {
   for (const wchar_t* url : {L"https://www.veridane.example/", L"HTTP://x.example/a?b=c&d=e#f"}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(url)));
     EXPECT_TRUE(launch::IsWebAddress(url));
@@ -33,9 +33,7 @@ TEST(AboutLink, OnlyAPlainWebAddressIsOpened) {
     EXPECT_FALSE(launch::IsWebAddress(url));
   }
   EXPECT_FALSE(launch::IsWebAddress(L"https://x.example/" + std::wstring(L_MAX_URL_LENGTH, L'a')));
-}
-
-TEST(AboutLink, TheMarkupShowsAndTargetsTheAddress) {
+  // The markup shows and targets the address.
   EXPECT_EQ(launch::LinkMarkup(L"https://x.example/"),
             L"<a href=\"https://x.example/\">https://x.example/</a>");
   EXPECT_EQ(launch::LinkMarkup(L""), L"");

@@ -105,35 +105,30 @@ TEST(HelpViewer, TheFilesToTryAreTheFirstPreferredLanguagesThenEnUs) {
 }
 
 TEST(HelpViewer, ShowsTheFirstFileThereAndFailsWhenNoneIs) {
-  {
-    SCOPED_TRACE("the preferred language's file");
+  const struct {
+    const char* why;
+    std::vector<const wchar_t*> files;  // help files on the machine of a "de-DE" user
+    const wchar_t* shown;               // null: nothing shown
+  } cases[] = {
+      {"the preferred language's file", {L"de-DE", L"en-US"}, L"de-DE"},
+      {"only English", {L"en-US"}, L"en-US"},
+      {"another language's file only", {L"fr-FR"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
     LanguageMachine m({L"de-DE"});
-    m.machine.Files().WriteFile(HelpFile(L"de-DE"), "ITSF");
-    m.machine.Files().WriteFile(HelpFile(L"en-US"), "ITSF");
-    auto viewer = m.Viewer();
-    EXPECT_TRUE(viewer->Show());
-    EXPECT_EQ(HelpShown(m.machine),
-              (std::vector<std::wstring>{L"\"" + HelpFile(L"de-DE") + L"\""}));
-  }
-  {
-    SCOPED_TRACE("only English");
-    LanguageMachine m({L"de-DE"});
-    m.machine.Files().WriteFile(HelpFile(L"en-US"), "ITSF");
-    auto viewer = m.Viewer();
-    EXPECT_TRUE(viewer->Show());
-    EXPECT_EQ(HelpShown(m.machine),
-              (std::vector<std::wstring>{L"\"" + HelpFile(L"en-US") + L"\""}));
-    EXPECT_TRUE(m.sink.Contains('U',
-                                "No help at C:\\Program Files\\Veridane\\Agent\\Help\\de-DE\\"
-                                "{0E1E2E3E-4E5E-6E7E-8E9E-AEBECEDEEEFE}.chm"));
-  }
-  {
-    SCOPED_TRACE("another language's file only");
-    LanguageMachine m({L"de-DE"});
-    m.machine.Files().WriteFile(HelpFile(L"fr-FR"), "ITSF");
-    auto viewer = m.Viewer();
-    EXPECT_FALSE(viewer->Show());
-    EXPECT_TRUE(HelpShown(m.machine).empty());
+    for (auto f : c.files) m.machine.Files().WriteFile(HelpFile(f), "ITSF");
+    EXPECT_EQ(m.Viewer()->Show(), c.shown != nullptr);
+    if (!c.shown) {
+      EXPECT_TRUE(HelpShown(m.machine).empty());
+      continue;
+    }
+    EXPECT_EQ(HelpShown(m.machine), (std::vector<std::wstring>{L"\"" + HelpFile(c.shown) + L"\""}));
+    // A missing preferred file is said, naming the path looked at.
+    EXPECT_EQ(m.sink.Contains('U',
+                              "No help at C:\\Program Files\\Veridane\\Agent\\Help\\de-DE\\"
+                              "{0E1E2E3E-4E5E-6E7E-8E9E-AEBECEDEEEFE}.chm"),
+              std::wstring(c.shown) != L"de-DE");
   }
 }
 

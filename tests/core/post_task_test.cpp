@@ -1,4 +1,5 @@
 // The window's task queue (posted and scheduled tasks) and the timer-queue timer.
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <latch>
@@ -83,15 +84,15 @@ TEST_F(TaskQueueTest, TasksPostedDuringANestedMessageLoopRunAfterItAndAfterTheBa
                           "posted during the dialog"}));
 }
 
-TEST_F(TaskQueueTest, AResultErrorIsLoggedAndTheBatchGoesOn) {
+TEST_F(TaskQueueTest, AResultErrorIsLoggedAndAnyOtherExceptionReachesTheWindowGuard) {
   W().Post([] { throw CResultError(E_ACCESSDENIED); });
   PostNamed("next");
   machine.RunUntilIdle();
   EXPECT_EQ(order, (Names{"next"}));
   EXPECT_TRUE(sink.Contains('E', "-2147024891 Task failed"));
-}
 
-TEST_F(TaskQueueTest, AnyOtherExceptionReachesTheWindowGuardAndTheRestOfTheBatchRunsNext) {
+  // Anything else leaves the batch; the rest of it runs next.
+  order.clear();
   W().Post([this] {
     PostNamed("posted by the failing task");
     throw std::runtime_error("boom");
@@ -99,7 +100,8 @@ TEST_F(TaskQueueTest, AnyOtherExceptionReachesTheWindowGuardAndTheRestOfTheBatch
   PostNamed("B");
   PostNamed("C");
   machine.RunUntilIdle();
-  EXPECT_TRUE(sink.Contains('U', "vda::wndproc: boom"));
+  const auto messages = sink.Texts('U');
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "vda::wndproc: boom"), 1);
   // The batch's own tasks go back in front of what was posted meanwhile.
   EXPECT_EQ(order, (Names{"B", "C", "posted by the failing task"}));
   // And the queue still works afterwards.
@@ -179,7 +181,7 @@ TEST_F(TaskQueueTest, RescheduleChangesThePeriodOfALiveTaskOnly) {
   EXPECT_EQ(runs, 2);
 }
 
-TEST_F(TaskQueueTest, CancelStopsALiveTaskAndComplainsAboutACompletedOne) {
+TEST_F(TaskQueueTest, CancelStopsALiveTaskEvenFromInsideItAndComplainsAboutACompletedOne) {
   int a = 0, b = 0;
   const UINT ida = W().Schedule(500, [&](UINT) { return ++a, false; });
   const UINT idb = W().Schedule(500, [&](UINT) { return ++b, true; });
@@ -196,9 +198,8 @@ TEST_F(TaskQueueTest, CancelStopsALiveTaskAndComplainsAboutACompletedOne) {
 
   W().CancelSchedule(idb);  // it completed at its first run
   EXPECT_TRUE(sink.Contains('E', "-2147024809 No such task found"));
-}
 
-TEST_F(TaskQueueTest, AScheduledTaskMayCancelItselfAndScheduleAnother) {
+  // A task may cancel itself and schedule another.
   int runs = 0, follow = 0;
   W().Schedule(100, [&](UINT self) {
     ++runs;
@@ -335,6 +336,12 @@ struct Ticks {
   static void Count(void* p) { ++static_cast<Ticks*>(p)->n; }
 };
 
+// A timer callback that runs `f` (on a pool thread).
+struct Fn {
+  std::function<void()> f;
+  static void Run(void* p) { static_cast<Fn*>(p)->f(); }
+};
+
 class TimerQueueTest : public TaskQueueTest {
  protected:
   platform::IKernel& K() { return proc->Kernel(); }
@@ -362,83 +369,74 @@ TEST_F(TimerQueueTest, ArmedItTicksAtItsPeriodAndDisarmedItStops) {
 }
 
 TEST_F(TimerQueueTest, ATickArrivingWhileTheCallbackRunsIsDroppedNotQueued) {
-  struct Slow {
-    platform::IKernel* k;
-    HANDLE release;
-    std::atomic<int> calls{0};
-    static void Run(void* p) {
-      auto* s = static_cast<Slow*>(p);
-      // The first call stays until the test releases it; the pool counts a callback
-      // blocked in a platform wait as idle, so the clock can move on meanwhile.
-      if (++s->calls == 1) s->k->WaitForSingleObject(s->release, INFINITE);
-    }
-  };
   platform::UniqueHandle release(K(), K().CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  Slow s{&K(), release.get()};
+  std::atomic<int> calls{0};
+  // The first call stays until the test releases it; the pool counts a callback blocked in
+  // a platform wait as idle, so the clock can move on meanwhile.
+  Fn slow{[&] {
+    if (++calls == 1) K().WaitForSingleObject(release.get(), INFINITE);
+  }};
   FlashTimer timer(K());
-  timer.Arm(&Slow::Run, &s, 75, 75);
+  timer.Arm(&Fn::Run, &slow, 75, 75);
   machine.AdvanceBy(75);
-  EXPECT_EQ(s.calls.load(), 1);
+  EXPECT_EQ(calls.load(), 1);
   machine.AdvanceBy(150);  // two ticks while the first still runs
-  EXPECT_EQ(s.calls.load(), 1);
+  EXPECT_EQ(calls.load(), 1);
   K().SetEvent(release.get());
   machine.RunUntilIdle();
-  EXPECT_EQ(s.calls.load(), 1);  // the dropped ticks do not come back
+  EXPECT_EQ(calls.load(), 1);  // the dropped ticks do not come back
   machine.AdvanceBy(75);
-  EXPECT_EQ(s.calls.load(), 2);
+  EXPECT_EQ(calls.load(), 2);
 }
 
 TEST_F(TimerQueueTest, OverlappingTicksAreDroppedWhenTheSettleDoesNotWaitForCallbacks) {
   // With the pool switch off, a callback blocked outside any platform wait keeps running
   // while time moves on, and due ticks start on other workers.
-  struct Blocking {
-    std::latch release{1};
-    std::atomic<int> calls{0};
-    static void Run(void* p) {
-      auto* b = static_cast<Blocking*>(p);
-      if (++b->calls == 1) b->release.wait();
+  std::latch release{1};
+  std::atomic<int> calls{0}, inside{0}, most{0};
+  Fn blocking{[&] {
+    const int now = ++inside;
+    for (int m = most.load(); now > m && !most.compare_exchange_weak(m, now);) {
     }
-  } b;
+    if (++calls == 1) release.wait();
+    --inside;
+  }};
   machine.Pool().SetSettleWaitsForCallbacks(false);
   FlashTimer timer(K());
-  timer.Arm(&Blocking::Run, &b, 75, 75);
+  timer.Arm(&Fn::Run, &blocking, 75, 75);
   machine.AdvanceBy(75);
-  while (b.calls.load() == 0) std::this_thread::yield();
+  while (calls.load() == 0) std::this_thread::yield();
   machine.AdvanceBy(300);  // four more ticks start while the first is blocked
-  b.release.count_down();
+  release.count_down();
   machine.Pool().SetSettleWaitsForCallbacks(true);
   machine.RunUntilIdle();
-  // The dropped ticks may still have been starting when released; none ran the callback
-  // unless it found the first one finished, and then only one at a time.
-  EXPECT_LE(b.calls.load(), 2);
-  const int before = b.calls.load();
+  // The dropped ticks may still have been starting when released (on a loaded machine,
+  // one after another): none ran the callback beside another.
+  EXPECT_EQ(most.load(), 1);
+  const int before = calls.load();
   machine.AdvanceBy(75);
-  EXPECT_EQ(b.calls.load(), before + 1);
+  EXPECT_EQ(calls.load(), before + 1);
 }
 
 TEST_F(TimerQueueTest, DestructionWaitsForARunningCallback) {
-  struct Blocking {
-    std::latch entered{1};
-    std::latch release{1};
-    std::atomic<bool> finished{false};
-    static void Run(void* p) {
-      auto* b = static_cast<Blocking*>(p);
-      b->entered.count_down();
-      b->release.wait();
-      b->finished = true;
-    }
-  } b;
+  std::latch entered{1}, release{1};
+  std::atomic<bool> finished{false};
+  Fn blocking{[&] {
+    entered.count_down();
+    release.wait();
+    finished = true;
+  }};
   machine.Pool().SetSettleWaitsForCallbacks(false);
   auto timer = std::make_unique<FlashTimer>(K());
-  timer->Arm(&Blocking::Run, &b, 10, 0);
+  timer->Arm(&Fn::Run, &blocking, 10, 0);
   machine.AdvanceBy(10);
-  b.entered.wait();
+  entered.wait();
   std::atomic<bool> finishedWhenDestroyed{false};
   std::thread destroyer([&] {
     timer.reset();
-    finishedWhenDestroyed = b.finished.load();
+    finishedWhenDestroyed = finished.load();
   });
-  b.release.count_down();
+  release.count_down();
   destroyer.join();
   machine.Pool().SetSettleWaitsForCallbacks(true);
   EXPECT_TRUE(finishedWhenDestroyed.load());
@@ -446,18 +444,16 @@ TEST_F(TimerQueueTest, DestructionWaitsForARunningCallback) {
 }
 
 TEST_F(TimerQueueTest, ACallbackExceptionIsCaughtAndLaterTicksStillRun) {
-  struct Throwing {
-    std::atomic<int> calls{0};
-    static void Run(void* p) {
-      if (++static_cast<Throwing*>(p)->calls == 1) throw std::runtime_error("flash failed");
-    }
-  } t;
+  std::atomic<int> calls{0};
+  Fn throwing{[&] {
+    if (++calls == 1) throw std::runtime_error("flash failed");
+  }};
   FlashTimer timer(K());
-  timer.Arm(&Throwing::Run, &t, 50, 50);
+  timer.Arm(&Fn::Run, &throwing, 50, 50);
   machine.AdvanceBy(50);
   EXPECT_TRUE(sink.Contains('U', "Callback failed: flash failed"));
   machine.AdvanceBy(50);
-  EXPECT_EQ(t.calls.load(), 2);  // the busy event was reset after the failure
+  EXPECT_EQ(calls.load(), 2);  // the busy event was reset after the failure
 }
 
 TEST_F(TimerQueueTest, ADormantTimerStaysUsableAfterItsDueTimeAndRunsNothingMeanwhile) {
@@ -479,20 +475,14 @@ TEST_F(TimerQueueTest, ADormantTimerStaysUsableAfterItsDueTimeAndRunsNothingMean
 }
 
 TEST_F(TimerQueueTest, ACallbackPostsWorkToTheWindowThread) {
-  struct Ctx {
-    CVdAgentMain* w;
-    std::vector<int>* seen;
-    std::atomic<int> n{0};
-    static void Run(void* p) {
-      auto* c = static_cast<Ctx*>(p);
-      const int i = ++c->n;
-      c->w->Post([c, i] { c->seen->push_back(i); });
-    }
-  };
   std::vector<int> seen;
-  Ctx c{&W(), &seen};
+  std::atomic<int> n{0};
+  Fn post{[&] {
+    const int i = ++n;
+    W().Post([&seen, i] { seen.push_back(i); });
+  }};
   FlashTimer timer(K());
-  timer.Arm(&Ctx::Run, &c, 75, 75);
+  timer.Arm(&Fn::Run, &post, 75, 75);
   machine.AdvanceBy(300);
   timer.Disarm();
   machine.RunUntilIdle();

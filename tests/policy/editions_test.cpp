@@ -55,6 +55,10 @@ class EditionsTest : public ::testing::Test {
                   const wchar_t* root = kProducts32) {
     machine.Registry().SetValue(root + edition, L"Version", type, std::move(data));
   }
+  bool Product(const wchar_t* key) {  // asked by a fresh process
+    EditionAgent a(machine);
+    return EDITIONS::IsInstalledProduct(a.process.Editions(), key);
+  }
   bool Installed(const std::wstring& edition) {
     EditionAgent a(machine);
     return EDITIONS::IsInstalled(a.process.Editions(), (EDITIONS::kProductsKey + edition).c_str());
@@ -65,41 +69,22 @@ class EditionsTest : public ::testing::Test {
 
 // ---- The installed product ----
 
-TEST_F(EditionsTest, TheBrandingStringNamesTheInstalledProductWithoutRegardToCase) {
-  Brand(L"lumera KIOSK");
-  EditionAgent a(machine);
-  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
-  EXPECT_TRUE(EDITIONS::IsInstalledProduct(a.process.Editions(),
-                                           L"software\\veridane\\PRODUCTS\\Lumera Kiosk"));
-  // The whole key path must match: neither a longer edition name nor a shorter one.
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraADKiosk));
-  EXPECT_FALSE(
-      EDITIONS::IsInstalledProduct(a.process.Editions(), L"SOFTWARE\\Veridane\\Products\\Lumera"));
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(),
-                                            L"SOFTWARE\\Veridane\\Products\\Lumera Kiosk2"));
-}
+TEST_F(EditionsTest, TheBrandingStringNamesTheWholeProductKeyWithoutRegardToCase) {
+  EXPECT_FALSE(Product(EDITIONS::kLumeraKiosk)) << "nothing configured";
+  machine.Registry().SetString(kBrandingKey, L"DLLPath", kBrandingDll);
+  EXPECT_FALSE(Product(EDITIONS::kLumeraKiosk)) << "the module is named but not there";
+  machine.Modules().Install(kBrandingDll, {}, {{1101, L"Lumera Kiosk"}});
+  EXPECT_FALSE(Product(EDITIONS::kLumeraKiosk)) << "the module lacks the string";
+  Brand(L"");
+  EXPECT_FALSE(Product(L"SOFTWARE\\Veridane\\Products\\")) << "an empty name is no edition";
 
-TEST_F(EditionsTest, NoBrandingModuleOrStringMeansNoInstalledProduct) {
-  {  // nothing configured
-    EditionAgent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
-  }
-  {  // the module is named but not there
-    machine.Registry().SetString(kBrandingKey, L"DLLPath", kBrandingDll);
-    EditionAgent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
-  }
-  {  // the module lacks the string
-    machine.Modules().Install(kBrandingDll, {}, {{1101, L"Lumera Kiosk"}});
-    EditionAgent a(machine);
-    EXPECT_FALSE(EDITIONS::IsInstalledProduct(a.process.Editions(), EDITIONS::kLumeraKiosk));
-  }
-  {  // an empty name does not make the bare products key an edition
-    Brand(L"");
-    EditionAgent a(machine);
-    EXPECT_FALSE(
-        EDITIONS::IsInstalledProduct(a.process.Editions(), L"SOFTWARE\\Veridane\\Products\\"));
-  }
+  Brand(L"lumera KIOSK");
+  EXPECT_TRUE(Product(EDITIONS::kLumeraKiosk));
+  EXPECT_TRUE(Product(L"software\\veridane\\PRODUCTS\\Lumera Kiosk"));
+  // Neither a longer edition name nor a shorter one.
+  EXPECT_FALSE(Product(EDITIONS::kLumeraADKiosk));
+  EXPECT_FALSE(Product(L"SOFTWARE\\Veridane\\Products\\Lumera"));
+  EXPECT_FALSE(Product(L"SOFTWARE\\Veridane\\Products\\Lumera Kiosk2"));
 }
 
 TEST_F(EditionsTest, TheInstalledProductIsAskedOncePerEditionAndProcess) {
@@ -121,47 +106,34 @@ TEST_F(EditionsTest, TheInstalledProductIsAskedOncePerEditionAndProcess) {
   EXPECT_FALSE(EDITIONS::IsInstalledProduct(b.process.Editions(), EDITIONS::kLumeraKiosk));
 }
 
-TEST_F(EditionsTest, AKnownCallerCacheIsAnsweredWithoutLooking) {
-  Brand(L"Lumera Kiosk");
-  EditionAgent a(machine);
-  EDITIONS::TriState no = false;
-  EXPECT_FALSE(EDITIONS::IsInstalledProduct(*a.plat, EDITIONS::kLumeraKiosk, no));
-  EDITIONS::TriState yes = true;
-  EXPECT_TRUE(EDITIONS::IsInstalled(*a.plat, EDITIONS::kClassicHome, yes));
-  EDITIONS::TriState unknown;
-  EXPECT_TRUE(EDITIONS::IsInstalledProduct(*a.plat, EDITIONS::kLumeraKiosk, unknown));
-  EXPECT_EQ(unknown, EDITIONS::TriState(true));
-  EDITIONS::TriState unknown2;
-  EXPECT_FALSE(EDITIONS::IsInstalled(*a.plat, EDITIONS::kClassicHome, unknown2));
-  EXPECT_EQ(unknown2, EDITIONS::TriState(false));
-}
-
 // ---- Installed: the Version value ----
 
-TEST_F(EditionsTest, AVersionStringOfEitherStringTypeMakesTheEditionInstalled) {
-  SetVersion(L"Classic Home", REG_SZ, Bytes(L"5.2.0.1", true));
-  SetVersion(L"Printvue", REG_EXPAND_SZ, Bytes(L"%VER%", true));
-  // A string stored without its terminator still counts.
-  SetVersion(L"Lumera Lite", REG_SZ, Bytes(L"7", false));
-  EXPECT_TRUE(Installed(L"Classic Home"));
-  EXPECT_TRUE(Installed(L"Printvue"));
-  EXPECT_TRUE(Installed(L"Lumera Lite"));
-}
-
-TEST_F(EditionsTest, OtherTypesEmptyOrBrokenVersionsAndMissingKeysAreNotInstalled) {
-  SetVersion(L"A", REG_MULTI_SZ, Bytes(std::wstring(L"5.2\0", 4), true));
-  SetVersion(L"B", REG_DWORD, {5, 0, 0, 0});
-  SetVersion(L"C", REG_BINARY, Bytes(L"5.2", true));
-  SetVersion(L"D", REG_SZ, Bytes(L"", true));  // just the terminator
-  SetVersion(L"E", REG_SZ, {});                // no data at all
+TEST_F(EditionsTest, OnlyANonEmptyVersionStringMakesTheEditionInstalled) {
   // A size that is not a whole number of characters is a damaged value.
   std::vector<BYTE> odd = Bytes(L"5.2", true);
   odd.push_back(0);
-  SetVersion(L"F", REG_SZ, odd);
+  const struct {
+    const wchar_t* edition;
+    DWORD type;
+    std::vector<BYTE> data;
+    bool installed;
+  } cases[] = {
+      {L"Classic Home", REG_SZ, Bytes(L"5.2.0.1", true), true},
+      {L"Printvue", REG_EXPAND_SZ, Bytes(L"%VER%", true), true},
+      {L"Lumera Lite", REG_SZ, Bytes(L"7", false), true},  // stored without its terminator
+      {L"A", REG_MULTI_SZ, Bytes(std::wstring(L"5.2\0", 4), true), false},
+      {L"B", REG_DWORD, {5, 0, 0, 0}, false},
+      {L"C", REG_BINARY, Bytes(L"5.2", true), false},
+      {L"D", REG_SZ, Bytes(L"", true), false},  // just the terminator
+      {L"E", REG_SZ, {}, false},                // no data at all
+      {L"F", REG_SZ, odd, false},
+  };
+  for (const auto& c : cases) SetVersion(c.edition, c.type, c.data);
   machine.Registry().CreateKey(std::wstring(kProducts32) + L"G");  // no Version value
   machine.Registry().SetString(std::wstring(kProducts32) + L"H", L"version2", L"5.2");
-  for (const wchar_t* e : {L"A", L"B", L"C", L"D", L"E", L"F", L"G", L"H", L"Nowhere"})
-    EXPECT_FALSE(Installed(e)) << "edition " << e;
+  for (const auto& c : cases)
+    EXPECT_EQ(Installed(c.edition), c.installed) << "edition " << c.edition;
+  for (const wchar_t* e : {L"G", L"H", L"Nowhere"}) EXPECT_FALSE(Installed(e)) << "edition " << e;
 }
 
 TEST_F(EditionsTest, InstalledReadsTheProcessesOwnRegistryView) {
@@ -221,32 +193,12 @@ TEST_F(EditionsTest, EachEditionBelongsToItsOwnFamilyOnly) {
   }
 }
 
-TEST_F(EditionsTest, TheApplicationIdentifierSettlesTheOemAnswerWhenNoLumeraEditionIs) {
-  const auto oemAnswer = [](EditionAgent& a) {
-    return a.process.EditionCache.Get(EDITIONS::CEditionCaches::kIsInstalledProduct,
-                                      EDITIONS::kOemlineSecurityManager);
-  };
-  Brand(L"Oemline Security Manager");
-  {
-    EditionAgent a(machine);
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), L"");
-    EXPECT_EQ(oemAnswer(a), EDITIONS::TriState(true));
-  }
-  Brand(L"Classic Home");
-  {
-    EditionAgent a(machine);
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), L"");
-    EXPECT_EQ(oemAnswer(a), EDITIONS::TriState(false));
-  }
+TEST_F(EditionsTest, TheApplicationIdentifierStaysAsTheProcessFirstFoundIt) {
   Brand(L"Lumera Kiosk");
-  {
-    EditionAgent a(machine);
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
-    EXPECT_EQ(oemAnswer(a), std::nullopt);  // a Lumera edition answers before the question
-    // The answers behind the identifier are cached: it stays after the branding changes.
-    Brand(L"Lumera Mobile Enrollment");
-    EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
-  }
+  EditionAgent a(machine);
+  EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
+  Brand(L"Lumera Mobile Enrollment");
+  EXPECT_EQ(EDITIONS::GetApplicationId(a.process.Editions()), EDITIONS::kLumeraAppId);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "policy/policy.h"
 #include "support/trace/trace.h"
 #include "support/trace/trace_sink.h"
+#include "tests/policy/policy_test_util.h"
 
 namespace {
 
@@ -30,29 +31,13 @@ struct Reference {
 
   static int Bits(Mask m) { return std::popcount(m); }
 
-  // Whether `rules` is exactly the family of k-subsets of the union: enumerate the subsets
-  // one by one (stopping once there are more than rules) and look each up.
+  // Whether `rules` is exactly the family of k-subsets of the union.
   bool IsEveryKSubset(int k) const {
     std::vector<int> positions;
     for (int b = 0; b < 64; ++b)
       if (unionMask >> b & 1) positions.push_back(b);
-    size_t seen = 0;
-    std::vector<int> idx(static_cast<size_t>(k));
-    for (int i = 0; i < k; ++i) idx[static_cast<size_t>(i)] = i;
-    const int n = static_cast<int>(positions.size());
-    while (true) {
-      Mask m = 0;
-      for (int i : idx) m |= 1ULL << positions[static_cast<size_t>(i)];
-      if (!rules.count(m)) return false;
-      ++seen;
-      int i = k - 1;
-      while (i >= 0 && idx[static_cast<size_t>(i)] == n - k + i) --i;
-      if (i < 0) break;
-      ++idx[static_cast<size_t>(i)];
-      for (int j = i + 1; j < k; ++j)
-        idx[static_cast<size_t>(j)] = idx[static_cast<size_t>(j - 1)] + 1;
-    }
-    return seen == rules.size();
+    const auto all = policytest::AllSubsets(positions, static_cast<size_t>(k));
+    return std::set<Mask>(all.begin(), all.end()) == rules;
   }
 
   UINT Classify() const {
@@ -126,19 +111,6 @@ class Generator {
     return m;
   }
 
-  std::vector<Mask> KSubsets(const std::vector<int>& bits, size_t k) {
-    std::vector<Mask> out;
-    std::vector<bool> pick(bits.size(), false);
-    std::fill(pick.end() - static_cast<long>(k), pick.end(), true);
-    do {
-      Mask m = 0;
-      for (size_t i = 0; i < bits.size(); ++i)
-        if (pick[i]) m |= 1ULL << bits[i];
-      out.push_back(m);
-    } while (std::next_permutation(pick.begin(), pick.end()));
-    return out;
-  }
-
   // One policy input of a randomly chosen kind.
   std::vector<Mask> Policy() {
     std::vector<Mask> masks;
@@ -160,7 +132,10 @@ class Generator {
         const size_t k = 1 + Below(std::min<size_t>(n, 11));
         auto bits = Universe(n);
         if (bits.size() < k) break;
-        masks = KSubsets(bits, k);
+        {
+          const auto family = policytest::AllSubsets(bits, k);
+          masks.assign(family.begin(), family.end());
+        }
         switch (Below(6)) {
           case 0:  // one subset missing
             masks.erase(masks.begin() + static_cast<long>(Below(masks.size())));

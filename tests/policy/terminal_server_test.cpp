@@ -36,7 +36,9 @@ void PrintTo(const Listed& l, std::ostream* os) {
   *os << l.id << " '" << std::string(l.station.begin(), l.station.end()) << "' " << l.state;
 }
 
-TEST(TerminalServerTest, ListsSignedInSessionsWithTheirStationsAndStates) {
+// The simulated machine's own session list comes through whole (which sessions a terminal
+// server lists is the simulator's to test); a log-off is seen by the next holder.
+TEST(TerminalServerTest, ListsTheSessionsWithTheirStationsAndStatesAndFindsThem) {
   VDTraceNS::Bind(nullptr);
   VDTraceNS::CRecordingSink sink;
   sim::Machine machine;
@@ -44,27 +46,19 @@ TEST(TerminalServerTest, ListsSignedInSessionsWithTheirStationsAndStates) {
   sim::CurrentProcessScope scope(p.get());
   auto& sm = machine.Sessions();
   const DWORD bob = sm.CreateSession({.userName = L"bob", .remote = true});
-  const DWORD carol = sm.CreateSession({.userName = L"carol"});  // console taken: disconnected
-  const DWORD dave = sm.CreateSession({.userName = L"dave", .loggedOn = false});
   EXPECT_EQ(List(p->Sessions()),
             (std::vector<Listed>{{0, L"Services", WTSDisconnected},
                                  {1, L"Console", WTSActive},
-                                 {bob, L"RDP-Tcp#" + std::to_wstring(bob), WTSActive},
-                                 {carol, L"", WTSDisconnected}}));
+                                 {bob, L"RDP-Tcp#" + std::to_wstring(bob), WTSActive}}));
   EXPECT_TRUE(sink.Contains('>', "CVDTerminalServer::CVDTerminalServer"));
 
-  // Locking keeps a session active; a log-off removes it; a log-on adds one.
-  ASSERT_TRUE(sm.Lock(1));
   ASSERT_TRUE(sm.LogOff(bob));
   ASSERT_TRUE(sm.Disconnect(1));
-  ASSERT_TRUE(sm.LogOn(dave));
-  const auto after = List(p->Sessions());
   CVDTerminalServer ts(p->Sessions());
   ASSERT_NE(ts.Find(1), nullptr);
   EXPECT_EQ(ts.Find(1)->State, WTSDisconnected);
   EXPECT_EQ(ts.Find(bob), nullptr);
-  ASSERT_NE(ts.Find(dave), nullptr);
-  EXPECT_EQ(ts.Count(), after.size());
+  EXPECT_EQ(ts.Count(), 2u);
 }
 
 // A process's sessions whose enumeration is scripted and counted.
@@ -100,14 +94,10 @@ class FakeSessions : public sim::ProcessSessions {
   WTS_SESSION_INFOW records[2] = {{0, console, WTSDisconnected}, {1, console, WTSActive}};
 };
 
-class FakeSessionsTest : public ::testing::Test {
- protected:
+TEST(FakeSessionsTest, TheListIsTakenAndFreedOnceTheServerNeverClosedAndAFailureListsNothing) {
   sim::Machine machine;
-  std::unique_ptr<sim::Process> process = machine.CreateProcess({});
+  auto process = machine.CreateProcess({});
   FakeSessions fake{*process};
-};
-
-TEST_F(FakeSessionsTest, TheListIsTakenOnceAndFreedOnceAndTheLocalServerIsNeverClosed) {
   {
     CVDTerminalServer ts(fake);
     EXPECT_EQ(ts.Count(), 2u);
@@ -118,9 +108,9 @@ TEST_F(FakeSessionsTest, TheListIsTakenOnceAndFreedOnceAndTheLocalServerIsNeverC
   EXPECT_EQ(fake.args, (FakeSessions::Args{true, 0, 1}));
   EXPECT_EQ(fake.freed, (std::vector<PVOID>{fake.records}));
   EXPECT_EQ(fake.closes, 0);
-}
 
-TEST_F(FakeSessionsTest, AFailedEnumerationLeavesAnEmptyListAndNothingToFree) {
+  // A failed enumeration leaves an empty list and nothing to free.
+  fake.freed.clear();
   fake.fail = true;
   {
     CVDTerminalServer ts(fake);
@@ -129,16 +119,6 @@ TEST_F(FakeSessionsTest, AFailedEnumerationLeavesAnEmptyListAndNothingToFree) {
     EXPECT_EQ(ts.Find(0), nullptr);
   }
   EXPECT_TRUE(fake.freed.empty());
-}
-
-TEST(TerminalServerTest, BeforeVistaThereIsNoServicesSession) {
-  sim::MachineDescription xp;
-  xp.osMajor = 5;
-  xp.osMinor = 1;
-  sim::Machine machine(xp);
-  auto p = machine.CreateProcess({});
-  sim::CurrentProcessScope scope(p.get());
-  EXPECT_EQ(List(p->Sessions()), (std::vector<Listed>{{1, L"Console", WTSActive}}));
 }
 
 }  // namespace

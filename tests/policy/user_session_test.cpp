@@ -187,7 +187,7 @@ TEST_F(UserSessionTest, EveryReplyPathEndsItsQueryAndAFailedOneIsAskedAgain) {
 
 TEST_F(UserSessionTest, AFetchWhileQueriesWaitSkipsThemAndAResetReleasesThem) {
   session->OnReady(window.hwnd());
-  const auto replies = Replies();
+  Replies();  // left unanswered
   machine.AdvanceBy(60'000);
   session->OnVDSettingsChanged();
   EXPECT_TRUE(sink.Contains('U', "Already have pending request"));
@@ -205,7 +205,6 @@ TEST_F(UserSessionTest, AFetchWhileQueriesWaitSkipsThemAndAResetReleasesThem) {
                                    reinterpret_cast<LPARAM>(&notEnrolled));
   EXPECT_TRUE(sink.Contains('U', "Promise 1 not found"));
   EXPECT_EQ(session->EnrolledCredentials(), kPassword | kFingerprint);
-  (void)replies;
 }
 
 TEST_F(UserSessionTest, ForgedReportsAreNotReadUnlessAQueryWaits) {
@@ -247,7 +246,7 @@ TEST_F(UserSessionTest, LocksAndLogOffsAreRecordedOutsideKioskSessionsOnly) {
   EXPECT_EQ(events->Component().Records().size(), 2u);
 }
 
-TEST_F(UserSessionTest, EnoughCredentialsIsTheRefreshedPolicyAgainstTheEnrolledOnes) {
+TEST_F(UserSessionTest, EnoughCredentialsIsTheUsersRefreshedPolicyAgainstTheEnrolledOnes) {
   session->OnReady(window.hwnd());
   host.policy.Init({kSmartcard, kFingerprint | kSmartcard});
   EXPECT_FALSE(session->UserHasEnoughCredentials());
@@ -255,10 +254,8 @@ TEST_F(UserSessionTest, EnoughCredentialsIsTheRefreshedPolicyAgainstTheEnrolledO
   host.policy.Init({kSmartcard, kPassword | kFingerprint});
   EXPECT_TRUE(session->UserHasEnoughCredentials());
   EXPECT_EQ(host.refreshes, 2);
-}
 
-TEST_F(UserSessionTest, TheUsersPolicyComesFromTheLibraryAndIsEmptyWhenItFails) {
-  session->OnReady(window.hwnd());
+  // The user's policy comes from the library, and is empty when that fails.
   vdfp->Host().SetPolicy(L"alice", {kPassword | kFingerprint, kSmartcard});
   const CPolicy policy = FetchUserPolicy(agent.AuthLibrary(), session->User());
   EXPECT_EQ(policy.GetText(), L"0000000000000003 0000000000000004");

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "core/agent_process.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/module_table.h"
 #include "platform/sim/process.h"
+#include "platform/sim/process_shell.h"
 #include "platform/sim/registry_store.h"
 #include "platform/sim/session_manager.h"
 #include "policy/ole_date.h"
@@ -33,8 +36,9 @@ constexpr const wchar_t* kUserPolicy =
     L"Applications\\{5ED04F3F-AC3E-4BE0-A157-782B204E2B8C}\\LogonPolicyUserNaggingPeriodReminder";
 constexpr ULONGLONG kDayMs = 24ull * 60 * 60 * 1000;
 
-std::vector<BYTE> Units(const std::wstring& s, std::size_t units) {
-  std::vector<BYTE> out(units * sizeof(wchar_t), 0);
+// `units` characters of `s` (zero-padded), and `extra` stray bytes after them.
+std::vector<BYTE> Units(const std::wstring& s, std::size_t units, std::size_t extra = 0) {
+  std::vector<BYTE> out(units * sizeof(wchar_t) + extra, 0);
   std::memcpy(out.data(), s.data(), std::min(s.size(), units) * sizeof(wchar_t));
   return out;
 }
@@ -52,7 +56,6 @@ class UxEnvironmentTest : public ::testing::Test {
     ASSERT_EQ(agent.AuthLibrary().VDFPInit(), S_OK);
     sid = machine.Sessions().UserSid(1);
     kw = L"HKU\\" + sid + L"\\SOFTWARE\\Veridane\\Applications\\KwAppSettings";
-    uxtest::g_quietTime = {};
   }
   void TearDown() override {
     agent.AuthLibrary().VDFPTerm();
@@ -127,12 +130,7 @@ TEST_F(UxEnvironmentTest, AnUnreadableImageStateIsNeverComplete) {
       {"an expandable string", REG_EXPAND_SZ, Units(complete, complete.size() + 1)},
       {"binary", REG_BINARY, Units(complete, complete.size() + 1)},
       {"unterminated", REG_SZ, Units(complete, complete.size())},
-      {"an odd size", REG_SZ,
-       [&] {
-         auto b = Units(complete, complete.size() + 1);
-         b.push_back(0);
-         return b;
-       }()},
+      {"an odd size", REG_SZ, Units(complete, complete.size() + 1, 1)},
       {"261 characters", REG_SZ, Units(std::wstring(261, L'X'), 262)},
       {"empty without a terminator", REG_SZ, {}},
   };
@@ -222,8 +220,8 @@ TEST_F(UxEnvironmentTest, ABadStoredCountStartsAgainFromZero) {
 
 // ---- Reminder postponement ----
 
-TEST_F(UxEnvironmentTest, AWeeklyReminderIsPostponedForSevenDaysFromTheLastSatisfiedDay) {
-  SetNaggingPolicy(kUserPolicy, 3);
+TEST_F(UxEnvironmentTest, EachIntervalEndsAtMidnightOfItsLastDay) {
+  SetNaggingPolicy(kUserPolicy, 3);  // a week
   SetTimestamp(LocalDate(-1));
   EXPECT_TRUE(ux_env::IsNaggingPostponed(agent));
   EXPECT_EQ(plat.com.lastLcid, LCID{LOCALE_USER_DEFAULT});
@@ -234,13 +232,6 @@ TEST_F(UxEnvironmentTest, AWeeklyReminderIsPostponedForSevenDaysFromTheLastSatis
   EXPECT_TRUE(sink.Contains('U', "Threshold: " + std::string(threshold.begin(), threshold.end())));
   EXPECT_TRUE(sink.Contains('U', "Nagging postponed: true"));
 
-  SetTimestamp(LocalDate(-6));
-  EXPECT_TRUE(ux_env::IsNaggingPostponed(agent));
-  SetTimestamp(LocalDate(-7));
-  EXPECT_FALSE(ux_env::IsNaggingPostponed(agent)) << "the seventh day reminds again";
-}
-
-TEST_F(UxEnvironmentTest, EachIntervalEndsAtMidnightOfItsLastDay) {
   struct Case {
     DWORD policy;
     int days;
@@ -251,7 +242,7 @@ TEST_F(UxEnvironmentTest, EachIntervalEndsAtMidnightOfItsLastDay) {
     SetTimestamp(LocalDate(-(c.days - 1)));
     EXPECT_TRUE(ux_env::IsNaggingPostponed(agent));
     SetTimestamp(LocalDate(-c.days));
-    EXPECT_FALSE(ux_env::IsNaggingPostponed(agent));
+    EXPECT_FALSE(ux_env::IsNaggingPostponed(agent)) << "the last day reminds again";
   }
   // Today's timestamp with the daily policy postpones until the local date changes.
   SetNaggingPolicy(kUserPolicy, 2);
@@ -357,26 +348,14 @@ TEST_F(UxEnvironmentTest, TheTimestampIsTodaysLocalDate) {
 TEST_F(UxEnvironmentTest, QuietTimeComesFromTheShellWhenItCanBeAsked) {
   for (auto state : {QUNS_QUIET_TIME, QUNS_BUSY, QUNS_APP, QUNS_ACCEPTS_NOTIFICATIONS}) {
     SCOPED_TRACE(static_cast<int>(state));
-    uxtest::g_quietTime.state = state;
+    machine.GetDesktop().SetNotificationState(1, state);
     EXPECT_EQ(ux_env::CheckQuietTime(plat), state);
   }
   EXPECT_TRUE(sink.Contains('U', "User notification state = 6"));
-  EXPECT_EQ(uxtest::g_quietTime.calls, 4);
 }
 
-TEST_F(UxEnvironmentTest, WithoutTheShellsEntryNotificationsAreAccepted) {
-  uxtest::g_quietTime.state = QUNS_QUIET_TIME;
-  plat.modules.hasExport = false;
-  EXPECT_EQ(ux_env::CheckQuietTime(plat), QUNS_ACCEPTS_NOTIFICATIONS);
-  plat.modules.hasExport = true;
-  plat.modules.shellLoaded = false;
-  EXPECT_EQ(ux_env::CheckQuietTime(plat), QUNS_ACCEPTS_NOTIFICATIONS);
-  EXPECT_EQ(uxtest::g_quietTime.calls, 0);
-  EXPECT_TRUE(sink.Contains('U', "User notification state = 5"));
-}
-
-TEST_F(UxEnvironmentTest, AFailingShellQueryIsRaised) {
-  uxtest::g_quietTime.result = E_ACCESSDENIED;
+TEST_F(UxEnvironmentTest, AFailingShellQueryIsRaisedAndWithoutItsEntryNotificationsAreAccepted) {
+  machine.GetDesktop().FailNotificationStateQuery(1, E_ACCESSDENIED);
   try {
     ux_env::CheckQuietTime(plat);
     ADD_FAILURE() << "no error raised";
@@ -384,6 +363,16 @@ TEST_F(UxEnvironmentTest, AFailingShellQueryIsRaised) {
     EXPECT_EQ(e.Result(), E_ACCESSDENIED);
   }
   EXPECT_TRUE(TracedResult(sink, "SHQueryUserNotificationState"));
+
+  // A process started without the entry, then one without Shell32.dll at all.
+  machine.Modules().RemoveExport(sim::kShell32Path, "SHQueryUserNotificationState");
+  for (const char* without : {"the entry", "Shell32.dll"}) {
+    auto other = machine.CreateProcess({.sessionId = 1});
+    sim::CurrentProcessScope in(other.get());
+    EXPECT_EQ(ux_env::CheckQuietTime(*other), QUNS_ACCEPTS_NOTIFICATIONS) << "without " << without;
+    machine.Modules().Uninstall(sim::kShell32Path);
+  }
+  EXPECT_TRUE(sink.Contains('U', "User notification state = 5"));
 }
 
 // ---- Dates ----

@@ -64,7 +64,6 @@ class FakeUXHost final : public IUXHost {
     Arm(id);
   }
   void CancelSchedule(UINT id) override { m_tasks.erase(id); }
-  bool IsScheduled(UINT id) const { return m_tasks.count(id) != 0; }
   size_t ScheduledCount() const { return m_tasks.size(); }
   // Runs what was posted, in order, including what those tasks post.
   void RunPosted() {
@@ -89,10 +88,7 @@ class FakeUXHost final : public IUXHost {
     return true;
   }
   void FocusTaskbar() override { ++taskbarFocus; }
-  bool IsConsoleRunning(const std::wstring& appId) override {
-    consoleAskedFor = appId;
-    return consoleRunning;
-  }
+  bool IsConsoleRunning(const std::wstring&) override { return false; }
 
   // ---- User session ----
   CUser CurrentUser() override { return user; }
@@ -113,8 +109,6 @@ class FakeUXHost final : public IUXHost {
   HRESULT commandResult = S_OK;
   int taskbarFocus = 0;
   int reschedules = 0;
-  bool consoleRunning = false;
-  std::wstring consoleAskedFor;
   CUser user;
   ULONGLONG enrolled = VDFP_CRED_PASSWORD | VDFP_CRED_FINGERPRINT;
   bool enough = true;
@@ -251,6 +245,11 @@ class UXLogicTest : public ::testing::Test {
     SetLogonValue(name, &value, sizeof(value), REG_QWORD);
   }
 
+  // Advances the clock and runs what the ticks posted.
+  void Advance(ULONGLONG ms) {
+    machine.AdvanceBy(ms);
+    host->RunPosted();
+  }
   bool Logged(const std::string& text) const { return sink.Contains('U', text); }
   bool Entered(const std::string& scopeName) const { return sink.Contains('>', scopeName); }
   // Trace records from here on, for Since().

@@ -1,10 +1,10 @@
 // The start-up sequence with the agent's own environment functions and prompts: the shell's
-// quiet time, the logon count, reminder postponement by policy and the prompts' boxes, on the
-// simulated machine with a scripted shell, a date parser and a user who answers dialogs
-// (ux_test_platform.h). The window stays a fake.
+// quiet time, the logon count and the prompts' boxes, on the simulated machine with a scripted
+// shell and a user who answers dialogs (ux_test_platform.h). The window stays a fake.
+// Postponement by policy is covered function by function in ux_environment_test.cpp.
 #include <string>
 
-#include "policy/ole_date.h"
+#include "platform/sim/desktop.h"
 #include "policy/prompt_resources.h"
 #include "policy/ux_machine_environment.h"
 #include "support/settings/settings_section.h"
@@ -14,10 +14,6 @@
 namespace ux_test {
 namespace {
 
-constexpr const wchar_t* kUserNagging =
-    L"Applications\\{5ED04F3F-AC3E-4BE0-A157-782B204E2B8C}\\LogonPolicyUserNaggingPeriodReminder";
-constexpr const wchar_t* kAdminNagging =
-    L"Applications\\{5ED04F3F-AC3E-4BE0-A157-782B204E2B8C}\\LogonPolicyAdminNaggingPeriodReminder";
 constexpr const wchar_t* kResDll = L"C:\\Program Files\\Veridane\\Agent\\VdAgentRes.dll";
 
 class UXMachineTest : public UXLogicTest {
@@ -26,37 +22,28 @@ class UXMachineTest : public UXLogicTest {
 
   void SetUp() override {
     UXLogicTest::SetUp();
-    uxtest::g_quietTime = {};
     kw = L"HKU\\" + machine.Sessions().UserSid(1) +
          L"\\SOFTWARE\\Veridane\\Applications\\KwAppSettings";
     UseProcess(*proc);
   }
   void TearDown() override {
+    Release();
+    UXLogicTest::TearDown();
+  }
+  void Release() {
     real.reset();
     machineEnv.reset();
     if (mine) mine->AuthLibrary().VDFPTerm();
     mine.reset();
-    UXLogicTest::TearDown();
   }
   // The logic as the agent in `p` runs it.
   void UseProcess(sim::Process& p) {
-    real.reset();
-    machineEnv.reset();
-    if (mine) mine->AuthLibrary().VDFPTerm();
-    mine.reset();
+    Release();
     plat = std::make_unique<uxtest::UxPlatform>(p);
     mine = std::make_unique<core::CAgentProcess>(*plat, nullptr);
     ASSERT_EQ(mine->AuthLibrary().VDFPInit(), S_OK);
     machineEnv = std::make_unique<CUXMachineEnvironment>(*mine);
     real = std::make_unique<CUXLogic>(*mine, *host, *machineEnv);
-  }
-  void Advance(ULONGLONG ms) {
-    machine.AdvanceBy(ms);
-    host->RunPosted();
-  }
-  std::wstring LocalDate(int days) {
-    const SYSTEMTIME st = machine.GetClock().LocalSystemTime();
-    return oledate::Format(oledate::FromCivil(st.wYear, st.wMonth, st.wDay) + days);
   }
 
   std::wstring kw;
@@ -69,15 +56,14 @@ class UXMachineTest : public UXLogicTest {
 TEST_F(UXMachineTest, APasswordOnlyUserIsRecommendedEnrollmentOnceQuietTimeEnds) {
   ASSERT_TRUE(vdfp->Host().SetDomainState(L"OS", 0));  // nobody configured the machine yet
   host->enrolled = VDFP_CRED_PASSWORD;
-  uxtest::g_quietTime.state = QUNS_QUIET_TIME;
+  machine.GetDesktop().SetNotificationState(1, QUNS_QUIET_TIME);
   real->ShowStartupUI();
   Advance(10000);
   EXPECT_TRUE(Logged("OOBE period, slowing down timer."));
   Advance(120000);
   EXPECT_TRUE(host->notices.empty());
-  EXPECT_EQ(uxtest::g_quietTime.calls, 2);
 
-  uxtest::g_quietTime.state = QUNS_ACCEPTS_NOTIFICATIONS;
+  machine.GetDesktop().SetNotificationState(1, QUNS_ACCEPTS_NOTIFICATIONS);
   Advance(120000);
   EXPECT_EQ(real->LogonCount(), 1);
   EXPECT_EQ(machine.Registry().GetDword(kw, L"LogonCount"), 1u);
@@ -93,60 +79,6 @@ TEST_F(UXMachineTest, APasswordOnlyUserIsRecommendedEnrollmentOnceQuietTimeEnds)
   EXPECT_EQ(real->LogonCount(), 2);
   EXPECT_EQ(host->notices.size(), 1u);
   EXPECT_TRUE(Logged("Silenced"));
-}
-
-TEST_F(UXMachineTest, TheNaggingPolicyPostponesTheRequirementFromTheLastSatisfiedDay) {
-  host->enough = false;  // fingerprint enrolled, so enrollment is complete
-  machine.Registry().SetString(kw, L"NaggingPeriodTimestamp", LocalDate(-1));
-  vdfp_standin::PolicySettingDesc p;
-  p.name = kUserNagging;
-  p.value.type = VDVAR_UINT32;
-  p.value.number = 3;  // a week
-  vdfp->Host().SetPolicySetting(p);
-  EXPECT_EQ(real->RunUserWizardIfNeeded(), 1);
-  EXPECT_TRUE(host->notices.empty());
-
-  p.value.number = 1;  // no interval
-  vdfp->Host().SetPolicySetting(p);
-  EXPECT_EQ(real->RunUserWizardIfNeeded(), 0);
-  ASSERT_EQ(host->notices.size(), 1u);
-  EXPECT_EQ(host->notices[0].command, L"EnrollCredentials");
-
-  // An unparsable date never postpones.
-  p.value.number = 4;
-  vdfp->Host().SetPolicySetting(p);
-  machine.Registry().SetString(kw, L"NaggingPeriodTimestamp", L"last tuesday");
-  EXPECT_EQ(real->RunUserWizardIfNeeded(), 0);
-  EXPECT_EQ(host->notices.size(), 2u);
-
-  // Satisfying the policy stamps today.
-  host->enough = true;
-  EXPECT_EQ(real->RunUserWizardIfNeeded(), 1);
-  EXPECT_EQ(machine.Registry().GetString(kw, L"NaggingPeriodTimestamp"), LocalDate(0));
-}
-
-TEST_F(UXMachineTest, AnAdministratorFollowsTheAdministratorsInterval) {
-  host->enough = false;
-  machine.Registry().SetString(kw, L"NaggingPeriodTimestamp", LocalDate(-1));
-  for (auto [name, value] : {std::pair{kUserNagging, 3}, std::pair{kAdminNagging, 1}}) {
-    vdfp_standin::PolicySettingDesc p;
-    p.name = name;
-    p.value.type = VDVAR_UINT32;
-    p.value.number = static_cast<ULONGLONG>(value);
-    vdfp->Host().SetPolicySetting(p);
-  }
-  EXPECT_EQ(real->RunUserWizardIfNeeded(), 1);  // a user: postponed for a week
-  EXPECT_TRUE(host->notices.empty());
-
-  auto admin = machine.CreateProcess({.sessionId = 1, .elevatedAdmin = true});
-  sim::CurrentProcessScope in(admin.get());
-  UseProcess(*admin);
-  EXPECT_EQ(real->RunUserWizardIfNeeded(), 0);  // an administrator: reminded
-  EXPECT_EQ(host->notices.size(), 1u);
-  real.reset();
-  machineEnv.reset();
-  mine->AuthLibrary().VDFPTerm();
-  mine.reset();
 }
 
 class UXMachineWin7Test : public UXMachineTest {

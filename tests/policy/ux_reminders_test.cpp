@@ -69,7 +69,7 @@ TEST_F(UXRemindersTest, EachReasonNotToRemindIsTracedAndShowsNothing) {
   EXPECT_EQ(host->notices.size(), 1u);
 }
 
-TEST_F(UXRemindersTest, APasswordOnlyUserGetsTheRecommendationNeverTheRequirement) {
+TEST_F(UXRemindersTest, APasswordOnlyUserGetsTheRecommendationUnlessEnrollmentIsMarkedComplete) {
   PasswordOnly();
   host->enough = false;
   Counted(1);
@@ -87,19 +87,16 @@ TEST_F(UXRemindersTest, APasswordOnlyUserGetsTheRecommendationNeverTheRequiremen
   n.onClick();
   EXPECT_TRUE(Entered("[launch](NotifyEnrollmentRecommended){}"));
   EXPECT_EQ(host->commands, (std::vector<Command>{{L"RunSetupWizard", 0}}));
-}
 
-TEST_F(UXRemindersTest, EnrollmentCompleteSettingCountsForAPasswordOnlyUser) {
-  PasswordOnly();
+  // The enrollment-complete setting counts for a password-only user: the requirement.
   CKwAppSettings(*proc).SetBool(L"UserEnrollmentComplete", true);
-  host->enough = false;
   EXPECT_EQ(ux->RunUserWizardIfNeeded(), 0);
-  ASSERT_EQ(host->notices.size(), 1u);
-  EXPECT_EQ(host->notices[0].command, L"EnrollCredentials");
+  ASSERT_EQ(host->notices.size(), 2u);
+  EXPECT_EQ(host->notices[1].command, L"EnrollCredentials");
   EXPECT_TRUE(Logged("Required credentials toast sent"));
-  host->notices[0].onClick();
+  host->notices[1].onClick();
   EXPECT_TRUE(Entered("[launch](NotifyEnrollmentRequired){}"));
-  EXPECT_EQ(host->commands, (std::vector<Command>{{L"EnrollCredentials", 0}}));
+  EXPECT_EQ(host->commands.back(), (Command{L"EnrollCredentials", 0}));
 }
 
 TEST_F(UXRemindersTest, TheRecommendationIsSilencedFromTheSecondCountedLogon) {
@@ -327,11 +324,9 @@ TEST_F(UXReenrollmentTest, EveryReasonNotToOfferItAborts) {
   agent->StandaloneModeCache = true;
   EXPECT_EQ(ux->RunReenrollmentPromptIfNeeded(), kAbort);
   EXPECT_TRUE(Logged("Mobile - no reenrollment"));
-  EXPECT_TRUE(env.prompts.empty());
   EXPECT_EQ(DeviceInfoCalls(), 0u);
-}
 
-TEST_F(UXReenrollmentTest, NoReaderNeedingItAborts) {
+  agent->StandaloneModeCache = false;
   vdfp->Host().DisconnectReader(1);  // the one that needs it is gone
   EXPECT_EQ(ux->RunReenrollmentPromptIfNeeded(), kAbort);
   EXPECT_TRUE(env.prompts.empty());

@@ -14,11 +14,6 @@ constexpr wchar_t kBrandingKey[] = L"HKLM\\SOFTWARE\\Veridane\\Branding\\Common"
 
 class UXStartupTest : public UXLogicTest {
  protected:
-  // Advances the clock and runs what the ticks posted.
-  void Advance(ULONGLONG ms) {
-    machine.AdvanceBy(ms);
-    host->RunPosted();
-  }
   // The sequence ran (RegisterLogon is its first step).
   int Sequences() const { return env.logonsRegistered; }
   // Nobody configured the machine: no "MachineConfigured", no enabled domain.
@@ -203,7 +198,7 @@ TEST_F(UXStartupTest, RecoveryNeedsAChangePolicyAndASpareKeyOrRecoveryPasswordLo
   EXPECT_EQ(host->commands.size(), 1u);
 }
 
-TEST_F(UXStartupTest, AnUnlockRunsRecoveryWhenNoResetWasStarted) {
+TEST_F(UXStartupTest, AnUnlockRunsRecoveryAndAUserChangeTheStartupTaskWhenNoResetWasStarted) {
   SetLogonDword(L"ChangePolicy", 1);
   SetLogonQword(L"Methods", VDFP_CRED_SPAREKEY);
   ux->OnSessionChange(WTS_SESSION_LOCK);
@@ -219,13 +214,7 @@ TEST_F(UXStartupTest, AnUnlockRunsRecoveryWhenNoResetWasStarted) {
   SetLogonDword(L"ResetSettings", 1);
   oem.OnSessionChange(WTS_SESSION_UNLOCK);
   EXPECT_EQ(host->commands, (std::vector<Command>{{L"ResetCredentials", 0}}));
-}
-
-TEST_F(UXStartupTest, AResetAtUserChangeSchedulesNoStartupTask) {
-  BrandOemline();
-  core::CAgentProcess fresh(*proc, nullptr);
-  CUXLogic oem(fresh, *host, env);
-  SetLogonDword(L"ResetSettings", 1);
+  // And a reset at a user change schedules no start-up task.
   oem.ShowStartupUI();
   EXPECT_FALSE(oem.StartupScheduled());
   EXPECT_EQ(host->ScheduledCount(), 0u);

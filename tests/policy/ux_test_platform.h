@@ -1,23 +1,21 @@
 // Test doubles for the start-up environment and the prompts: the simulated machine's own
-// registry, kernel and windows, with
-//   - a date parser that knows "YYYY-MM-DD" only, recording the locale and flags it got;
-//   - "Shell32.dll" with a scripted "SHQueryUserNotificationState" (or without either);
+// platform (its shell's notification state and date parser included), with
+//   - the date parser's locale and flags recorded;
 //   - a dialog manager that plays the user: it runs the prompt's dialog procedure, shows it
 //     WM_INITDIALOG, sets the do-not-ask-again box as the user wants and presses a button.
 #pragma once
 
-#include <cwctype>
 #include <map>
 #include <optional>
 #include <string>
 
 #include "platform/sim/process.h"
-#include "policy/ole_date.h"
 #include "policy/prompt_resources.h"
 #include "tests/testing/forwarding_platform.h"
 
 namespace uxtest {
 
+// Records what the date parser was asked with; the simulated one parses.
 class DateCom : public vdtest::ForwardingCom {
  public:
   using ForwardingCom::ForwardingCom;
@@ -25,78 +23,11 @@ class DateCom : public vdtest::ForwardingCom {
   HRESULT VarDateFromStr(LPCOLESTR text, LCID lcid, ULONG flags, DATE* out) override {
     lastLcid = lcid;
     lastFlags = flags;
-    ++calls;
-    const std::wstring s = text ? text : L"";
-    if (s.size() != 10 || s[4] != L'-' || s[7] != L'-') return DISP_E_TYPEMISMATCH;
-    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-      if (!std::iswdigit(s[i])) return DISP_E_TYPEMISMATCH;
-    const int y = std::stoi(s.substr(0, 4));
-    const unsigned m = static_cast<unsigned>(std::stoi(s.substr(5, 2)));
-    const unsigned d = static_cast<unsigned>(std::stoi(s.substr(8, 2)));
-    if (m < 1 || m > 12 || d < 1 || d > 31) return DISP_E_TYPEMISMATCH;
-    *out = oledate::FromCivil(y, m, d);
-    return S_OK;
+    return inner.VarDateFromStr(text, lcid, flags, out);
   }
 
   LCID lastLcid = 0;
   ULONG lastFlags = 0;
-  int calls = 0;
-};
-
-// What the scripted SHQueryUserNotificationState answers (one test at a time).
-struct QuietTimeScript {
-  QUERY_USER_NOTIFICATION_STATE state = QUNS_ACCEPTS_NOTIFICATIONS;
-  HRESULT result = S_OK;
-  int calls = 0;
-};
-inline QuietTimeScript g_quietTime;
-
-inline HRESULT STDAPICALLTYPE
-ScriptedQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
-  ++g_quietTime.calls;
-  if (FAILED(g_quietTime.result)) return g_quietTime.result;
-  *state = g_quietTime.state;
-  return S_OK;
-}
-
-class ShellModules : public platform::IModules {
- public:
-  ShellModules(platform::IModules& to, platform::IKernel& kernel) : inner(to), m_kernel(kernel) {}
-
-  HMODULE LoadLibraryExW(LPCWSTR a0, HANDLE a1, DWORD a2) override {
-    return inner.LoadLibraryExW(a0, a1, a2);
-  }
-  FARPROC GetProcAddress(HMODULE module, LPCSTR name) override {
-    if (module != Shell32()) return inner.GetProcAddress(module, name);
-    if (hasExport && std::string(name) == "SHQueryUserNotificationState")
-      return reinterpret_cast<FARPROC>(
-          reinterpret_cast<void (*)()>(&ScriptedQueryUserNotificationState));
-    m_kernel.SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
-  }
-  HMODULE GetModuleHandleW(LPCWSTR name) override {
-    std::wstring lower = name ? name : L"";
-    for (auto& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-    if (lower == L"shell32.dll") {
-      if (shellLoaded) return Shell32();
-      m_kernel.SetLastError(ERROR_MOD_NOT_FOUND);
-      return nullptr;
-    }
-    return inner.GetModuleHandleW(name);
-  }
-  BOOL FreeLibrary(HMODULE a0) override { return inner.FreeLibrary(a0); }
-  int LoadStringW(HINSTANCE a0, UINT a1, LPWSTR a2, int a3) override {
-    return inner.LoadStringW(a0, a1, a2, a3);
-  }
-
-  static HMODULE Shell32() { return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x5E110000)); }
-
-  bool shellLoaded = true;
-  bool hasExport = true;
-
- private:
-  platform::IModules& inner;
-  platform::IKernel& m_kernel;
 };
 
 // The dialog the user sees, as the prompt left it.
@@ -191,21 +122,19 @@ class DialogUi : public vdtest::ForwardingUi {
 // The simulated process with the three doubles above in place of its own.
 class UxPlatform : public platform::IPlatform {
  public:
-  explicit UxPlatform(sim::Process& p)
-      : com(p.Com()), modules(p.Modules(), p.Kernel()), ui(p.Ui(), p.Kernel()), m_p(p) {}
+  explicit UxPlatform(sim::Process& p) : com(p.Com()), ui(p.Ui(), p.Kernel()), m_p(p) {}
 
   platform::IRegistry& Registry() override { return m_p.Registry(); }
   platform::IKernel& Kernel() override { return m_p.Kernel(); }
   platform::IUi& Ui() override { return ui; }
   platform::ISessions& Sessions() override { return m_p.Sessions(); }
   platform::ICom& Com() override { return com; }
-  platform::IModules& Modules() override { return modules; }
+  platform::IModules& Modules() override { return m_p.Modules(); }
   platform::IShell& Shell() override { return m_p.Shell(); }
   platform::ICrypt& Crypt() override { return m_p.Crypt(); }
   platform::IGdi& Gdi() override { return m_p.Gdi(); }
 
   DateCom com;
-  ShellModules modules;
   DialogUi ui;
 
  private:
