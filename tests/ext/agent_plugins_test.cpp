@@ -70,10 +70,15 @@ class FakeWindow : public IPluginWindow {
   bool m_gone = false;
 };
 
-FakePluginDesc Menu(const wchar_t* clsid, UINT items) {
+FakePluginDesc Plain(const wchar_t* clsid) {
   FakePluginDesc s;
   s.clsid = clsid;
   s.path = DllOf(clsid);
+  return s;
+}
+
+FakePluginDesc Menu(const wchar_t* clsid, UINT items) {
+  FakePluginDesc s = Plain(clsid);
   s.menu = true;
   s.items = items;
   return s;
@@ -86,7 +91,17 @@ class AgentPluginsTest : public ::testing::Test {
     plugins.reset();
     window.reset();
     machine.RunUntilIdle();
+    if (gate) proc->Kernel().CloseHandle(gate);
     VDTraceNS::Bind(nullptr);
+  }
+  // Starts the loader on `blocked` and returns once it waits in the plug-in's creation, held
+  // until `gate` is set.
+  void LoadBlockedIn(FakePluginDesc blocked) {
+    gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    blocked.createGate = gate;
+    fakes.Add(blocked);
+    plugins->Load();
+    while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
   }
   // Loads what is registered and waits for the loader to end.
   void LoadAll() {
@@ -119,6 +134,7 @@ class AgentPluginsTest : public ::testing::Test {
   std::unique_ptr<sim::Process> proc = machine.CreateProcess({});
   FakePlugins fakes{machine, *proc};
   std::vector<UINT> menuIds;  // the last built menu's items
+  HANDLE gate = nullptr;
   std::shared_ptr<WindowLog> log = std::make_shared<WindowLog>();
   std::unique_ptr<FakeWindow> window = std::make_unique<FakeWindow>(log);
   std::unique_ptr<CAgentPlugins> plugins = std::make_unique<CAgentPlugins>(*proc, *window);
@@ -274,20 +290,10 @@ TEST_F(AgentPluginsTest, BadRegistrationsAreSkippedAndTheOthersLoad) {
 }
 
 TEST_F(AgentPluginsTest, PluginsOfNoKeptRoleAreReleasedBeforeTheirDllIsFreed) {
-  FakePluginDesc aware;
-  aware.clsid = kA;
-  aware.path = DllOf(kA);
+  FakePluginDesc aware = Plain(kA), refusing = Plain(kB), subscriber = Plain(kC);
   aware.hostAware = true;
-  FakePluginDesc refusing = aware;
-  refusing.clsid = kB;
-  refusing.path = DllOf(kB);
-  refusing.hostAware = false;
-  refusing.subscriber = true;
+  refusing.subscriber = subscriber.subscriber = true;
   refusing.subscribeResult = E_FAIL;
-  FakePluginDesc subscriber = refusing;
-  subscriber.clsid = kC;
-  subscriber.path = DllOf(kC);
-  subscriber.subscribeResult = S_OK;
   fakes.Add(aware);
   fakes.Add(refusing);
   fakes.Add(subscriber);
@@ -308,7 +314,7 @@ TEST_F(AgentPluginsTest, PluginsOfNoKeptRoleAreReleasedBeforeTheirDllIsFreed) {
 }
 
 TEST_F(AgentPluginsTest, TheMenuDoesNotWaitForALoaderBlockedInAPlugin) {
-  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
   auto blocked = Menu(kB, 2);
   blocked.createGate = gate;
   fakes.Add(Menu(kA, 1));
@@ -321,7 +327,6 @@ TEST_F(AgentPluginsTest, TheMenuDoesNotWaitForALoaderBlockedInAPlugin) {
   proc->Kernel().SetEvent(gate);
   machine.RunUntilIdle();
   EXPECT_EQ(BuildMenu(), (std::pair<UINT, UINT>{20000, 20003}));
-  proc->Kernel().CloseHandle(gate);
 }
 
 // ---- The host faces ----------------------------------------------------------------------------
@@ -383,14 +388,10 @@ TEST_F(AgentPluginsTest, APluginNotifiesWhileLoading) {
 // ---- Unloading ---------------------------------------------------------------------------------
 
 TEST_F(AgentPluginsTest, UnloadGivesUpOnABlockedLoaderWhichThenTouchesNothing) {
-  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
   auto blocked = Menu(kA, 2);
   blocked.hostAware = true;
   blocked.notifyAtSetHost = true;
-  blocked.createGate = gate;
-  fakes.Add(blocked);
-  plugins->Load();
-  while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
+  LoadBlockedIn(blocked);
 
   const ULONGLONG before = machine.GetClock().NowMs();
   plugins->UnLoad();
@@ -409,16 +410,10 @@ TEST_F(AgentPluginsTest, UnloadGivesUpOnABlockedLoaderWhichThenTouchesNothing) {
   EXPECT_EQ(fakes.live.load(), 0);
   EXPECT_TRUE(log->shown.empty());
   EXPECT_EQ(log->callsAfterGone, 0);
-  proc->Kernel().CloseHandle(gate);
 }
 
 TEST_F(AgentPluginsTest, UnloadLeavesTheMessageLoopsQuitInPlace) {
-  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  auto blocked = Menu(kA, 1);
-  blocked.createGate = gate;
-  fakes.Add(blocked);
-  plugins->Load();
-  while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
+  LoadBlockedIn(Menu(kA, 1));
 
   proc->Ui().PostQuitMessage(3);
   const ULONGLONG before = machine.GetClock().NowMs();
@@ -431,7 +426,6 @@ TEST_F(AgentPluginsTest, UnloadLeavesTheMessageLoopsQuitInPlace) {
   proc->Kernel().SetEvent(gate);
   machine.RunUntilIdle();
   EXPECT_EQ(fakes.live.load(), 0);
-  proc->Kernel().CloseHandle(gate);
 }
 
 TEST_F(AgentPluginsTest, UnloadReleasesEveryPluginAndRefusesLaterCalls) {

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "core/agent_process.h"
-#include "ext/launchers.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -369,17 +368,6 @@ TEST_F(KwsFillInTest, AServerThatHandsOutNoObjectIsAFailureNotAnObject) {
   EXPECT_THROW(pm.ShowMiniDashboard(true), CResultError);
   Pm().factoryGivesNull = false;
   EXPECT_TRUE(pm.ShowMiniDashboard(true));  // tried again, and no dashboard left "running"
-}
-
-// ---- Launchers -------------------------------------------------------------------------------
-
-TEST_F(KwsFillInTest, LoadingTheLauncherTableRaisesFileNotFound) {
-  try {
-    CLauncherContainer::LoadLunchers(agent);
-    FAIL() << "no error raised";
-  } catch (const CResultError& e) {
-    EXPECT_EQ(e.Result(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  }
 }
 
 }  // namespace
