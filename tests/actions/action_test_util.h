@@ -175,14 +175,10 @@ class ActionsTest : public ::testing::Test {
   static vdfp_standin::VdfpDescription Description() {
     auto d = vdfp_standin::VdfpDescription::Default();
     vdfp_standin::UserDesc bob;
-    bob.name = L"bob";
-    bob.names[VDFP_NAME_SAM] = L"VDSIM-PC\\bob";
-    bob.names[VDFP_NAME_NETBIOS] = L"VDSIM-PC\\bob";
-    bob.names[VDFP_NAME_SIMPLE] = L"bob";
-    bob.names[VDFP_NAME_DISPLAY] = L"bob";
-    bob.sid = L"S-1-5-21-3623811015-3361044348-30300820-1101";
+    bob.name = bob.names[VDFP_NAME_SIMPLE] = bob.names[VDFP_NAME_DISPLAY] = L"bob";
+    bob.names[VDFP_NAME_SAM] = bob.names[VDFP_NAME_NETBIOS] = L"VDSIM-PC\\bob";
+    bob.sid = bob.names[VDFP_NAME_SID] = L"S-1-5-21-3623811015-3361044348-30300820-1101";
     bob.sidGiven = true;
-    bob.names[VDFP_NAME_SID] = bob.sid;
     bob.enrolled = VDFP_CRED_PASSWORD | VDFP_CRED_FINGERPRINT;
     d.users.push_back(bob);
     return d;

@@ -111,9 +111,8 @@ TEST_F(SelectTest, AnInvalidStateIsTracedAsNotSupported) {
   EXPECT_FALSE(Logged("Status          = Not Configured")) << "no settings are read";
 }
 
-TEST(QuickActionNames, CaseInsensitiveBothWays) {
-  for (DWORD i = 0; i <= 4; ++i) EXPECT_EQ(QUICKACTIONS::FromName(QUICKACTIONS::NameOf(i)), i);
-  EXPECT_EQ(QUICKACTIONS::FromName(L"LOCKWORKSTATION"), 3u);
+// Names in any case and each action's name are in the matrix above; these are the edges.
+TEST(QuickActionNames, EmptyPaddedAndOutOfRange) {
   EXPECT_EQ(QUICKACTIONS::FromName(L""), 0u);
   EXPECT_EQ(QUICKACTIONS::FromName(L"KwI "), 0u);
   EXPECT_STREQ(QUICKACTIONS::NameOf(5), L"");

@@ -71,27 +71,20 @@ TEST_F(QuickActionsTest, AnUndeliveredHandleStaysOursAndIsDestroyed) {
 TEST_F(QuickActionsTest, RefusalsBeforeTheAction) {
   struct Refusal {
     const char* line;
+    const wchar_t* action;
     std::function<void()> arrange;
   };
   const Refusal refusals[] = {
-      {"Already in a modal state; skipped", [&] { Host().modal = true; }},
-      {"Screensaver is active; skipped", [&] { Desk().ui.screenSaverRunning = TRUE; }},
-      {"A wizard was run; skipped", [&] { Host().wizardResult = 0; }},
-      {"Not supported with WBF readers",
-       [&] {
-         Host().wbf = true;
-         SetUserAction(L"Finger", L"LockWorkstation");
-       }},
-      {"Not supported with WBF readers",
-       [&] {
-         Host().wbf = true;
-         SetUserAction(L"Finger", L"FastConnect");
-       }},
+      {"Already in a modal state; skipped", L"KwI", [&] { Host().modal = true; }},
+      {"Screensaver is active; skipped", L"KwI", [&] { Desk().ui.screenSaverRunning = TRUE; }},
+      {"A wizard was run; skipped", L"KwI", [&] { Host().wizardResult = 0; }},
+      {"Not supported with WBF readers", L"LockWorkstation", [&] { Host().wbf = true; }},
+      {"Not supported with WBF readers", L"FastConnect", [&] { Host().wbf = true; }},
   };
   for (const auto& r : refusals) {
     SCOPED_TRACE(r.line);
     run = std::make_unique<AgentRun>(*proc);
-    SetUserAction(L"Finger", L"KwI");
+    SetUserAction(L"Finger", r.action);
     sink.Clear();
     r.arrange();
     TouchAsAlice();
