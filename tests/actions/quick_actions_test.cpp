@@ -11,6 +11,7 @@ constexpr HRESULT kNotRunning = static_cast<HRESULT>(0x8000000EL);
 
 class QuickActionsTest : public ActionsTest {
  protected:
+  using ActionsTest::ActionsTest;
   void SetUserAction(const wchar_t* row, const wchar_t* action) {
     Reg().SetString(Apps() + L"KwAppSettings\\QuickActions", row, action);
   }
@@ -183,6 +184,7 @@ TEST_F(QuickActionsTest, ACancelledIdentificationEndsEarlyAndKeepsTheSixtySecond
 
 class SwitchUserTest : public QuickActionsTest {
  protected:
+  using QuickActionsTest::QuickActionsTest;
   bool Switch(ULONGLONG credential = VDFP_CRED_FINGERPRINT) {
     Ctx().user = Bob();
     Ctx().info = CCredential(credential, 0, -1);
@@ -231,44 +233,38 @@ TEST_F(SwitchUserTest, UsersAndCredentialsWithoutSwitching) {
   EXPECT_EQ(Desk().sessions.disconnects, 0);
 }
 
-TEST_F(SwitchUserTest, BeforeVistaTheWelcomeScreenAndTheEventDecide) {
-  // A machine of its own: Windows XP.
-  run.reset();
-  scope.reset();
-  proc.reset();
-  vdfp.reset();
-  sim::MachineDescription xp;
-  xp.osMajor = 5;
-  xp.osMinor = 1;
-  sim::Machine old(xp);
-  auto oldVdfp = vdfp_standin::InstallVdfpApi(old, Description());
-  auto oldProc = old.CreateProcess({.sessionId = 1});
-  sim::CurrentProcessScope oldScope(oldProc.get());
-  AgentRun r(*oldProc);
+// Windows XP: the Welcome screen and the switch event decide.
+class XpSwitchUserTest : public SwitchUserTest {
+ protected:
+  XpSwitchUserTest() : SwitchUserTest(Xp()) {}
+  static sim::MachineDescription Xp() {
+    sim::MachineDescription xp;
+    xp.osMajor = 5;
+    xp.osMinor = 1;
+    return xp;
+  }
+};
+
+TEST_F(XpSwitchUserTest, TheWelcomeScreenAndTheEventDecide) {
   const std::wstring winlogon = L"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-  auto sw = [&] {
-    r.actions.Context().user = CUser(r.agent.AuthLibrary(), L"VDSIM-PC\\bob", VDFP_NAME_SAM);
-    r.actions.Context().info = CCredential(VDFP_CRED_FINGERPRINT, 0, -1);
-    return r.actions.SwitchUser();
-  };
-  old.Registry().SetDword(winlogon, L"LogonType", 1);
-  EXPECT_FALSE(sw()) << "AllowMultipleTSSessions absent";
-  EXPECT_EQ(r.host.shared.size(), 0u);
+  Reg().SetDword(winlogon, L"LogonType", 1);
+  EXPECT_FALSE(Switch()) << "AllowMultipleTSSessions absent";
+  EXPECT_EQ(Host().shared.size(), 0u);
 
-  old.Registry().SetDword(winlogon, L"AllowMultipleTSSessions", 1);
-  EXPECT_FALSE(sw()) << "nobody created the event";
-  EXPECT_EQ(r.host.shared.size(), 1u);
-  EXPECT_EQ(r.host.cleared, 2);
+  Reg().SetDword(winlogon, L"AllowMultipleTSSessions", 1);
+  EXPECT_FALSE(Switch()) << "nobody created the event";
+  EXPECT_EQ(Host().shared.size(), 1u);
+  EXPECT_EQ(Host().cleared, 2);
 
-  auto& k = oldProc->Kernel();
+  auto& k = proc->Kernel();
   HANDLE ev = k.CreateEventW(nullptr, TRUE, FALSE, L"{D61DE181-0214-4661-B256-4963D562E286}");
   ASSERT_NE(ev, nullptr);
-  EXPECT_TRUE(sw());
+  EXPECT_TRUE(Switch());
   EXPECT_EQ(k.WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(r.desk.sessions.disconnects, 0);
+  EXPECT_EQ(Desk().sessions.disconnects, 0);
 
-  old.Registry().SetString(winlogon, L"GinaDll", L"othergina.dll");
-  EXPECT_FALSE(sw()) << "no Welcome screen with another logon dialog";
+  Reg().SetString(winlogon, L"GinaDll", L"othergina.dll");
+  EXPECT_FALSE(Switch()) << "no Welcome screen with another logon dialog";
   k.CloseHandle(ev);
 }
 
