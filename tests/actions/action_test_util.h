@@ -41,7 +41,7 @@ class FakeHost final : public IActionHost {
   CUser KioskUser() override { return kioskUser; }
   void ChangeKioskUser(const CUser& user, bool, DWORD) override { kioskChanges.push_back(user); }
   CUser SessionUser() override { return sessionUser; }
-  bool UserHasCredentials(ULONGLONG) override { return hasFingerprint; }
+  bool UserHasCredentials(ULONGLONG) override { return true; }
   std::optional<ULONGLONG> FetchUserPolicy(const CUser&) override { return policy; }
   HRESULT ShareFUSData(const CCredential&, const std::wstring& name) override {
     shared.push_back(name);
@@ -61,15 +61,12 @@ class FakeHost final : public IActionHost {
   void SetLockAfterFillIn(bool lock) override { lockAfterFillIn.push_back(lock); }
   bool IsPasswordManagerInstalled() override { return pmInstalled; }
   bool HasWBFReader() override { return wbf; }
-  bool IsThereWorkingFpReader() override { return workingReader; }
+  bool IsThereWorkingFpReader() override { return true; }
   bool IsMachineConfigured() override { return machineConfigured; }
   bool IsUserAdministrator() override { return admin; }
   int RunWizardsAtRuntimeIfNeeded(ULONGLONG) override { return wizardResult; }
   bool ModalMode() override { return modal; }
-  void PerformLauncher(LONG finger) override {
-    launchedFingers.push_back(finger);
-    if (!launcherApplies) throw CResultError(E_FAIL);
-  }
+  void PerformLauncher(LONG) override { throw CResultError(E_FAIL); }  // none applies
   HWND FeedbackWindow() override { return nullptr; }
   bool VerifyUser(const CUser& user, const CCredential&) override {
     return user.IsValid() && user == verifies;
@@ -105,7 +102,6 @@ class FakeHost final : public IActionHost {
   CUser kioskUser;
   CUser sessionUser;
   std::vector<CUser> kioskChanges;
-  bool hasFingerprint = true;
   std::optional<ULONGLONG> policy = VDFP_CRED_PASSWORD | VDFP_CRED_FINGERPRINT;
   std::vector<std::wstring> shared;
   int cleared = 0;
@@ -117,13 +113,10 @@ class FakeHost final : public IActionHost {
   std::vector<bool> lockAfterFillIn;
   bool pmInstalled = true;
   bool wbf = false;
-  bool workingReader = true;
   bool machineConfigured = true;
   bool admin = false;
   int wizardResult = 1;
   bool modal = false;
-  bool launcherApplies = false;
-  std::vector<LONG> launchedFingers;
   CUser verifies;
   CUser identifies;
   std::vector<bool> trayStates;
@@ -182,14 +175,10 @@ class ActionsTest : public ::testing::Test {
   static vdfp_standin::VdfpDescription Description() {
     auto d = vdfp_standin::VdfpDescription::Default();
     vdfp_standin::UserDesc bob;
-    bob.name = L"bob";
-    bob.names[VDFP_NAME_SAM] = L"VDSIM-PC\\bob";
-    bob.names[VDFP_NAME_NETBIOS] = L"VDSIM-PC\\bob";
-    bob.names[VDFP_NAME_SIMPLE] = L"bob";
-    bob.names[VDFP_NAME_DISPLAY] = L"bob";
-    bob.sid = L"S-1-5-21-3623811015-3361044348-30300820-1101";
+    bob.name = bob.names[VDFP_NAME_SIMPLE] = bob.names[VDFP_NAME_DISPLAY] = L"bob";
+    bob.names[VDFP_NAME_SAM] = bob.names[VDFP_NAME_NETBIOS] = L"VDSIM-PC\\bob";
+    bob.sid = bob.names[VDFP_NAME_SID] = L"S-1-5-21-3623811015-3361044348-30300820-1101";
     bob.sidGiven = true;
-    bob.names[VDFP_NAME_SID] = bob.sid;
     bob.enrolled = VDFP_CRED_PASSWORD | VDFP_CRED_FINGERPRINT;
     d.users.push_back(bob);
     return d;

@@ -132,15 +132,14 @@ TEST_F(CardActionsTest, ASmartCardTapVerifiesTheSessionUserAndAsksForThePin) {
   EXPECT_NE(Host().kws.back().param, 0u);
 }
 
-TEST_F(CardActionsTest, ASmartCardOfAUserWithoutOneEnrolledStartsNothing) {
+TEST_F(CardActionsTest, ASmartCardOfAUserWithoutOneEnrolledOrACancelledPinStartsNothing) {
   Host().sessionUser = Bob();
   Tap(kSmart, L"");
   EXPECT_TRUE(Logged("User was nod verified"));
   EXPECT_FALSE(HandedToPasswordManager());
   EXPECT_TRUE(Actions().CanStartAction()) << "the refused action is reset";
-}
 
-TEST_F(CardActionsTest, ACancelledPinAbortsTheAction) {
+  Host().sessionUser = Alice();
   auto dialogs = vdfp->Host().Dialogs();
   dialogs.verifyAccepts = false;
   vdfp->Host().SetDialogs(dialogs);

@@ -70,10 +70,15 @@ class FakeWindow : public IPluginWindow {
   bool m_gone = false;
 };
 
-FakePluginDesc Menu(const wchar_t* clsid, UINT items) {
+FakePluginDesc Plain(const wchar_t* clsid) {
   FakePluginDesc s;
   s.clsid = clsid;
   s.path = DllOf(clsid);
+  return s;
+}
+
+FakePluginDesc Menu(const wchar_t* clsid, UINT items) {
+  FakePluginDesc s = Plain(clsid);
   s.menu = true;
   s.items = items;
   return s;
@@ -86,7 +91,17 @@ class AgentPluginsTest : public ::testing::Test {
     plugins.reset();
     window.reset();
     machine.RunUntilIdle();
+    if (gate) proc->Kernel().CloseHandle(gate);
     VDTraceNS::Bind(nullptr);
+  }
+  // Starts the loader on `blocked` and returns once it waits in the plug-in's creation, held
+  // until `gate` is set.
+  void LoadBlockedIn(FakePluginDesc blocked) {
+    gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    blocked.createGate = gate;
+    fakes.Add(blocked);
+    plugins->Load();
+    while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
   }
   // Loads what is registered and waits for the loader to end.
   void LoadAll() {
@@ -119,6 +134,7 @@ class AgentPluginsTest : public ::testing::Test {
   std::unique_ptr<sim::Process> proc = machine.CreateProcess({});
   FakePlugins fakes{machine, *proc};
   std::vector<UINT> menuIds;  // the last built menu's items
+  HANDLE gate = nullptr;
   std::shared_ptr<WindowLog> log = std::make_shared<WindowLog>();
   std::unique_ptr<FakeWindow> window = std::make_unique<FakeWindow>(log);
   std::unique_ptr<CAgentPlugins> plugins = std::make_unique<CAgentPlugins>(*proc, *window);
@@ -127,7 +143,9 @@ class AgentPluginsTest : public ::testing::Test {
 // ---- Menu ids and commands ---------------------------------------------------------------------
 
 TEST_F(AgentPluginsTest, MenuPluginsGetConsecutiveBlocksAndCommandsGoToTheirOwner) {
-  fakes.Add(Menu(kA, 3));
+  auto throwing = Menu(kA, 3);
+  throwing.executeThrows = true;  // still its plug-in's command, and the host carries on
+  fakes.Add(throwing);
   fakes.Add(Menu(kB, 2));
   LoadAll();
 
@@ -147,7 +165,7 @@ TEST_F(AgentPluginsTest, MenuPluginsGetConsecutiveBlocksAndCommandsGoToTheirOwne
   EXPECT_EQ(BuildMenu().second, 20005u);
 }
 
-TEST_F(AgentPluginsTest, FailedEmptyOrOversizedAdditionsGetNoIds) {
+TEST_F(AgentPluginsTest, FailedEmptyOrOversizedAdditionsGetNoIdsAndStrayItemsLeave) {
   auto failing = Menu(kA, 3);
   failing.addResult = E_FAIL;
   auto oversized = Menu(kC, 40000);  // would run past 0x7FFF into the built-in commands
@@ -158,6 +176,7 @@ TEST_F(AgentPluginsTest, FailedEmptyOrOversizedAdditionsGetNoIds) {
   fakes.Add(oversized);
   fakes.Add(throwing);
   auto good = Menu(L"{55555555-0000-0000-0000-000000000005}", 2);
+  good.strayId = 0x8007;  // the lock command's id, outside the plug-in's block
   fakes.Add(good);
   LoadAll();
 
@@ -167,22 +186,12 @@ TEST_F(AgentPluginsTest, FailedEmptyOrOversizedAdditionsGetNoIds) {
                                                           {kNoPluginId, kNoPluginId},
                                                           {kNoPluginId, kNoPluginId},
                                                           {20000, 20001}}));
-  // What the refused ones put in the menu left it again.
+  // What the refused ones put in the menu, and the stray item, left it again.
   EXPECT_EQ(menuIds, (std::vector<UINT>{20000, 20001}));
   plugins->ExecTrayMenuItem(20000);
   plugins->ExecTrayMenuItem(20001);
   plugins->ExecTrayMenuItem(kNoPluginId);  // the "no ids" mark is no id
   EXPECT_EQ(Executed(), (std::vector<std::wstring>{good.clsid + L"@20000", good.clsid + L"@20001"}));
-}
-
-TEST_F(AgentPluginsTest, ItemsOutsideThePluginsIdsLeaveTheMenu) {
-  auto stray = Menu(kA, 1);
-  stray.strayId = 0x8007;  // the lock command's id
-  fakes.Add(stray);
-  fakes.Add(Menu(kB, 1));
-  LoadAll();
-  EXPECT_EQ(BuildMenu(), (std::pair<UINT, UINT>{20000, 20002}));
-  EXPECT_EQ(menuIds, (std::vector<UINT>{20000, 20001}));
 }
 
 TEST(CMenuPluginTest, IdsStopAtTheLastPluginCommand) {
@@ -230,17 +239,6 @@ TEST(CMenuPluginTest, IdsStopAtTheLastPluginCommand) {
   EXPECT_TRUE(fake.executed.empty());
 }
 
-TEST_F(AgentPluginsTest, AThrowingCommandIsStillTakenByItsPlugin) {
-  auto throwing = Menu(kA, 1);
-  throwing.executeThrows = true;
-  fakes.Add(throwing);
-  fakes.Add(Menu(kB, 1));
-  LoadAll();
-  BuildMenu();
-  EXPECT_EQ(plugins->ExecTrayMenuItem(20000), 0);
-  EXPECT_EQ(Executed(), (std::vector<std::wstring>{std::wstring(kA) + L"@20000"}));
-}
-
 // ---- Loading -----------------------------------------------------------------------------------
 
 TEST_F(AgentPluginsTest, BadRegistrationsAreSkippedAndTheOthersLoad) {
@@ -274,20 +272,10 @@ TEST_F(AgentPluginsTest, BadRegistrationsAreSkippedAndTheOthersLoad) {
 }
 
 TEST_F(AgentPluginsTest, PluginsOfNoKeptRoleAreReleasedBeforeTheirDllIsFreed) {
-  FakePluginDesc aware;
-  aware.clsid = kA;
-  aware.path = DllOf(kA);
+  FakePluginDesc aware = Plain(kA), refusing = Plain(kB), subscriber = Plain(kC);
   aware.hostAware = true;
-  FakePluginDesc refusing = aware;
-  refusing.clsid = kB;
-  refusing.path = DllOf(kB);
-  refusing.hostAware = false;
-  refusing.subscriber = true;
+  refusing.subscriber = subscriber.subscriber = true;
   refusing.subscribeResult = E_FAIL;
-  FakePluginDesc subscriber = refusing;
-  subscriber.clsid = kC;
-  subscriber.path = DllOf(kC);
-  subscriber.subscribeResult = S_OK;
   fakes.Add(aware);
   fakes.Add(refusing);
   fakes.Add(subscriber);
@@ -308,7 +296,7 @@ TEST_F(AgentPluginsTest, PluginsOfNoKeptRoleAreReleasedBeforeTheirDllIsFreed) {
 }
 
 TEST_F(AgentPluginsTest, TheMenuDoesNotWaitForALoaderBlockedInAPlugin) {
-  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
   auto blocked = Menu(kB, 2);
   blocked.createGate = gate;
   fakes.Add(Menu(kA, 1));
@@ -321,7 +309,6 @@ TEST_F(AgentPluginsTest, TheMenuDoesNotWaitForALoaderBlockedInAPlugin) {
   proc->Kernel().SetEvent(gate);
   machine.RunUntilIdle();
   EXPECT_EQ(BuildMenu(), (std::pair<UINT, UINT>{20000, 20003}));
-  proc->Kernel().CloseHandle(gate);
 }
 
 // ---- The host faces ----------------------------------------------------------------------------
@@ -383,14 +370,10 @@ TEST_F(AgentPluginsTest, APluginNotifiesWhileLoading) {
 // ---- Unloading ---------------------------------------------------------------------------------
 
 TEST_F(AgentPluginsTest, UnloadGivesUpOnABlockedLoaderWhichThenTouchesNothing) {
-  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
   auto blocked = Menu(kA, 2);
   blocked.hostAware = true;
   blocked.notifyAtSetHost = true;
-  blocked.createGate = gate;
-  fakes.Add(blocked);
-  plugins->Load();
-  while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
+  LoadBlockedIn(blocked);
 
   const ULONGLONG before = machine.GetClock().NowMs();
   plugins->UnLoad();
@@ -409,16 +392,10 @@ TEST_F(AgentPluginsTest, UnloadGivesUpOnABlockedLoaderWhichThenTouchesNothing) {
   EXPECT_EQ(fakes.live.load(), 0);
   EXPECT_TRUE(log->shown.empty());
   EXPECT_EQ(log->callsAfterGone, 0);
-  proc->Kernel().CloseHandle(gate);
 }
 
 TEST_F(AgentPluginsTest, UnloadLeavesTheMessageLoopsQuitInPlace) {
-  HANDLE gate = proc->Kernel().CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  auto blocked = Menu(kA, 1);
-  blocked.createGate = gate;
-  fakes.Add(blocked);
-  plugins->Load();
-  while (fakes.EventsOf("create").empty()) machine.RunUntilIdle();
+  LoadBlockedIn(Menu(kA, 1));
 
   proc->Ui().PostQuitMessage(3);
   const ULONGLONG before = machine.GetClock().NowMs();
@@ -431,7 +408,6 @@ TEST_F(AgentPluginsTest, UnloadLeavesTheMessageLoopsQuitInPlace) {
   proc->Kernel().SetEvent(gate);
   machine.RunUntilIdle();
   EXPECT_EQ(fakes.live.load(), 0);
-  proc->Kernel().CloseHandle(gate);
 }
 
 TEST_F(AgentPluginsTest, UnloadReleasesEveryPluginAndRefusesLaterCalls) {

@@ -34,6 +34,14 @@ class CryptBlobsTest : public ::testing::Test {
     }
     return S_OK;
   }
+  // The error reading a value of `Blob` from these bytes raises.
+  template <typename Blob>
+  HRESULT ValueError(const Bytes& b) {
+    return Raised([&] { Blob(CCryptBlob(b)).Value(plat); });
+  }
+  HRESULT SequenceError(const Bytes& b) {
+    return Raised([&] { CVDSequenceBlob::Decode(plat, CCryptBlob(b)); });
+  }
 
   VDTraceNS::CRecordingSink sink;
   sim::Machine machine;
@@ -101,20 +109,11 @@ TEST_F(CryptBlobsTest, ElementsThatBreakTheTableRulesAreDecodeErrors) {
   Bytes guid15 = kAppType;
   guid15.pop_back();
   guid15[1] = 15;
-  EXPECT_EQ(Raised([&] { CVDGUIDBlob(CCryptBlob(guid15)).Value(plat); }), CRYPT_E_ASN1_CORRUPT);
-  EXPECT_EQ(Raised([&] {
-              CVDGUIDBlob(CCryptBlob(Bytes{0x04, 0x00})).Value(plat);
-            }),
-            CRYPT_E_ASN1_CORRUPT);
-  EXPECT_EQ(Raised([&] {
-              CVDIntBlob(CCryptBlob(Bytes{0x02, 0x05, 0x01, 0x00, 0x00, 0x00, 0x00})).Value(plat);
-            }),
-            CRYPT_E_ASN1_LARGE);
-  // An octet string is no text.
-  EXPECT_EQ(Raised([&] {
-              CVDWStrBlob(CCryptBlob(Bytes{0x04, 0x01, 'a'})).Value(plat);
-            }),
-            CRYPT_E_ASN1_CORRUPT);
+  EXPECT_EQ(ValueError<CVDGUIDBlob>(guid15), CRYPT_E_ASN1_CORRUPT);
+  EXPECT_EQ(ValueError<CVDGUIDBlob>({0x04, 0x00}), CRYPT_E_ASN1_CORRUPT);
+  EXPECT_EQ(ValueError<CVDIntBlob>({0x02, 0x05, 0x01, 0x00, 0x00, 0x00, 0x00}), CRYPT_E_ASN1_LARGE);
+  EXPECT_EQ(ValueError<CVDWStrBlob>({0x04, 0x01, 'a'}),
+            CRYPT_E_ASN1_CORRUPT);  // an octet string is no text
   CVDSequenceBlob two = CVDSequenceBlob::Decode(plat, CCryptBlob(Seq({Key(1), Key(2)})));
   EXPECT_EQ(two.Count(), 2u);
   two.Next();
@@ -126,23 +125,13 @@ TEST_F(CryptBlobsTest, ElementsThatBreakTheTableRulesAreDecodeErrors) {
 }
 
 TEST_F(CryptBlobsTest, MalformedDerFailsWithTheCodecsErrorAndNeverReadsPastTheBlob) {
-  EXPECT_EQ(Raised([&] { CVDGUIDBlob(CCryptBlob(Text(L"x"))).Value(plat); }), CRYPT_E_ASN1_BADTAG);
-  EXPECT_EQ(Raised([&] {
-              CVDIntBlob(CCryptBlob(Bytes{0x04, 0x01, 0x01})).Value(plat);
-            }),
-            CRYPT_E_ASN1_BADTAG);
-  EXPECT_EQ(Raised([&] {
-              CVDWStrBlob(CCryptBlob(Bytes{0x1E, 0x04, 0x00, 0x48})).Value(plat);
-            }),
-            CRYPT_E_ASN1_EOD);
-  EXPECT_EQ(Raised([&] { CVDSequenceBlob::Decode(plat, CCryptBlob(Bytes{0x30})); }),
-            CRYPT_E_ASN1_CORRUPT);
-  EXPECT_EQ(Raised([&] { CVDSequenceBlob::Decode(plat, CCryptBlob()); }), CRYPT_E_ASN1_CORRUPT);
+  EXPECT_EQ(ValueError<CVDGUIDBlob>(Text(L"x")), CRYPT_E_ASN1_BADTAG);
+  EXPECT_EQ(ValueError<CVDIntBlob>({0x04, 0x01, 0x01}), CRYPT_E_ASN1_BADTAG);
+  EXPECT_EQ(ValueError<CVDWStrBlob>({0x1E, 0x04, 0x00, 0x48}), CRYPT_E_ASN1_EOD);
+  EXPECT_EQ(SequenceError({0x30}), CRYPT_E_ASN1_CORRUPT);
+  EXPECT_EQ(SequenceError({}), CRYPT_E_ASN1_CORRUPT);
   // An element that runs past its sequence, though not past the input.
-  EXPECT_EQ(Raised([&] {
-              CVDSequenceBlob::Decode(plat, CCryptBlob(Bytes{0x30, 0x03, 0x02, 0x02, 0x01, 0x01}));
-            }),
-            CRYPT_E_ASN1_EOD);
+  EXPECT_EQ(SequenceError({0x30, 0x03, 0x02, 0x02, 0x01, 0x01}), CRYPT_E_ASN1_EOD);
   // The blob is all there is: a copy with no slack behind it.
   auto exact = std::make_unique<BYTE[]>(3);
   exact[0] = 0x30, exact[1] = 0x05, exact[2] = 0x02;

@@ -26,12 +26,10 @@ HRESULT WINAPI FakeCommand(DWORD cmd, ULONG_PTR param, DWORD* result) {
 }
 void WINAPI FakeTerminate() { ++FillIn().terminates; }
 
-bool SameGuid(REFIID a, const GUID& b) { return a == b; }
-
 class FakePm : public IVDPasswordManager {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (SameGuid(riid, IID_IUnknown) || SameGuid(riid, IID_IVDPasswordManager)) {
+    if (riid == IID_IUnknown || riid == IID_IVDPasswordManager) {
       AddRef();
       *ppv = this;
       return S_OK;
@@ -92,7 +90,7 @@ class FakeFactory : public IClassFactory {
 
 HRESULT STDAPICALLTYPE FakeGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   static FakeFactory factory;
-  if (!SameGuid(clsid, CLSID_VDPasswordManager)) return CLASS_E_CLASSNOTAVAILABLE;
+  if (clsid != CLSID_VDPasswordManager) return CLASS_E_CLASSNOTAVAILABLE;
   return factory.QueryInterface(riid, ppv);
 }
 

@@ -183,14 +183,10 @@ void FakePlugins::Record(PluginEvent e) {
   m_events.push_back(std::move(e));
 }
 
-std::vector<PluginEvent> FakePlugins::Events() {
-  std::lock_guard lk(m_mu);
-  return m_events;
-}
-
 std::vector<PluginEvent> FakePlugins::EventsOf(const std::string& what) {
+  std::lock_guard lk(m_mu);
   std::vector<PluginEvent> out;
-  for (auto& e : Events())
+  for (auto& e : m_events)
     if (e.what == what) out.push_back(e);
   return out;
 }

@@ -56,7 +56,6 @@ class FakePlugins {
   // A registration of any value type, for the odd ones.
   void Register(const std::wstring& subkey, DWORD type, const std::wstring& value);
 
-  std::vector<PluginEvent> Events();
   std::vector<PluginEvent> EventsOf(const std::string& what);
   void Record(PluginEvent e);
   bool DllLoaded(const std::wstring& path);

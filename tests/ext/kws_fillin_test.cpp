@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/agent_process.h"
-#include "ext/launchers.h"
 #include "platform/sim/desktop.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -90,10 +90,11 @@ TEST_F(KwsFillInTest, ReadyLoadsTheComponentAndInitialisesItWithTheWindowAndRepl
 
 TEST_F(KwsFillInTest, AnUnusablePathValueIsInvalidData) {
   auto& reg = machine.Registry();
-  // The simulated registry stores strings as the platform's wide characters.
-  auto bytes = [](const std::wstring& s) {
-    std::vector<BYTE> b(s.size() * sizeof(wchar_t));
-    std::memcpy(b.data(), s.data(), b.size());
+  // The simulated registry stores strings as the platform's wide characters; `extra` bytes
+  // follow the text.
+  auto bytes = [](const std::wstring& s, size_t extra = 0) {
+    std::vector<BYTE> b(s.size() * sizeof(wchar_t) + extra);
+    std::memcpy(b.data(), s.data(), s.size() * sizeof(wchar_t));
     return b;
   };
   kws_test::InstallFillIn(machine);
@@ -105,12 +106,7 @@ TEST_F(KwsFillInTest, AnUnusablePathValueIsInvalidData) {
   } const rows[] = {
       {"a number", REG_DWORD, {1, 0, 0, 0}},
       {"binary", REG_BINARY, bytes(path + L'\0')},
-      {"an odd size", REG_SZ,
-       [&] {
-         auto b = bytes(path + L'\0');
-         b.push_back(0);
-         return b;
-       }()},
+      {"an odd size", REG_SZ, bytes(path + L'\0', 1)},
       {"no terminating zero", REG_SZ, bytes(path)},
       {"empty", REG_SZ, {}},
   };
@@ -295,7 +291,17 @@ TEST_F(KwsFillInTest, FeedbackTransitionsDriveTheLedAndTheAcquisition) {
   struct Step {
     DWORD state;
     Calls expected;
-  } const steps[] = {
+  };
+  auto run = [&](std::initializer_list<Step> steps) {
+    for (const auto& s : steps) {
+      SCOPED_TRACE(s.state);
+      host.calls.clear();
+      kws->OnKWSFeedbackChanged(s.state);
+      EXPECT_EQ(host.calls, s.expected);
+      EXPECT_EQ(kws->FeedbackState(), s.state);
+    }
+  };
+  run({
       {CKwsFillIn::kInactive, {}},                              // 0 -> 0: nothing at all
       {CKwsFillIn::kActTrained, {"led=1", "create", "start"}},  // no acquisition yet
       {CKwsFillIn::kActTrained, {"led=1"}},                     // same state: LED again only
@@ -303,37 +309,19 @@ TEST_F(KwsFillInTest, FeedbackTransitionsDriveTheLedAndTheAcquisition) {
       {CKwsFillIn::kInactive, {"led=0"}},  // other readers keep running
       {CKwsFillIn::kInactive, {}},
       {7, {"stop", "led=0", "start"}},  // an unknown state: LED off, capture wanted
-  };
-  for (const auto& s : steps) {
-    SCOPED_TRACE(s.state);
-    host.calls.clear();
-    kws->OnKWSFeedbackChanged(s.state);
-    EXPECT_EQ(host.calls, s.expected);
-    EXPECT_EQ(kws->FeedbackState(), s.state);
-  }
+  });
   EXPECT_TRUE(Traced("FB transition: Inactive --> Act.Trained"));
   EXPECT_TRUE(Traced("LED state: Wait.Short"));
   EXPECT_TRUE(Traced("FB transition: Inactive --> Invalid"));
-}
 
-TEST_F(KwsFillInTest, WithAWbfReaderOnlyTrainedCapturesAndLeavingItStopsTheReader) {
+  // With a WBF reader only Act.Trained captures, and leaving any state stops the reader.
   host.wbf = true;
-  host.acquisition = true;
-  struct Step {
-    DWORD state;
-    Calls expected;
-  } const steps[] = {
+  run({
       {CKwsFillIn::kActNotTrained, {"stop", "led=2"}},
       {CKwsFillIn::kActTrained, {"stop", "led=1", "start"}},
       {CKwsFillIn::kActTrained, {"led=1"}},
       {CKwsFillIn::kInactive, {"stop", "led=0"}},
-  };
-  for (const auto& s : steps) {
-    SCOPED_TRACE(s.state);
-    host.calls.clear();
-    kws->OnKWSFeedbackChanged(s.state);
-    EXPECT_EQ(host.calls, s.expected);
-  }
+  });
 }
 
 TEST_F(KwsFillInTest, AnAcquisitionThatCannotBeCreatedStillRecordsTheState) {
@@ -369,17 +357,6 @@ TEST_F(KwsFillInTest, AServerThatHandsOutNoObjectIsAFailureNotAnObject) {
   EXPECT_THROW(pm.ShowMiniDashboard(true), CResultError);
   Pm().factoryGivesNull = false;
   EXPECT_TRUE(pm.ShowMiniDashboard(true));  // tried again, and no dashboard left "running"
-}
-
-// ---- Launchers -------------------------------------------------------------------------------
-
-TEST_F(KwsFillInTest, LoadingTheLauncherTableRaisesFileNotFound) {
-  try {
-    CLauncherContainer::LoadLunchers(agent);
-    FAIL() << "no error raised";
-  } catch (const CResultError& e) {
-    EXPECT_EQ(e.Result(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  }
 }
 
 }  // namespace
