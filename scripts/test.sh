@@ -6,9 +6,9 @@
 #
 # Time budgets on a 2-core machine from a fresh clone, no compiler cache (the whole run must
 # stay under 40 minutes). Each stage prints its elapsed time at its end so CI logs show where
-# the time goes, and names a stage that went over its budget. Measured on such a machine with
-# the packages already installed: native 3.7, ASan 5.3, TSan 3.8, fuzz 2.7 min; the Windows
-# builds take 7 min and the Wine cases 4.
+# the time goes, and names a stage that went over its budget. Measured twice on such a machine
+# with the packages already installed: native 3.7-4.5, ASan 5.3-5.7, TSan 3.8-4.6, fuzz
+# 2.7-3.6 min, Windows 9.2 min (the Wine cases 3.2 of them); 27.7 min in all.
 #   setup (the build packages; the rest installs during the native build)   2 min
 #   native build + tests                                                    5 min
 #   ASan + UBSan build + tests                                              7 min
