@@ -15,6 +15,16 @@
 
 namespace wine_test {
 
+// The machine's keys that registration writes and its clean-up leaves or removes.
+constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr wchar_t kEnvironment[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+constexpr wchar_t kActivator[] =
+    L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}";
+constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
+// Winlogon's "Userinit" before any agent is registered.
+constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
+
 // With its trailing backslash.
 inline std::wstring OwnDir() {
   wchar_t path[MAX_PATH] = {};

@@ -19,19 +19,18 @@
 
 namespace {
 
+using wine_test::kActivator;
+using wine_test::kApplications;
+using wine_test::kEnvironment;
+using wine_test::kSystemUserinit;
+using wine_test::kWinlogon;
 using wine_test::OwnDir;
 using wine_test::ReadMachineString;
 using wine_test::WriteMachineString;
 
 constexpr DWORD kGenerousMs = 180000;  // a bound for a hung installer, never a speed claim
 constexpr wchar_t kWindowClass[] = L"Veridane Classic5.x Agent Window Class";
-constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
 
-constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-constexpr wchar_t kEnvironment[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-constexpr wchar_t kActivator[] =
-    L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}";
 constexpr wchar_t kCplClass[] = L"SOFTWARE\\Classes\\CLSID\\{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}";
 constexpr wchar_t kCplNameSpace[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ControlPanel\\NameSpace\\"
@@ -39,7 +38,6 @@ constexpr wchar_t kCplNameSpace[] =
 constexpr wchar_t kNotifications[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings";
 constexpr wchar_t kSuite[] = L"SOFTWARE\\Veridane";
-constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
 constexpr wchar_t kPwdMgrServer[] =
     L"SOFTWARE\\Classes\\CLSID\\{FA676DEB-D10A-4D84-925D-66B4C232D571}\\InprocServer32";
 

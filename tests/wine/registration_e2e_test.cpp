@@ -14,21 +14,21 @@
 
 namespace {
 
+using wine_test::kActivator;
+using wine_test::kApplications;
+using wine_test::kEnvironment;
+using wine_test::kSystemUserinit;
+using wine_test::kWinlogon;
 using wine_test::OwnDir;
 using wine_test::ReadMachineString;
 using wine_test::WriteMachineString;
 
 constexpr DWORD kGenerousMs = 60000;  // a bound for a hung program, never a speed claim
-constexpr wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-constexpr wchar_t kServerKey[] =
-    L"SOFTWARE\\Classes\\CLSID\\{A24611C3-A363-4950-B931-720A1618D98A}\\LocalServer32";
-constexpr wchar_t kEnvironment[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr wchar_t kCitrix[] = L"SYSTEM\\CurrentControlSet\\Control\\Citrix\\wfshell\\TWI";
 constexpr wchar_t kCplIcon[] =
     L"SOFTWARE\\Classes\\CLSID\\{F88E0DEA-5B22-4caa-AC21-C905D6BAF73B}\\DefaultIcon";
-constexpr wchar_t kApplications[] = L"SOFTWARE\\Veridane\\Applications";
-constexpr wchar_t kSystemUserinit[] = L"C:\\windows\\system32\\userinit.exe";
+
+const std::wstring kServerKey = std::wstring(kActivator) + L"\\LocalServer32";
 
 DWORD RunAgent(const wchar_t* args) {
   return wine_test::Run(L"\"" + OwnDir() + L"VdAgent.exe\" " + args, OwnDir(), kGenerousMs);
@@ -58,7 +58,7 @@ class RegistrationE2E : public ::testing::Test {
 TEST_F(RegistrationE2E, RegisterTwiceThenUnregister) {
   const std::wstring agent = OwnDir() + L"VdAgent.exe";
   ASSERT_EQ(RunAgent(L"/RegServer"), 0u);
-  EXPECT_EQ(ReadMachineString(kServerKey, nullptr), L"\"" + agent + L"\"");
+  EXPECT_EQ(ReadMachineString(kServerKey.c_str(), nullptr), L"\"" + agent + L"\"");
   const std::wstring registered = std::wstring(kSystemUserinit) + L"," + agent + L",";
   EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), registered);
   EXPECT_EQ(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH_X86"), OwnDir());
@@ -68,10 +68,10 @@ TEST_F(RegistrationE2E, RegisterTwiceThenUnregister) {
 
   ASSERT_EQ(RunAgent(L"/RegServer"), 0u);
   EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), registered) << "the agent is there once";
-  EXPECT_EQ(ReadMachineString(kServerKey, nullptr), L"\"" + agent + L"\"");
+  EXPECT_EQ(ReadMachineString(kServerKey.c_str(), nullptr), L"\"" + agent + L"\"");
 
   ASSERT_EQ(RunAgent(L"/UnRegServer"), 0u);
-  EXPECT_FALSE(ReadMachineString(kServerKey, nullptr));
+  EXPECT_FALSE(ReadMachineString(kServerKey.c_str(), nullptr));
   EXPECT_EQ(ReadMachineString(kWinlogon, L"Userinit"), kSystemUserinit);
   EXPECT_FALSE(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH_X86"));
   EXPECT_FALSE(ReadMachineString(kEnvironment, L"NXWDINSTALLPATH"));
